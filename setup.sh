@@ -1,0 +1,40 @@
+#!/bin/sh
+# Sets up a Debian machine for Pellucor, builds it, then starts it or tests it.
+#   ./setup.sh start   install what is missing, build, start the program
+#   ./setup.sh test    install what is missing, build, run every test
+set -eu
+mode=${1:-start}
+cd "$(dirname "$0")"
+
+packages="cmake g++ make qt6-base-dev ghostscript fonts-liberation xvfb xauth xdotool x11-utils"
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing:$missing"
+    $sudo apt-get update
+    # shellcheck disable=SC2086
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --parallel "$(nproc)"
+
+case "$mode" in
+start)
+    exec build/app/pellucor
+    ;;
+test)
+    cd build
+    exec ctest --output-on-failure
+    ;;
+*)
+    echo "usage: $0 start|test" >&2
+    exit 2
+    ;;
+esac

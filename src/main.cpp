@@ -1,0 +1,18 @@
+#include "common/dialogprompts.h"
+#include "window/form1.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pellucor"));
+
+    DialogPrompts prompts;
+    SetPrompts(&prompts);
+
+    Form1 form;
+    prompts.setOwner(&form);
+    form.show();
+    return app.exec();
+}

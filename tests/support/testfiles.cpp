@@ -1,0 +1,99 @@
+#include "testfiles.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+QString TestDataPath(const QString &name)
+{
+    return QStringLiteral(PELLUCOR_TEST_DATA) + u'/' + name;
+}
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(bytes);
+}
+
+void WriteScript(const QString &path, const QByteArray &body)
+{
+    WriteBytes(path, "#!/bin/sh\n" + body);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                    | QFileDevice::ReadOther | QFileDevice::ExeOther);
+}
+
+QByteArray GhostscriptReference(const QString &epsPath, int quality)
+{
+    QTemporaryDir folder;
+    const QString output = folder.filePath(QStringLiteral("reference.jpg"));
+    QProcess gs;
+    gs.setProcessChannelMode(QProcess::MergedChannels);
+    gs.start(QStringLiteral("gs"),
+             {QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
+              QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-dJPEGQ=%1").arg(quality),
+              QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dGraphicsAlphaBits=4"),
+              QStringLiteral("-dEPSCrop"), QStringLiteral("-sOutputFile=") + output, epsPath});
+    if (!gs.waitForFinished(120000) || gs.exitCode() != 0)
+        qWarning("gs failed on %s: %s", qPrintable(epsPath), gs.readAll().constData());
+    return ReadBytes(output);
+}
+
+QString FolderSnapshot(const QString &folder)
+{
+    QStringList lines;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        if (info.isDir()) // a folder's own time changes with every file made and removed in it
+            lines += info.filePath() + u'/';
+        else
+            lines += QStringLiteral("%1 %2 %3").arg(info.filePath()).arg(info.size())
+                         .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    lines.sort();
+    return lines.join(u'\n');
+}
+
+bool RunningAsRoot()
+{
+#ifdef Q_OS_UNIX
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+bool ProcessAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    const QByteArray stat = ReadBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.isEmpty())
+        return false;
+    // "pid (name) S ...": the state follows the closing parenthesis.
+    const qsizetype close = stat.lastIndexOf(')');
+    return close > 0 && close + 2 < stat.size() && stat.at(close + 2) != 'Z' && stat.at(close + 2) != 'X';
+}
+
+bool ProcessAliveByFile(const QString &pidFile)
+{
+    return ProcessAlive(ReadBytes(pidFile).trimmed().toLongLong());
+}

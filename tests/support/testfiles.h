@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A file of tests/data.
+QString TestDataPath(const QString &name);
+
+QByteArray ReadBytes(const QString &path);
+void WriteBytes(const QString &path, const QByteArray &bytes);
+// Writes an executable shell script (a stand-in program).
+void WriteScript(const QString &path, const QByteArray &body);
+
+// The JPEG that Ghostscript writes when run directly, in a folder of its own,
+// with the program's switches written out here independently.
+QByteArray GhostscriptReference(const QString &epsPath, int quality);
+
+// Every name below `folder`, with sizes and modification times, so that a
+// test can tell that nothing there was created, changed or deleted.
+QString FolderSnapshot(const QString &folder);
+
+bool RunningAsRoot();
+
+// True while the process runs; a zombie waiting for its parent counts as ended.
+bool ProcessAlive(qint64 pid);
+// The same for a process whose id a script wrote into `pidFile`.
+bool ProcessAliveByFile(const QString &pidFile);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+// Lets each test class live in its own file while one executable per area
+// runs them all: a class registers itself, main() runs every registered one.
+using TestFactory = std::function<QObject *()>;
+bool RegisterTestClass(const char *name, TestFactory factory);
+// Runs every registered class, or only the one named by the first argument.
+int RunRegisteredTests(int argc, char *argv[]);
+
+#define PELLUCOR_REGISTER_TEST(Class) \
+    static const bool Class##Registered = RegisterTestClass(#Class, [] { return new Class; });
