@@ -1,0 +1,349 @@
+#include "filesystem.h"
+
+#include "runtimeerror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace FileSystem {
+
+namespace {
+
+const QString Source = QStringLiteral("FileSystem");
+
+RuntimeError errorFor(int number, const QString &path)
+{
+    return RuntimeError(number,
+                        QStringLiteral("%1: %2").arg(RuntimeError::standardText(number),
+                                                     QDir::toNativeSeparators(path)),
+                        Source);
+}
+
+// "dir/" and "dir" name the same folder; links are judged on the name itself.
+QString withoutTrailingSeparators(const QString &path)
+{
+    QString result = path;
+    while (result.size() > 1 && (result.endsWith(u'/') || result.endsWith(u'\\'))) {
+#ifdef Q_OS_WIN
+        if (result.size() == 3 && result.at(1) == u':')
+            break; // "C:\" is a root, not "C:" (the current folder of drive C)
+#endif
+        result.chop(1);
+    }
+    return result;
+}
+
+bool isLinkedFolder(const QFileInfo &info)
+{
+    return info.isSymLink() && info.isDir();
+}
+
+// Why a file in `folder` could not be created or replaced.
+RuntimeError errorForUnwritable(const QString &path)
+{
+    const QFileInfo info(path);
+    const QFileInfo parent(info.absolutePath());
+    if (!parent.exists() || !parent.isDir())
+        return errorFor(RuntimeError::PathNotFound, info.absolutePath());
+    if (info.isDir())
+        return RuntimeError(RuntimeError::PathFileAccessError,
+                            QStringLiteral("Path/File access error: %1 is a folder")
+                                .arg(QDir::toNativeSeparators(path)),
+                            Source);
+    if (!parent.isWritable() || (info.exists() && !info.isWritable()))
+        return errorFor(RuntimeError::PermissionDenied, path);
+    return errorFor(RuntimeError::PathFileAccessError, path);
+}
+
+RuntimeError errorForFailedWrite(const QFileDevice &device, const QString &path)
+{
+    if (device.error() == QFileDevice::ResourceError)
+        return errorFor(RuntimeError::DiskFull, path);
+    return RuntimeError(RuntimeError::PathFileAccessError,
+                        QStringLiteral("Path/File access error: %1 (%2)")
+                            .arg(QDir::toNativeSeparators(path), device.errorString()),
+                        Source);
+}
+
+// A short write is how a filling disk first shows; the retry then reports why.
+bool writeAll(QFileDevice &device, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 written = device.write(data, size);
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+QString Environment(const QString &name)
+{
+    return qEnvironmentVariable(name.toLocal8Bit().constData());
+}
+
+QString ApplicationFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString TempFolder()
+{
+#ifdef Q_OS_WIN
+    return Environment(QStringLiteral("TEMP"));
+#else
+    if (const QString temp = Environment(QStringLiteral("TEMP")); !temp.isEmpty())
+        return temp;
+    if (const QString runtime = Environment(QStringLiteral("XDG_RUNTIME_DIR")); !runtime.isEmpty())
+        return runtime;
+    // The system temporary folder is shared by every user: keep a folder of our own there.
+    const QString own = QDir::tempPath() + QStringLiteral("/pellucor-") + QString::number(::geteuid());
+    EnsurePrivateFolder(own);
+    return own;
+#endif
+}
+
+void EnsurePrivateFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(withoutTrailingSeparators(path));
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno != ENOENT || ::mkdir(native.constData(), 0700) != 0 || ::lstat(native.constData(), &st) != 0)
+            throw RuntimeError(errorFromErrno(errno, path, Source).number(),
+                               QStringLiteral("The folder %1 cannot be created: %2")
+                                   .arg(path, QString::fromLocal8Bit(::strerror(errno))),
+                               Source);
+    }
+    QString problem;
+    if (S_ISLNK(st.st_mode))
+        problem = QStringLiteral("is a link");
+    else if (!S_ISDIR(st.st_mode))
+        problem = QStringLiteral("is not a folder");
+    else if (st.st_uid != ::geteuid())
+        problem = QStringLiteral("belongs to another user");
+    else if ((st.st_mode & 077) != 0)
+        problem = QStringLiteral("is open to other users");
+    if (!problem.isEmpty())
+        throw RuntimeError(RuntimeError::PermissionDenied,
+                           QStringLiteral("The folder %1 %2, so it is not used for the conversion's "
+                                          "files. Remove it or point TEMP at a private folder.")
+                               .arg(path, problem),
+                           Source);
+#else
+    if (!QDir().mkpath(path))
+        throw errorFor(RuntimeError::PathNotFound, path);
+#endif
+}
+
+void CopyFolder(const QString &source, const QString &destination)
+{
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.isDir())
+        throw errorFor(RuntimeError::PathNotFound, source);
+    if (!QFileInfo(destination).isDir() && !QDir().mkpath(destination))
+        throw errorForUnwritable(destination);
+    const QDir sourceDir(source);
+    const auto entries = sourceDir.entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        const QString target = destination + u'/' + entry.fileName();
+        if (entry.isDir()) {
+            if (!entry.isSymLink()) // a linked folder could lead back into the tree
+                CopyFolder(entry.filePath(), target);
+        } else {
+            CopyFile(entry.filePath(), target);
+            // Keep the bits (a program stays executable) but let the next copy replace it.
+            QFile::setPermissions(target, entry.permissions() | QFileDevice::WriteOwner | QFileDevice::ReadOwner);
+        }
+    }
+}
+
+void CopyFile(const QString &source, const QString &destination)
+{
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists())
+        throw errorFor(RuntimeError::FileNotFound, source);
+    if (sourceInfo.isDir())
+        throw RuntimeError(RuntimeError::PathFileAccessError,
+                           QStringLiteral("Path/File access error: %1 is a folder")
+                               .arg(QDir::toNativeSeparators(source)),
+                           Source);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw errorFor(RuntimeError::PermissionDenied, source);
+
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly))
+        throw errorForUnwritable(destination);
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            const RuntimeError error = errorForFailedWrite(in, source);
+            out.cancelWriting();
+            throw error;
+        }
+        if (got == 0)
+            break;
+        if (!writeAll(out, buffer.constData(), got)) {
+            const RuntimeError error = errorForFailedWrite(out, destination);
+            out.cancelWriting(); // this resets the device's error: take the reason first
+            throw error;
+        }
+    }
+    if (!out.commit())
+        throw errorForFailedWrite(out, destination);
+}
+
+void DeleteFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        throw errorFor(RuntimeError::FileNotFound, path);
+    if (info.isDir() && !info.isSymLink())
+        throw RuntimeError(RuntimeError::PathFileAccessError,
+                           QStringLiteral("Path/File access error: %1 is a folder")
+                               .arg(QDir::toNativeSeparators(path)),
+                           Source);
+    if (!QFile::remove(path))
+        throw errorForUnwritable(path);
+}
+
+void ForceDeleteFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isSymLink() && !info.isWritable())
+        QFile::setPermissions(path, info.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
+    DeleteFile(path);
+}
+
+bool WildcardMatches(const QString &pattern, const QString &name)
+{
+    if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+        return true;
+    // Classic two-pointer match with backtracking to the last star.
+    qsizetype p = 0, n = 0, star = -1, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern.at(p) == u'*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size()
+                   && (pattern.at(p) == u'?'
+                       || pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded())) {
+            ++p;
+            ++n;
+        } else if (star >= 0) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern.at(p) == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+QStringList ListDirectory(const QString &folder, const QString &pattern, int selection)
+{
+    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot;
+    if (selection & ListHiddenAndSystem)
+        filters |= QDir::Hidden;
+    if (selection & Directory)
+        filters |= QDir::Dirs;
+    const QStringList names = QDir(folder).entryList(filters, QDir::Name | QDir::IgnoreCase);
+    QStringList result;
+    for (const QString &name : names) {
+        if (WildcardMatches(pattern, name))
+            result.append(name);
+    }
+    return result;
+}
+
+int FileAttributes(const QString &path)
+{
+    const QFileInfo info(withoutTrailingSeparators(path));
+    if (isLinkedFolder(info))
+        return LinkedFolderAttributes;
+    if (!info.exists())
+        throw errorFor(RuntimeError::FileNotFound, path);
+    int attributes = info.isDir() ? Directory : Archive;
+    if (!info.isWritable())
+        attributes |= ReadOnly;
+    if (info.isHidden() && !info.isRoot())
+        attributes |= Hidden;
+    return attributes;
+}
+
+QDateTime LastModified(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw errorFor(RuntimeError::FileNotFound, path);
+    return info.lastModified();
+}
+
+bool OpenProbe(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile();
+}
+
+bool PlainFileExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && !info.isHidden();
+}
+
+bool IsRootFolder(const QString &path)
+{
+    return QFileInfo(path).isRoot();
+}
+
+QStringList SubFolders(const QString &folder)
+{
+    const QFileInfo info(withoutTrailingSeparators(folder));
+    if (!info.exists() || !info.isDir())
+        throw errorFor(RuntimeError::PathNotFound, folder);
+#ifdef Q_OS_UNIX
+    if (!info.isReadable() || !info.isExecutable())
+        throw errorFor(RuntimeError::PermissionDenied, folder);
+#else
+    if (!info.isReadable())
+        throw errorFor(RuntimeError::PermissionDenied, folder);
+#endif
+    return QDir(folder).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name | QDir::IgnoreCase);
+}
+
+void WriteTextFile(const QString &path, const QString &text, const QString &lineEnd)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw errorForUnwritable(path);
+    const QByteArray bytes = (text + lineEnd).toLocal8Bit();
+    if (!writeAll(file, bytes.constData(), bytes.size())) {
+        const RuntimeError error = errorForFailedWrite(file, path);
+        file.cancelWriting();
+        throw error;
+    }
+    if (!file.commit())
+        throw errorForFailedWrite(file, path);
+}
+
+} // namespace FileSystem

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+// The file-system services the program stands on. Every failure is raised as
+// a RuntimeError with a number callers can act on (53 file not found, 70
+// permission denied, 75 access error, 76 path not found, 61 disk full).
+namespace FileSystem {
+
+// Attribute bits as the program uses them. On Linux: read-only means not
+// writable by this user, hidden means the name starts with ".", every regular
+// file carries the archive bit, nothing is a system file, and a link to a
+// folder reads as a hidden system reparse point (1046) so it is never entered.
+enum Attribute {
+    ReadOnly = 1,
+    Hidden = 2,
+    System = 4,
+    Directory = 16,
+    Archive = 32,
+    ReparsePoint = 1024,
+};
+constexpr int LinkedFolderAttributes = Directory | Hidden | System | ReparsePoint;
+
+// Selection bits of a directory listing: 0 lists plain files only,
+// HiddenAndSystem adds hidden and system files, Directory adds folders.
+constexpr int ListHiddenAndSystem = Hidden | System;
+
+// An environment variable; "" when unset.
+QString Environment(const QString &name);
+
+// The folder that holds the program, without a trailing separator.
+QString ApplicationFolder();
+
+// The parent of the working folder: TEMP on Windows; on Linux $TEMP when set,
+// else $XDG_RUNTIME_DIR, else a folder of this user's own in the system
+// temporary folder, created private and refused when it is not.
+QString TempFolder();
+
+// Creates `path` (one level) private to this user, or checks that an existing
+// one is a real folder owned by this user and closed to others.
+void EnsurePrivateFolder(const QString &path);
+
+// Copies a folder tree onto `destination`, creating it when missing and
+// overwriting files that exist there.
+void CopyFolder(const QString &source, const QString &destination);
+
+// Copies one file onto `destination`, overwriting it. The copy is written
+// beside the destination and renamed into place, so a failed copy never
+// leaves a half-written file under that name; an old file stays whole.
+void CopyFile(const QString &source, const QString &destination);
+
+// Deletes one file; fails when nothing was deleted.
+void DeleteFile(const QString &path);
+
+// Deletes one file even when it is read-only.
+void ForceDeleteFile(const QString &path);
+
+// Bare names in `folder` whose names match `pattern` (* and ?, case
+// ignored; "*.*" matches every name), in name order. `selection` as above.
+QStringList ListDirectory(const QString &folder, const QString &pattern, int selection);
+
+// True when `name` matches the wildcard `pattern` in the way directory
+// listings match: * is any run, ? any one character, case is ignored.
+bool WildcardMatches(const QString &pattern, const QString &name);
+
+// The attribute bits of a file or folder; error 53 when it does not exist.
+int FileAttributes(const QString &path);
+
+// The last-modified time; error 53 when the path does not exist.
+QDateTime LastModified(const QString &path);
+
+// True only for an existing file (links followed); never for a folder.
+bool OpenProbe(const QString &path);
+
+// True for an existing file that is neither hidden nor a folder.
+bool PlainFileExists(const QString &path);
+
+// True when the folder is the root of its file system.
+bool IsRootFolder(const QString &path);
+
+// Names of the sub-folders of `folder`, in name order. Error 70 when the
+// folder cannot be read, 76 when it does not exist.
+QStringList SubFolders(const QString &folder);
+
+// Creates or empties `path` and writes `text` followed by `lineEnd`.
+void WriteTextFile(const QString &path, const QString &text, const QString &lineEnd);
+
+} // namespace FileSystem

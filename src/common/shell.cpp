@@ -1,0 +1,120 @@
+#include "shell.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace Shell {
+
+namespace {
+
+QString withoutEnclosingQuotes(const QString &text)
+{
+    if (text.size() >= 2 && text.startsWith(u'"') && text.endsWith(u'"'))
+        return text.mid(1, text.size() - 2);
+    return text;
+}
+
+} // namespace
+
+StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
+                    const QString &folder, int showMode, const QProcessEnvironment &extraEnvironment)
+{
+    Q_UNUSED(verb);      // only "open" (or the default action) is ever asked for
+    Q_UNUSED(showMode);  // no console windows here: every start is hidden
+    StartResult result;
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        result.code = PathNotFoundCode;
+        return result;
+    }
+    QString path = withoutEnclosingQuotes(file);
+    if (QFileInfo(path).isRelative() && !folder.isEmpty())
+        path = QDir(folder).filePath(path);
+    const QFileInfo target(path);
+    if (!target.exists()) {
+        result.code = QFileInfo(target.absolutePath()).isDir() ? FileNotFoundCode : PathNotFoundCode;
+        return result;
+    }
+
+    QString program;
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    const QString suffix = target.suffix().toLower();
+    if (suffix == QLatin1String("bat") || suffix == QLatin1String("cmd")) {
+        program = QStringLiteral("cmd.exe");
+        arguments = {QStringLiteral("/c"), QDir::toNativeSeparators(target.absoluteFilePath())};
+    } else if (suffix == QLatin1String("exe")) {
+        program = target.absoluteFilePath();
+    }
+#else
+    if (target.isFile() && target.suffix() == QLatin1String("sh")) {
+        program = QStringLiteral("/bin/sh");
+        arguments = {target.absoluteFilePath()};
+    } else if (target.isFile() && target.isExecutable()) {
+        program = target.absoluteFilePath();
+    }
+#endif
+    if (program.isEmpty()) {
+        result.code = NoAssociationCode;
+        return result;
+    }
+    arguments += QProcess::splitCommand(parameters);
+
+    const QString currentFolder = folder.isEmpty() ? target.absolutePath() : folder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString inheritedPath = environment.value(QStringLiteral("PATH"));
+    environment.insert(QStringLiteral("PATH"),
+                       QDir::toNativeSeparators(QDir(currentFolder).absolutePath())
+                           + QDir::listSeparator() + inheritedPath);
+    for (const QString &name : extraEnvironment.keys())
+        environment.insert(name, extraEnvironment.value(name));
+
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setWorkingDirectory(currentFolder);
+    process->setProcessEnvironment(environment);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
+    // A group of its own, so that ending the job also ends what it started.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
+    process->start();
+    if (!process->waitForStarted()) {
+        result.code = AccessDeniedCode;
+        return result;
+    }
+    result.code = StartedCode;
+    result.process = std::move(process);
+    return result;
+}
+
+void KillProcessTree(QProcess &process)
+{
+#ifdef Q_OS_UNIX
+    if (const qint64 pid = process.processId(); pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+#endif
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+void ProcessPendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void Sleep(int milliseconds)
+{
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+} // namespace Shell

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <memory>
+
+// The shell and event-loop services the program stands on: starting a
+// program or script the way the platform's shell does, ending it, and
+// letting pending window events run.
+namespace Shell {
+
+// Window show modes of a started program.
+enum ShowMode {
+    Hidden = 0,
+    Normal = 1,
+    MinimizedWithFocus = 2,
+    ShowCurrent = 5,
+    Minimized = 6,
+};
+
+// Result codes of a start: above LastFailureCode means started.
+enum StartCode {
+    OutOfResources = 0,
+    FileNotFoundCode = 2,
+    PathNotFoundCode = 3,
+    AccessDeniedCode = 5,
+    NoAssociationCode = 31,
+    LastFailureCode = 32,
+    StartedCode = 42,
+};
+
+struct StartResult
+{
+    int code = OutOfResources;
+    std::unique_ptr<QProcess> process; // set when the start succeeded
+};
+
+// Starts `file` (which may be enclosed in double quotes) in `folder`, the way
+// the shell's "open" does. On Linux a ".sh" file runs under /bin/sh and any
+// other executable file runs itself; `folder` becomes the current folder and
+// comes first on PATH, so a program placed there wins. The started program
+// runs in a process group of its own, with no console and its output
+// discarded. `extraEnvironment` is added to the inherited environment.
+StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
+                    const QString &folder, int showMode,
+                    const QProcessEnvironment &extraEnvironment = {});
+
+// Ends a started program and everything it started in turn.
+void KillProcessTree(QProcess &process);
+
+// Lets the window events that are waiting run, then returns.
+void ProcessPendingEvents();
+
+// Blocks the calling thread for `milliseconds`.
+void Sleep(int milliseconds);
+
+} // namespace Shell

@@ -1,0 +1,340 @@
+#include "common/filesystem.h"
+#include "common/runtimeerror.h"
+
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+#include "support/tinyfilesystem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace FileSystem;
+
+namespace {
+
+int errorNumberOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const RuntimeError &error) {
+        return error.number();
+    }
+    return 0;
+}
+
+void makeFile(const QString &path, const QByteArray &bytes = "x")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    WriteBytes(path, bytes);
+}
+
+// Restores an environment variable when the test ends.
+class EnvironmentGuard
+{
+public:
+    explicit EnvironmentGuard(const char *name)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_value(qgetenv(name)) {}
+    ~EnvironmentGuard()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_value);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_value;
+};
+
+} // namespace
+
+class FileSystemTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void attributes_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("plain file") << "a.eps" << int(Archive);
+        QTest::newRow("hidden file") << ".a.eps" << int(Archive | Hidden);
+        QTest::newRow("folder") << "dir" << int(Directory);
+        QTest::newRow("folder with trailing separator") << "dir/" << int(Directory);
+        QTest::newRow("hidden folder") << ".dir" << int(Directory | Hidden);
+        QTest::newRow("link to a folder") << "dirlink" << LinkedFolderAttributes;
+        QTest::newRow("link to a folder, trailing separator") << "dirlink/" << LinkedFolderAttributes;
+        QTest::newRow("link to a file is followed") << "filelink" << int(Archive);
+    }
+    void attributes()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, expected);
+        QTemporaryDir root;
+        makeFile(root.filePath("a.eps"));
+        makeFile(root.filePath(".a.eps"));
+        QDir(root.path()).mkpath("dir");
+        QDir(root.path()).mkpath(".dir");
+        QFile::link(root.filePath("dir"), root.filePath("dirlink"));
+        QFile::link(root.filePath("a.eps"), root.filePath("filelink"));
+        QCOMPARE(FileAttributes(root.path() + u'/' + entry), expected);
+    }
+
+    void readOnlyFileCarriesTheReadOnlyBit()
+    {
+        if (RunningAsRoot())
+            QSKIP("root may write to every file, so nothing is read-only for it");
+        QTemporaryDir root;
+        makeFile(root.filePath("r.eps"));
+        QFile::setPermissions(root.filePath("r.eps"), QFileDevice::ReadOwner);
+        QCOMPARE(FileAttributes(root.filePath("r.eps")), int(Archive | ReadOnly));
+    }
+
+    void attributesOfMissingPathsAreAnError()
+    {
+        QTemporaryDir root;
+        QCOMPARE(errorNumberOf([&] { FileAttributes(root.filePath("missing")); }), 53);
+        QFile::link(root.filePath("nowhere"), root.filePath("dangling"));
+        QCOMPARE(errorNumberOf([&] { FileAttributes(root.filePath("dangling")); }), 53);
+    }
+
+    void listDirectory_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("selection");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("extension ignores case") << "*.eps" << 0 << QStringList{"a.eps", "b.EPS"};
+        QTest::newRow("hidden files on request") << "*.eps" << ListHiddenAndSystem
+                                                 << QStringList{".h.eps", "a.eps", "b.EPS"};
+        QTest::newRow("star dot star takes names without a dot") << "*.*" << 0
+                                                                 << QStringList{"a.eps", "b.EPS", "c.txt", "noext"};
+        QTest::newRow("folders on request") << "*.eps" << int(Directory) << QStringList{"a.eps", "b.EPS", "sub.eps"};
+        QTest::newRow("question mark is one character") << "?.txt" << 0 << QStringList{"c.txt"};
+        QTest::newRow("a leading dot matches nothing here") << "*..eps" << 0 << QStringList{};
+        QTest::newRow("an exact name") << "C.TXT" << 0 << QStringList{"c.txt"};
+    }
+    void listDirectory()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(int, selection);
+        QFETCH(QStringList, expected);
+        QTemporaryDir root;
+        for (const char *name : {"a.eps", "b.EPS", "c.txt", "noext", ".h.eps"})
+            makeFile(root.filePath(name));
+        QDir(root.path()).mkpath("sub.eps");
+        QCOMPARE(ListDirectory(root.path(), pattern, selection), expected);
+    }
+
+    void wildcard_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("star in the middle") << "a*b" << "aXXb" << true;
+        QTest::newRow("star needs backtracking") << "*ab" << "aabab" << true;
+        QTest::newRow("suffix must end the name") << "*.eps" << "x.eps.bak" << false;
+        QTest::newRow("case folded") << "*.Eps" << "X.ePS" << true;
+        QTest::newRow("question mark needs a character") << "a?" << "a" << false;
+        QTest::newRow("star matches nothing too") << "a*" << "a" << true;
+        QTest::newRow("brackets are plain characters") << "[a].eps" << "[a].eps" << true;
+        QTest::newRow("brackets are no class") << "[a].eps" << "a.eps" << false;
+        QTest::newRow("non-Latin letters fold") << "*.ЕПС" << "файл.епс" << true;
+    }
+    void wildcard()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QString, name);
+        QFETCH(bool, matches);
+        QCOMPARE(WildcardMatches(pattern, name), matches);
+    }
+
+    void copyFileOverwritesAndLeavesNothingElse()
+    {
+        QTemporaryDir root;
+        makeFile(root.filePath("in/a.eps"), "new contents");
+        makeFile(root.filePath("out/a.jpg"), "old contents that are longer");
+        CopyFile(root.filePath("in/a.eps"), root.filePath("out/a.jpg"));
+        QCOMPARE(ReadBytes(root.filePath("out/a.jpg")), QByteArray("new contents"));
+        QCOMPARE(QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
+    }
+
+    void copyFileFailures_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("number");
+        QTest::newRow("missing source") << "in/missing.eps" << "out/a.jpg" << 53;
+        QTest::newRow("source is a folder") << "in" << "out/a.jpg" << 75;
+        QTest::newRow("destination folder missing") << "in/a.eps" << "nowhere/a.jpg" << 76;
+        QTest::newRow("destination below a file") << "in/a.eps" << "in/a.eps/a.jpg" << 76;
+        QTest::newRow("destination is a folder") << "in/a.eps" << "out" << 75;
+    }
+    void copyFileFailures()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(int, number);
+        QTemporaryDir root;
+        makeFile(root.filePath("in/a.eps"), "input");
+        makeFile(root.filePath("out/a.jpg"), "old output");
+        const QString before = FolderSnapshot(root.path());
+        QCOMPARE(errorNumberOf([&] { CopyFile(root.filePath(source), root.filePath(destination)); }), number);
+        QCOMPARE(FolderSnapshot(root.path()), before);
+    }
+
+    void copyFileOntoAFullDiskKeepsTheOldFileWhole()
+    {
+        TinyFileSystem disk(64);
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.why()));
+        QTemporaryDir root;
+        makeFile(root.filePath("big.eps"), QByteArray(256 * 1024, 'x'));
+        makeFile(disk.path() + "/a.jpg", "old output");
+        QCOMPARE(errorNumberOf([&] { CopyFile(root.filePath("big.eps"), disk.path() + "/a.jpg"); }), 61);
+        QCOMPARE(ReadBytes(disk.path() + "/a.jpg"), QByteArray("old output"));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
+    }
+
+    void copyFolderCopiesTheTreeAndKeepsProgramsRunnable()
+    {
+        QTemporaryDir root;
+        makeFile(root.filePath("src/gs"), "#!/bin/sh\n");
+        QFile::setPermissions(root.filePath("src/gs"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        makeFile(root.filePath("src/lib/deep/font.pfb"), "font");
+        makeFile(root.filePath("src/.hidden"), "h");
+        QFile::link(root.filePath("src"), root.filePath("src/lib/loop")); // must not recurse
+        makeFile(root.filePath("dst/gs"), "stale");
+
+        CopyFolder(root.filePath("src"), root.filePath("dst"));
+        QCOMPARE(ReadBytes(root.filePath("dst/gs")), QByteArray("#!/bin/sh\n"));
+        QVERIFY(QFileInfo(root.filePath("dst/gs")).isExecutable());
+        QCOMPARE(ReadBytes(root.filePath("dst/lib/deep/font.pfb")), QByteArray("font"));
+        QCOMPARE(ReadBytes(root.filePath("dst/.hidden")), QByteArray("h"));
+        QVERIFY(!QFileInfo::exists(root.filePath("dst/lib/loop")));
+        // A second run replaces what the first one copied, read-only source or not.
+        CopyFolder(root.filePath("src"), root.filePath("dst"));
+        QCOMPARE(errorNumberOf([&] { CopyFolder(root.filePath("missing"), root.filePath("dst")); }), 76);
+    }
+
+    void deleteFile()
+    {
+        QTemporaryDir root;
+        QCOMPARE(errorNumberOf([&] { DeleteFile(root.filePath("missing")); }), 53);
+        QDir(root.path()).mkpath("dir");
+        QCOMPARE(errorNumberOf([&] { DeleteFile(root.filePath("dir")); }), 75);
+        QVERIFY(QFileInfo(root.filePath("dir")).isDir());
+        makeFile(root.filePath("target"));
+        QFile::link(root.filePath("target"), root.filePath("link"));
+        DeleteFile(root.filePath("link"));
+        QVERIFY(QFileInfo::exists(root.filePath("target")));
+        makeFile(root.filePath("readonly"));
+        QFile::setPermissions(root.filePath("readonly"), QFileDevice::ReadOwner);
+        ForceDeleteFile(root.filePath("readonly"));
+        QVERIFY(!QFileInfo::exists(root.filePath("readonly")));
+    }
+
+    void privateFolderIsCreatedClosed()
+    {
+        QTemporaryDir root;
+        const QString folder = root.filePath("mine");
+        EnsurePrivateFolder(folder);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+        EnsurePrivateFolder(folder); // an existing private folder is fine
+    }
+
+    void unsafeFoldersAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("open to others") << "open";
+        QTest::newRow("a link") << "link";
+        QTest::newRow("a file") << "file";
+        QTest::newRow("below a file") << "below file";
+        QTest::newRow("another user's") << "foreign";
+    }
+    void unsafeFoldersAreRefused()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir root;
+        QString folder = root.filePath("f");
+        if (kind == "open") {
+            QDir().mkpath(folder);
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                              | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ReadOther);
+        } else if (kind == "link") {
+            QDir().mkpath(root.filePath("real"));
+            QFile::setPermissions(root.filePath("real"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                             | QFileDevice::ExeOwner);
+            QFile::link(root.filePath("real"), folder);
+        } else if (kind == "file") {
+            makeFile(folder);
+        } else if (kind == "below file") {
+            makeFile(folder);
+            folder += "/ps";
+        } else if (kind == "foreign") {
+            if (!RunningAsRoot())
+                QSKIP("only root can give a folder to another user");
+            QDir().mkpath(folder);
+            ::chmod(QFile::encodeName(folder).constData(), 0700);
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
+        try {
+            EnsurePrivateFolder(folder);
+            QFAIL("an unsafe folder was accepted");
+        } catch (const RuntimeError &error) {
+            QVERIFY2(error.description().contains(folder), qPrintable(error.description()));
+        }
+    }
+
+    void tempFolderFollowsTheEnvironment()
+    {
+        EnvironmentGuard temp("TEMP"), runtime("XDG_RUNTIME_DIR"), tmpdir("TMPDIR");
+        QTemporaryDir root;
+        qputenv("TEMP", "/some/where");
+        QCOMPARE(TempFolder(), QStringLiteral("/some/where"));
+        qputenv("TEMP", "");
+        qputenv("XDG_RUNTIME_DIR", "/run/user/x");
+        QCOMPARE(TempFolder(), QStringLiteral("/run/user/x"));
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        const QString own = TempFolder();
+        QCOMPARE(own, root.path() + "/pellucor-" + QString::number(::geteuid()));
+        QVERIFY(QFileInfo(own).isDir());
+        // A planted folder of that name is refused rather than used.
+        QFile::setPermissions(own, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                       | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        QCOMPARE(errorNumberOf([] { TempFolder(); }), 70);
+    }
+
+    void subFolders()
+    {
+        QTemporaryDir root;
+        for (const char *name : {"b", "A", ".hidden", "c/deeper"})
+            QDir(root.path()).mkpath(name);
+        makeFile(root.filePath("file"));
+        QCOMPARE(SubFolders(root.path() + "/"), (QStringList{".hidden", "A", "b", "c"}));
+        QCOMPARE(errorNumberOf([&] { SubFolders(root.filePath("missing")); }), 76);
+        QCOMPARE(errorNumberOf([&] { SubFolders(root.filePath("file")); }), 76);
+    }
+
+    void writeTextFile()
+    {
+        QTemporaryDir root;
+        WriteTextFile(root.filePath("t.txt"), "first\r\nsecond", "\r\n");
+        WriteTextFile(root.filePath("t.txt"), "short", "\n");
+        QCOMPARE(ReadBytes(root.filePath("t.txt")), QByteArray("short\n"));
+        QCOMPARE(errorNumberOf([&] { WriteTextFile(root.filePath("missing/t.txt"), "x", "\n"); }), 76);
+        QCOMPARE(errorNumberOf([&] { WriteTextFile(root.path(), "x", "\n"); }), 75);
+    }
+};
+
+PELLUCOR_REGISTER_TEST(FileSystemTest)
+#include "tst_filesystem.moc"
