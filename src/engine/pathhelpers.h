@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+// Helpers on path texts and on the file system, used throughout the program.
+// Every helper exists in two flavours: Windows paths ("\" separators and the
+// leading "\\" of network paths) and Linux paths ("/"). The program uses the
+// native one; the other is compiled everywhere so both are tested everywhere.
+enum class PathFlavour { Windows, Linux };
+
+#ifdef Q_OS_WIN
+inline constexpr PathFlavour NativeFlavour = PathFlavour::Windows;
+#else
+inline constexpr PathFlavour NativeFlavour = PathFlavour::Linux;
+#endif
+
+QChar PathSeparator(PathFlavour flavour = NativeFlavour);
+
+// The part after the last separator ("" for a path ending in one).
+QString FileNameOfPath(const QString &path, PathFlavour flavour = NativeFlavour);
+
+// The part up to and including the last separator, or "". Error 6 when that
+// separator lies beyond position 32767.
+QString FolderOfPath(const QString &path, PathFlavour flavour = NativeFlavour);
+
+// The name without its last "." and what follows, unless that "." is the
+// first character. Error 6 when the "." lies beyond position 32767.
+QString StripExtension(const QString &name);
+
+// Collapses the doubled separators that joining leaves. Windows: every pair
+// becomes one in a single pass, and a leading run becomes exactly "\\" (a
+// network path). Linux: every run becomes one "/", the leading one included.
+QString NormalizePath(const QString &path, PathFlavour flavour = NativeFlavour);
+
+// True for an existing folder; never fails.
+bool FolderExists(const QString &path);
+
+// True for an existing file or folder; never fails.
+bool FileExists(const QString &path);
+
+// Lets pending events run, then deletes the file, by force if need be.
+// Never fails: a file that is not there is simply not there.
+void DeleteFileQuietly(const QString &path);
+
+// Deletes the file even when it is read-only; failures reach the caller.
+void ForceDeleteFile(const QString &path);
+
+// Shell folder id of the desktop.
+inline constexpr int DesktopFolderId = 0;
+
+// The path of a special folder in a 512-character buffer: the path, one NUL,
+// then spaces. "" when the folder is unknown.
+QString GetSpecialFolderPath(int folderId);
+
+// The path in a special-folder buffer followed by one separator. Error 5 when
+// the buffer holds no NUL, that is, no path was found.
+QString PathFromSpecialFolderBuffer(const QString &buffer, PathFlavour flavour = NativeFlavour);
+
+// The user's desktop folder followed by one separator; `scratch` receives the
+// special-folder buffer. Error 5 when there is no desktop folder.
+QString GetDesktopFolder(QString &scratch, PathFlavour flavour = NativeFlavour);
