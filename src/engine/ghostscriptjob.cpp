@@ -1,0 +1,64 @@
+#include "ghostscriptjob.h"
+
+#include "common/filesystem.h"
+#include "common/shell.h"
+
+#include <QDir>
+
+namespace GhostscriptJob {
+
+QString ScriptName(PathFlavour flavour)
+{
+    return flavour == PathFlavour::Windows ? QStringLiteral("eps2jpg.bat") : QStringLiteral("eps2jpg.sh");
+}
+
+QString LineEnd(PathFlavour flavour)
+{
+    return flavour == PathFlavour::Windows ? QStringLiteral("\r\n") : QStringLiteral("\n");
+}
+
+QString GhostscriptSwitches(int quality)
+{
+    return QStringLiteral("-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=") + QString::number(quality)
+           + QStringLiteral(" -dDOINTERPOLATE -dGraphicsAlphaBits=4 -dEPSCrop");
+}
+
+QString ScriptText(int quality, PathFlavour flavour)
+{
+    const bool windows = flavour == PathFlavour::Windows;
+    return (windows ? QStringLiteral("gswin32c ") : QStringLiteral("gs ")) + GhostscriptSwitches(quality)
+           + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName + LineEnd(flavour)
+           + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
+}
+
+void SaveStringToFile(const QString &path, const QString &text, PathFlavour flavour)
+{
+    FileSystem::WriteTextFile(path, text, LineEnd(flavour));
+}
+
+int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+{
+    const QString privateTemp = QDir(workingFolder).filePath(PrivateTempName);
+    QDir(privateTemp).removeRecursively();
+    QDir().mkpath(privateTemp);
+    QFile::setPermissions(privateTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    Shell32::WaitOptions options;
+    options.timeLimit = timeLimit;
+    const QString nativeTemp = QDir::toNativeSeparators(privateTemp);
+    options.environment.insert(QStringLiteral("TMPDIR"), nativeTemp);
+    options.environment.insert(QStringLiteral("TEMP"), nativeTemp);
+    options.environment.insert(QStringLiteral("TMP"), nativeTemp);
+
+    const QChar separator = PathSeparator();
+    QString folder = QDir::toNativeSeparators(workingFolder);
+    if (!folder.endsWith(separator))
+        folder += separator;
+    int showMode = Shell::Hidden;
+    const int result = Shell32::ShellAndWait(u'"' + folder + ScriptName() + u'"', &showMode, folder, options);
+
+    QDir(privateTemp).removeRecursively();
+    return result;
+}
+
+} // namespace GhostscriptJob

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "pathhelpers.h"
+#include "shell32.h"
+
+#include <QString>
+
+#include <chrono>
+
+// The Ghostscript job: a two-line script in the working folder that renders
+// the staged current.eps into current.jpg and then deletes current.eps.
+namespace GhostscriptJob {
+
+inline const QString StagedInputName = QStringLiteral("current.eps");
+inline const QString StagedOutputName = QStringLiteral("current.jpg");
+// Ghostscript's own temporary folder below the working folder. Safe mode lets
+// a PostScript file write there, so it holds nothing else and is emptied
+// after every job.
+inline const QString PrivateTempName = QStringLiteral("gstmp");
+
+// "eps2jpg.bat" on Windows, "eps2jpg.sh" on Linux.
+QString ScriptName(PathFlavour flavour = NativeFlavour);
+
+// The line ending of the script: CR LF on Windows, LF on Linux.
+QString LineEnd(PathFlavour flavour = NativeFlavour);
+
+// Ghostscript's switches for a JPEG of the given quality, without the files.
+QString GhostscriptSwitches(int quality);
+
+// The script without its final line end: the Ghostscript line, then the
+// deletion of the staged input.
+QString ScriptText(int quality, PathFlavour flavour = NativeFlavour);
+
+// Creates or empties `path` and writes `text` followed by a line end.
+// Failures (missing folder, no permission, full disk) reach the caller.
+void SaveStringToFile(const QString &path, const QString &text, PathFlavour flavour = NativeFlavour);
+
+// Runs the script of `workingFolder` hidden, there, with a fresh empty
+// temporary folder for Ghostscript, and waits for it to end. Returns what
+// Shell32::ShellAndWait returns.
+int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit);
+
+} // namespace GhostscriptJob

@@ -1,0 +1,122 @@
+#include "shell32.h"
+
+#include "common/shell.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace Shell32 {
+
+namespace {
+
+QString gshellSource()
+{
+    const QString program = QCoreApplication::instance()
+                                ? QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
+                                : QStringLiteral("Pellucor");
+    return program + QStringLiteral(".GShell");
+}
+
+} // namespace
+
+ShellError ShellErrorFor(int result)
+{
+    switch (result) {
+    case 0:
+    case 8: return {7, QStringLiteral("Out of memory")};
+    case 2: return {53, QStringLiteral("File not found")};
+    case 3: return {76, QStringLiteral("Path not found")};
+    case 5: return {75, QStringLiteral("Path/file access error")};
+    case 11: return {result + ShellErrorBase, QStringLiteral("The executable file is invalid or corrupt")};
+    case 26: return {75, QStringLiteral("A sharing violation occurred.")};
+    case 27: return {result + ShellErrorBase, QStringLiteral("This file type does not have a valid file association.")};
+    case 28: return {286, QStringLiteral("The file could not be opened due to time out. Please try again in a moment.")};
+    case 29: return {285, QStringLiteral("The file could not be opened because the DDE transaction failed. Please try again in a moment.")};
+    case 30: return {285, QStringLiteral("The file could not be opened because the target application is busy. Please try again in a moment.")};
+    case 31: return {result + ShellErrorBase, QStringLiteral("No application is associated with this file type.")};
+    case 32: return {48, QStringLiteral("The specified dynamic-link library was not found.")};
+    default:
+        return {result + ShellErrorBase,
+                QStringLiteral("An error occurred occurred whilst trying to open or print the selected file.")};
+    }
+}
+
+int EffectiveShowMode(const QString &file, int showMode, const QString &parameters, const QString &folder)
+{
+    if (file.toUpper().contains(QLatin1String(".EXE")))
+        showMode = Shell::Hidden;
+    if (parameters.isEmpty() && folder.isEmpty())
+        return Shell::Normal;
+    return showMode;
+}
+
+int ShowModeForWait(std::optional<int> showMode)
+{
+    if (!showMode || *showMode < 0 || *showMode > 6)
+        return Shell::Minimized;
+    return *showMode;
+}
+
+GShellResult GShell(const QString &file, int showMode, const QString &parameters, const QString &folder,
+                    const QString &verb, qintptr ownerWindow, const QProcessEnvironment &environment)
+{
+    Q_UNUSED(ownerWindow);
+    GShellResult outcome;
+    const int mode = EffectiveShowMode(file, showMode, parameters, folder);
+    Shell::StartResult started = Shell::Execute(verb, file, parameters, folder, mode, environment);
+    outcome.result = started.code;
+    outcome.process = std::move(started.process);
+    if (outcome.result >= 0 && outcome.result <= Shell::LastFailureCode) {
+        const ShellError error = ShellErrorFor(outcome.result);
+        outcome.error = RuntimeError(error.number, error.message, gshellSource());
+    }
+    return outcome;
+}
+
+int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
+{
+    const int mode = ShowModeForWait(showMode ? std::optional<int>(*showMode) : std::nullopt);
+    if (showMode)
+        *showMode = mode;
+
+    GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
+                                  options.environment);
+    if (started.error)
+        return started.error->number() + ApplicationErrorBase;
+
+    // Wait for the program's own end signal while window events keep running;
+    // the time limit ends a program that would never end.
+    QProcess &process = *started.process;
+    if (process.state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QTimer limit;
+        bool timedOut = false;
+        limit.setSingleShot(true);
+        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        limit.start(options.timeLimit);
+        if (process.state() != QProcess::NotRunning)
+            loop.exec();
+        if (process.state() != QProcess::NotRunning) {
+            if (!timedOut) {
+                // Only the application's exit ends every event loop early. The
+                // job is left to finish: destroying its QProcess would kill it.
+                started.process.release();
+                return AbandonedResult;
+            }
+            Shell::KillProcessTree(process);
+            return TimedOutResult;
+        }
+    }
+    Shell::ProcessPendingEvents();
+    if (process.exitStatus() != QProcess::NormalExit)
+        return EndedBySignalResult;
+    return process.exitCode();
+}
+
+} // namespace Shell32

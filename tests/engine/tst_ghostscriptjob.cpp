@@ -1,0 +1,213 @@
+#include "engine/ghostscriptjob.h"
+
+#include "common/runtimeerror.h"
+
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace GhostscriptJob;
+
+namespace {
+
+// A working folder inside a folder of its own, so that a test can see
+// whether anything beside the working folder was touched.
+struct Workplace
+{
+    QTemporaryDir root;
+    QString folder = root.filePath("ps");
+    Workplace() { QDir().mkpath(folder); }
+    QString file(const QString &name) const { return folder + u'/' + name; }
+
+    void writeScript(int quality) const
+    {
+        SaveStringToFile(file(ScriptName()), ScriptText(quality));
+    }
+    void stage(const QString &eps) const
+    {
+        QFile::remove(file(StagedInputName));
+        QVERIFY(QFile::copy(eps, file(StagedInputName)));
+    }
+};
+
+} // namespace
+
+class GhostscriptJobTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scriptBytes_data()
+    {
+        QTest::addColumn<int>("flavour");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<QByteArray>("bytes");
+        const int w = int(PathFlavour::Windows), l = int(PathFlavour::Linux);
+        QTest::newRow("windows 75")
+            << w << 75
+            << QByteArray("gswin32c -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=75 -dDOINTERPOLATE "
+                          "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\r\n"
+                          "del current.eps\r\n");
+        QTest::newRow("windows 0")
+            << w << 0
+            << QByteArray("gswin32c -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=0 -dDOINTERPOLATE "
+                          "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\r\n"
+                          "del current.eps\r\n");
+        QTest::newRow("windows 100")
+            << w << 100
+            << QByteArray("gswin32c -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=100 -dDOINTERPOLATE "
+                          "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\r\n"
+                          "del current.eps\r\n");
+        QTest::newRow("linux 75")
+            << l << 75
+            << QByteArray("gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=75 -dDOINTERPOLATE "
+                          "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\n"
+                          "rm -f current.eps\n");
+    }
+    void scriptBytes()
+    {
+        QFETCH(int, flavour);
+        QFETCH(int, quality);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(ScriptName(PathFlavour(flavour)));
+        SaveStringToFile(path, ScriptText(quality, PathFlavour(flavour)), PathFlavour(flavour));
+        QCOMPARE(ReadBytes(path), bytes);
+    }
+
+    void scriptNames()
+    {
+        QCOMPARE(ScriptName(PathFlavour::Windows), QString("eps2jpg.bat"));
+        QCOMPARE(ScriptName(PathFlavour::Linux), QString("eps2jpg.sh"));
+    }
+
+    void writerReplacesAndFailsClearly()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("eps2jpg.sh");
+        SaveStringToFile(path, ScriptText(100));
+        SaveStringToFile(path, ScriptText(5));
+        QVERIFY(ReadBytes(path).contains("-dJPEGQ=5 "));
+        QVERIFY(!ReadBytes(path).contains("-dJPEGQ=100"));
+        try {
+            SaveStringToFile(folder.filePath("missing/eps2jpg.sh"), ScriptText(75));
+            QFAIL("writing into a missing folder succeeded");
+        } catch (const RuntimeError &error) {
+            QCOMPARE(error.number(), 76);
+            QVERIFY(error.description().contains("missing"));
+        }
+    }
+
+    void realGhostscriptMatchesADirectRun_data()
+    {
+        QTest::addColumn<int>("quality");
+        QTest::newRow("75") << 75;
+        QTest::newRow("0") << 0;
+        QTest::newRow("100") << 100;
+    }
+    void realGhostscriptMatchesADirectRun()
+    {
+        QFETCH(int, quality);
+        Workplace work;
+        work.writeScript(quality);
+        work.stage(TestDataPath("shapes.eps"));
+        int showMode = 0;
+        const int result = Shell32::ShellAndWait('"' + work.file(ScriptName()) + '"', &showMode, work.folder + "/");
+        QCOMPARE(result, 0);
+        QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
+        const QByteArray image = ReadBytes(work.file(StagedOutputName));
+        QVERIFY(image.startsWith("\xFF\xD8"));
+        QCOMPARE(image, GhostscriptReference(TestDataPath("shapes.eps"), quality));
+    }
+
+    void ghostscriptInTheWorkingFolderWins()
+    {
+        Workplace work;
+        work.writeScript(75);
+        WriteScript(work.file("gs"), "echo \"fake $*\" > current.jpg\n");
+        work.stage(TestDataPath("shapes.eps"));
+        QCOMPARE(RunJob(work.folder), 0);
+        QVERIFY(ReadBytes(work.file(StagedOutputName)).startsWith("fake -dSAFER"));
+        QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
+    }
+
+    void failingGhostscriptLeavesNoImage()
+    {
+        Workplace work;
+        work.writeScript(75);
+        WriteScript(work.file("gs"), "echo broken >&2\nexit 1\n");
+        work.stage(TestDataPath("shapes.eps"));
+        RunJob(work.folder);
+        QVERIFY(!QFileInfo::exists(work.file(StagedOutputName)));
+        QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
+    }
+
+    void rejectedPostScriptLeavesNoImage()
+    {
+        Workplace work;
+        work.writeScript(75);
+        work.stage(TestDataPath("broken.eps"));
+        RunJob(work.folder);
+        QVERIFY(!QFileInfo::exists(work.file(StagedOutputName)));
+        QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
+    }
+
+    void neverEndingGhostscriptIsStopped()
+    {
+        Workplace work;
+        work.writeScript(75);
+        WriteScript(work.file("gs"), "echo $$ > gs.pid\nexec sleep 600\n");
+        work.stage(TestDataPath("shapes.eps"));
+        QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)), Shell32::TimedOutResult);
+        QVERIFY(QFileInfo::exists(work.file("gs.pid")));
+        QTRY_VERIFY(!ProcessAliveByFile(work.file("gs.pid")));
+        QVERIFY(!QFileInfo::exists(work.file(PrivateTempName)));
+    }
+
+    void hostilePostScriptChangesNothing()
+    {
+        Workplace work;
+        work.writeScript(75);
+        const QString sentinel = work.root.filePath("sentinel.txt");
+        WriteBytes(sentinel, "keep me");
+        const QString script = work.file(ScriptName());
+        const QByteArray scriptBytes = ReadBytes(script);
+
+        // Every attempt is wrapped in `stopped`, so Ghostscript goes on to the next one.
+        QByteArray hostile = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 50 50\n%%EndComments\n";
+        const auto attempt = [&](const QByteArray &code) { hostile += "{ " + code + " } stopped pop\n"; };
+        const QByteArray s = QFile::encodeName(script), w = QFile::encodeName(work.folder),
+                         r = QFile::encodeName(work.root.path());
+        attempt("(" + s + ") (w) file dup (echo owned > " + r + "/owned) writestring closefile");
+        attempt("(eps2jpg.sh) (w) file dup (echo owned) writestring closefile");
+        attempt("(" + w + "/gstmp/../eps2jpg.sh) (w) file dup (echo owned) writestring closefile");
+        attempt("(" + QFile::encodeName(sentinel) + ") deletefile");
+        attempt("(" + QFile::encodeName(sentinel) + ") (" + r + "/moved.txt) renamefile");
+        attempt("(" + r + "/new.txt) (w) file dup (x) writestring closefile");
+        attempt("(%pipe%touch " + r + "/piped) (w) file closefile");
+        attempt("(" + w + "/gstmp/left-behind) (w) file dup (x) writestring closefile");
+        hostile += "0 0 50 50 rectfill showpage\n%%EOF\n";
+        WriteBytes(work.root.filePath("hostile.eps"), hostile);
+
+        const QString before = FolderSnapshot(work.root.path());
+        work.stage(work.root.filePath("hostile.eps"));
+        RunJob(work.folder);
+        QFile::remove(work.file(StagedOutputName));
+        QCOMPARE(FolderSnapshot(work.root.path()), before);
+        QCOMPARE(ReadBytes(script), scriptBytes);
+        QCOMPARE(ReadBytes(sentinel), QByteArray("keep me"));
+
+        // The next job runs the script as written.
+        work.stage(TestDataPath("shapes.eps"));
+        QCOMPARE(RunJob(work.folder), 0);
+        QCOMPARE(ReadBytes(work.file(StagedOutputName)), GhostscriptReference(TestDataPath("shapes.eps"), 75));
+        QVERIFY(!QFileInfo::exists(work.root.filePath("owned")));
+    }
+};
+
+PELLUCOR_REGISTER_TEST(GhostscriptJobTest)
+#include "tst_ghostscriptjob.moc"
