@@ -7,6 +7,18 @@
 
 namespace GhostscriptJob {
 
+QString WorkingFolder()
+{
+    return FileSystem::TempFolder() + PathSeparator() + QStringLiteral("ps");
+}
+
+void PrepareWorkingFolder(const QString &workingFolder, const QString &runtimeFolder)
+{
+    // Another user must not be able to plant a script or a "gs" here.
+    FileSystem::EnsurePrivateFolder(workingFolder);
+    FileSystem::CopyFolder(runtimeFolder, workingFolder);
+}
+
 QString ScriptName(PathFlavour flavour)
 {
     return flavour == PathFlavour::Windows ? QStringLiteral("eps2jpg.bat") : QStringLiteral("eps2jpg.sh");

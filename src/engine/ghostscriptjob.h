@@ -18,6 +18,15 @@ inline const QString StagedOutputName = QStringLiteral("current.jpg");
 // after every job.
 inline const QString PrivateTempName = QStringLiteral("gstmp");
 
+// The working folder of the jobs: TEMP (private to the user, see
+// FileSystem::TempFolder) followed by "ps". Only the path; nothing is created.
+QString WorkingFolder();
+
+// Creates the working folder private to the user, or checks that the
+// existing one is, and refreshes it from `runtimeFolder` (the application
+// folder's Ghostscript folder). Failures reach the caller.
+void PrepareWorkingFolder(const QString &workingFolder, const QString &runtimeFolder);
+
 // "eps2jpg.bat" on Windows, "eps2jpg.sh" on Linux.
 QString ScriptName(PathFlavour flavour = NativeFlavour);
 

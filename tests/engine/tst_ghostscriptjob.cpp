@@ -168,6 +168,34 @@ private slots:
         QVERIFY(!QFileInfo::exists(work.file(PrivateTempName)));
     }
 
+    void workingFolderIsPreparedPrivate()
+    {
+        QTemporaryDir root;
+        const QByteArray oldTemp = qgetenv("TEMP");
+        qputenv("TEMP", QFile::encodeName(root.path()));
+        const QString folder = WorkingFolder();
+        qputenv("TEMP", oldTemp);
+        QCOMPARE(folder, root.path() + "/ps");
+
+        QDir().mkpath(root.filePath("runtime"));
+        WriteScript(root.filePath("runtime/gs"), "exit 0\n");
+        PrepareWorkingFolder(folder, root.filePath("runtime"));
+        QVERIFY(QFileInfo(folder + "/gs").isExecutable());
+        QCOMPARE(QFileInfo(folder).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                     | QFileDevice::ReadGroup | QFileDevice::WriteGroup),
+                 QFileDevice::Permissions());
+
+        // A working folder others may write to is refused before anything is copied into it.
+        QFile::setPermissions(folder, QFileInfo(folder).permissions() | QFileDevice::WriteOther);
+        QFile::remove(folder + "/gs");
+        try {
+            PrepareWorkingFolder(folder, root.filePath("runtime"));
+            QFAIL("a folder open to others was used");
+        } catch (const RuntimeError &) {
+        }
+        QVERIFY(!QFileInfo::exists(folder + "/gs"));
+    }
+
     void hostilePostScriptChangesNothing()
     {
         Workplace work;
