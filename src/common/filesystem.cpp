@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -89,6 +91,63 @@ bool writeAll(QFileDevice &device, const char *data, qint64 size)
     return true;
 }
 
+// Writes a new version of a file beside it and renames it into place only
+// when every byte is on disk, so a failure never leaves a half-written file
+// under the name and an old file stays whole. (QSaveFile will not do: it can
+// report success after its final flush has failed on a full disk.)
+class ReplacingWriter
+{
+public:
+    explicit ReplacingWriter(const QString &destination) : m_destination(destination)
+    {
+        static std::atomic<int> counter{0};
+        const QFileInfo info(destination);
+        if (info.exists() && !info.isDir() && !info.isWritable())
+            throw errorFor(RuntimeError::PermissionDenied, destination);
+        if (info.isDir())
+            throw errorForUnwritable(destination);
+        m_temporary.setFileName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+                                + QStringLiteral(".%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++counter));
+        if (!m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            throw errorForUnwritable(destination);
+    }
+    ~ReplacingWriter()
+    {
+        if (!m_committed) {
+            m_temporary.close();
+            m_temporary.remove();
+        }
+    }
+    ReplacingWriter(const ReplacingWriter &) = delete;
+    ReplacingWriter &operator=(const ReplacingWriter &) = delete;
+
+    void write(const char *data, qint64 size)
+    {
+        if (!writeAll(m_temporary, data, size))
+            throw errorForFailedWrite(m_temporary, m_destination);
+    }
+
+    void commit()
+    {
+        if (!m_temporary.flush())
+            throw errorForFailedWrite(m_temporary, m_destination);
+        m_temporary.close();
+        if (m_temporary.error() != QFileDevice::NoError)
+            throw errorForFailedWrite(m_temporary, m_destination);
+        std::error_code error;
+        std::filesystem::rename(QFile::encodeName(m_temporary.fileName()).toStdString(),
+                                QFile::encodeName(m_destination).toStdString(), error);
+        if (error)
+            throw errorForUnwritable(m_destination);
+        m_committed = true;
+    }
+
+private:
+    QString m_destination;
+    QFile m_temporary;
+    bool m_committed = false;
+};
+
 } // namespace
 
 QString Environment(const QString &name)
@@ -96,9 +155,18 @@ QString Environment(const QString &name)
     return qEnvironmentVariable(name.toLocal8Bit().constData());
 }
 
+namespace {
+QString applicationFolderOverride;
+}
+
 QString ApplicationFolder()
 {
-    return QCoreApplication::applicationDirPath();
+    return applicationFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath() : applicationFolderOverride;
+}
+
+void SetApplicationFolder(const QString &folder)
+{
+    applicationFolderOverride = folder;
 }
 
 QString TempFolder()
@@ -187,27 +255,17 @@ void CopyFile(const QString &source, const QString &destination)
     if (!in.open(QIODevice::ReadOnly))
         throw errorFor(RuntimeError::PermissionDenied, source);
 
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        throw errorForUnwritable(destination);
+    ReplacingWriter out(destination);
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            const RuntimeError error = errorForFailedWrite(in, source);
-            out.cancelWriting();
-            throw error;
-        }
+        if (got < 0)
+            throw errorForFailedWrite(in, source);
         if (got == 0)
             break;
-        if (!writeAll(out, buffer.constData(), got)) {
-            const RuntimeError error = errorForFailedWrite(out, destination);
-            out.cancelWriting(); // this resets the device's error: take the reason first
-            throw error;
-        }
+        out.write(buffer.constData(), got);
     }
-    if (!out.commit())
-        throw errorForFailedWrite(out, destination);
+    out.commit();
 }
 
 void DeleteFile(const QString &path)
@@ -333,17 +391,10 @@ QStringList SubFolders(const QString &folder)
 
 void WriteTextFile(const QString &path, const QString &text, const QString &lineEnd)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw errorForUnwritable(path);
+    ReplacingWriter file(path);
     const QByteArray bytes = (text + lineEnd).toLocal8Bit();
-    if (!writeAll(file, bytes.constData(), bytes.size())) {
-        const RuntimeError error = errorForFailedWrite(file, path);
-        file.cancelWriting();
-        throw error;
-    }
-    if (!file.commit())
-        throw errorForFailedWrite(file, path);
+    file.write(bytes.constData(), bytes.size());
+    file.commit();
 }
 
 } // namespace FileSystem

@@ -202,6 +202,18 @@ private slots:
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
     }
 
+    void writingATextFileOntoAFullDiskKeepsTheOldOne()
+    {
+        TinyFileSystem disk(64);
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.why()));
+        makeFile(disk.path() + "/eps2jpg.sh", "old script");
+        disk.fill();
+        QCOMPARE(errorNumberOf([&] { WriteTextFile(disk.path() + "/eps2jpg.sh", QString(8192, 'x'), "\n"); }), 61);
+        QCOMPARE(ReadBytes(disk.path() + "/eps2jpg.sh"), QByteArray("old script"));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"eps2jpg.sh", "filler"}));
+    }
+
     void copyFolderCopiesTheTreeAndKeepsProgramsRunnable()
     {
         QTemporaryDir root;

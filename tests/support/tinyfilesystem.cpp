@@ -2,6 +2,7 @@
 
 #include "testfiles.h"
 
+#include <QFile>
 #include <QProcess>
 
 TinyFileSystem::TinyFileSystem(int kilobytes)
@@ -25,4 +26,17 @@ TinyFileSystem::~TinyFileSystem()
 {
     if (m_mounted)
         QProcess::execute(QStringLiteral("umount"), {m_folder.path()});
+}
+
+void TinyFileSystem::fill()
+{
+    QFile filler(m_folder.filePath(QStringLiteral("filler")));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(512, 'f');
+    while (filler.write(block) == block.size()) {
+    }
+    // Single bytes too, so that even the last partial block is taken.
+    while (filler.write("f", 1) == 1) {
+    }
 }

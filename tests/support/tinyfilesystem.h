@@ -14,6 +14,8 @@ public:
     TinyFileSystem &operator=(const TinyFileSystem &) = delete;
 
     bool mounted() const { return m_mounted; }
+    // Writes a file named "filler" until no byte more fits.
+    void fill();
     QString path() const { return m_folder.path(); }
     QString why() const { return m_why; }
 
