@@ -7,6 +7,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellucor"));
+    QApplication::setStyle(QStringLiteral("Fusion")); // the same look on every desktop
+    SetApplicationTitle(QStringLiteral("Pellucor"));
 
     DialogPrompts prompts;
     SetPrompts(&prompts);

@@ -32,6 +32,9 @@ QString Environment(const QString &name);
 
 // The folder that holds the program, without a trailing separator.
 QString ApplicationFolder();
+// Names another folder as the application folder ("" goes back to the
+// program's own). The test programs live elsewhere than the program.
+void SetApplicationFolder(const QString &folder);
 
 // The parent of the working folder: TEMP on Windows; on Linux $TEMP when set,
 // else $XDG_RUNTIME_DIR, else a folder of this user's own in the system

@@ -103,14 +103,11 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
         if (process.state() != QProcess::NotRunning)
             loop.exec();
         if (process.state() != QProcess::NotRunning) {
-            if (!timedOut) {
-                // Only the application's exit ends every event loop early. The
-                // job is left to finish: destroying its QProcess would kill it.
-                started.process.release();
-                return AbandonedResult;
-            }
+            // Only the time limit or the application's exit end the loop early.
+            // A job left running after its program ends would still delete
+            // its staged file, which may by then belong to another instance.
             Shell::KillProcessTree(process);
-            return TimedOutResult;
+            return timedOut ? TimedOutResult : AbandonedResult;
         }
     }
     Shell::ProcessPendingEvents();

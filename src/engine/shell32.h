@@ -64,7 +64,7 @@ struct WaitOptions
 // or JobTimedOut plus ApplicationErrorBase when the time limit ran out (the
 // program and what it started are then stopped), EndedBySignalResult when
 // it was killed, or AbandonedResult when the application quits meanwhile (the
-// program is left to finish). `showMode`, when given, receives the mode used.
+// program is then stopped too). `showMode`, when given, receives the mode used.
 int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder,
                  const WaitOptions &options = {});
 

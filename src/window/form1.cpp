@@ -1,8 +1,268 @@
 #include "form1.h"
 
+#include "captionedprogressbar.h"
+
+#include "common/errorreport.h"
+#include "engine/pathhelpers.h"
+#include "filelist/commondialog.h"
+#include "filelist/dialogadder.h"
+#include "filelist/listview.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+
+namespace {
+
+// The layout is drawn in twips: 1440 to the inch, 15 to the pixel at 96 dpi.
+int Pixels(int twips)
+{
+    return (twips * 2 + 15) / 30;
+}
+
+QRect Twips(int left, int top, int width, int height)
+{
+    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+}
+
+template <typename Control>
+Control *Place(QWidget *container, const char *name, const QRect &geometry)
+{
+    auto *control = new Control(container);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+QFont ArialBold(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
 Form1::Form1(QWidget *parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
+    CreateControls();
+    ConnectHandlers();
     setWindowTitle(QStringLiteral("Pellucor"));
-    setFixedSize(536, 538);
+    ListView1->SetUpColumn();
+}
+
+void Form1::CreateControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    // A fixed frame without a maximise box: the layout is drawn for one size.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(Pixels(8040), Pixels(8070));
+    setFont(ArialBold(9));
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+
+    PushButton5 = Place<QPushButton>(this, "PushButton5", Twips(120, 120, 7800, 405));
+    PushButton5->setText(QStringLiteral("Help"));
+
+    ListView1 = Place<ListView>(this, "ListView1", Twips(120, 630, 7800, 2535));
+    ListView1->setFont(ArialBold(9));
+    ListView1->setToolTip(QStringLiteral("Drag and drop files here. Double-click item to remove it. "
+                                         "Move | line to right and out of window to reveal full names."));
+
+    PushButton1 = Place<QPushButton>(this, "PushButton1", Twips(120, 3255, 3840, 405));
+    PushButton1->setText(QStringLiteral("Add EPS File(s)"));
+    PushButton3 = Place<QPushButton>(this, "PushButton3", Twips(4080, 3255, 3840, 405));
+    PushButton3->setText(QStringLiteral("Add All EPS File(s) In Folder"));
+    PushButton6 = Place<QPushButton>(this, "PushButton6", Twips(120, 3765, 3840, 405));
+    PushButton6->setText(QStringLiteral("Clear List"));
+    PushButton7 = Place<QPushButton>(this, "PushButton7", Twips(4080, 3765, 3840, 405));
+    PushButton7->setText(QStringLiteral("Load Sample/Example Files"));
+
+    Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 4230, 7800, 1815));
+    Frame5->setTitle(QStringLiteral("Save Option"));
+    Option1 = Place<QRadioButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
+    Option1->setText(QStringLiteral("Save results to this folder:"));
+    Option1->setChecked(true);
+    Frame1 = Place<QGroupBox>(Frame5, "Frame1", Twips(480, 510, 6840, 810));
+    Text1 = Place<QLineEdit>(Frame1, "Text1", Twips(240, 300, 5670, 345));
+    PushButton4 = Place<QPushButton>(Frame1, "PushButton4", Twips(6000, 300, 600, 345));
+    PushButton4->setText(QStringLiteral("..."));
+    Option2 = Place<QRadioButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
+    Option2->setText(QStringLiteral("Save results in folder of original file"));
+
+    Frame3 = Place<QGroupBox>(this, "Frame3", Twips(120, 6120, 7800, 795));
+    Frame3->setTitle(QStringLiteral("JPG Quality"));
+    Label2 = Place<QLabel>(Frame3, "Label2", Twips(240, 300, 375, 195));
+    Label2->setText(QStringLiteral("Min."));
+    Slider1 = Place<QSlider>(Frame3, "Slider1", Twips(570, 300, 6555, 315));
+    Slider1->setOrientation(Qt::Horizontal);
+    Slider1->setRange(0, 100);
+    Slider1->setSingleStep(1);
+    Slider1->setPageStep(5);
+    Label3 = Place<QLabel>(Frame3, "Label3", Twips(7170, 300, 405, 225));
+    Label3->setText(QStringLiteral("Max."));
+
+    PushButton2 = Place<QPushButton>(this, "PushButton2", Twips(120, 7030, 7800, 405));
+    PushButton2->setText(QStringLiteral("Start Converting To JPG"));
+    ProgressBar1 = Place<CaptionedProgressBar>(this, "ProgressBar1", Twips(120, 7550, 7800, 405));
+    ProgressBar1->SetCaption(QStringLiteral("Progress Bar"));
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+
+    CommonDialog1 = new CommonDialog(this);
+    CommonDialog1->MaxFileSize = 30000;
+
+    // Push buttons: their own larger font, button-text colour on white.
+    for (QPushButton *button : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
+                                PushButton7}) {
+        button->setFont(ArialBold(11.25));
+        QPalette colours = button->palette();
+        colours.setColor(QPalette::Button, Qt::white);
+        button->setPalette(colours);
+    }
+
+    // The keyboard's order through the controls; the list comes first.
+    const QList<QWidget *> tabOrder{ListView1, ProgressBar1, PushButton1, PushButton3, PushButton6,
+                                    PushButton7, PushButton2, Slider1, PushButton5, Option2,
+                                    Option1, Text1, PushButton4};
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
+    ListView1->setFocus();
+}
+
+void Form1::ConnectHandlers()
+{
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(ListView1, &ListView::KeyDown, this, &Form1::ListView1_KeyDown);
+    connect(ListView1, &ListView::DblClick, this, &Form1::ListView1_DblClick);
+}
+
+void Form1::SetMousePointer(PointerKind kind)
+{
+    m_mousePointer = kind;
+    switch (kind) {
+    case PointerKind::Default: unsetCursor(); break;
+    case PointerKind::Arrow: setCursor(Qt::ArrowCursor); break;
+    case PointerKind::Busy: setCursor(Qt::WaitCursor); break;
+    case PointerKind::Custom:
+        if (m_hasMouseIcon)
+            setCursor(m_mouseIcon);
+        else
+            unsetCursor();
+        break;
+    }
+}
+
+void Form1::SetMouseIcon(const QCursor &cursor)
+{
+    m_mouseIcon = cursor;
+    m_hasMouseIcon = true;
+}
+
+void Form1::PushButton1_Click()
+{
+    AddFilesByDialog(*CommonDialog1, *ListView1);
+}
+
+void Form1::PushButton2_Click()
+{
+    m_conversion.PushButton2_Click(*this);
+}
+
+void Form1::PushButton6_Click()
+{
+    GuardedProcedure clear(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton6_Click "));
+    clear.step(100, [&] {
+        if (m_mousePointer != PointerKind::Busy)
+            ListView1->Clear();
+    });
+}
+
+void Form1::ListView1_KeyDown(int keyCode, int shift)
+{
+    Q_UNUSED(shift); // Shift+Delete and Ctrl+Delete remove an entry as well
+    if (keyCode == ListView::KeyDelete && m_mousePointer != PointerKind::Busy && ListView1->Count() > 0) {
+        if (const int selected = ListView1->SelectedIndex())
+            ListView1->Remove(selected);
+    }
+}
+
+void Form1::ListView1_DblClick()
+{
+    if (m_mousePointer != PointerKind::Busy && ListView1->Count() > 0) {
+        if (const int selected = ListView1->SelectedIndex())
+            ListView1->Remove(selected);
+    }
+}
+
+int Form1::EntryCount() const
+{
+    return ListView1->Count();
+}
+
+QString Form1::EntryText(int index) const
+{
+    return ListView1->Text(index);
+}
+
+bool Form1::ChosenFolderSelected() const
+{
+    return Option1->isChecked();
+}
+
+bool Form1::InputFolderSelected() const
+{
+    return Option2->isChecked();
+}
+
+QString Form1::OutputFolderText() const
+{
+    return Text1->text();
+}
+
+int Form1::QualityValue() const
+{
+    return Slider1->value();
+}
+
+void Form1::SetProgressValue(int value)
+{
+    ProgressBar1->setValue(value);
+}
+
+QString Form1::ProgressCaption() const
+{
+    return ProgressBar1->Caption();
+}
+
+void Form1::SetProgressCaption(const QString &caption)
+{
+    ProgressBar1->SetCaption(caption);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        if (const QScreen *where = screen())
+            move(where->availableGeometry().center() - rect().center());
+    }
+    QWidget::showEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // Closing ends the program at once, even in the middle of a run.
+    m_closing = true;
+    QWidget::closeEvent(event);
 }

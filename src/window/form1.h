@@ -1,12 +1,89 @@
 #pragma once
 
+#include "common/pointerkind.h"
+#include "engine/conversionrun.h"
+
+#include <QCursor>
 #include <QWidget>
 
-// The program's one window.
-class Form1 : public QWidget
+class CaptionedProgressBar;
+class CommonDialog;
+class ListView;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+// The program's one window. Its controls keep their names as object names,
+// so tests and accessibility tools find them.
+class Form1 : public QWidget, public ConversionView
 {
     Q_OBJECT
 
 public:
     explicit Form1(QWidget *parent = nullptr);
+
+    // The pointer kind of the whole window; Busy is the busy marker.
+    PointerKind MousePointer() const override { return m_mousePointer; }
+    void SetMousePointer(PointerKind kind) override;
+    // The image shown for PointerKind::Custom.
+    void SetMouseIcon(const QCursor &cursor);
+
+    ConversionRun &Conversion() { return m_conversion; }
+
+    // Handlers, named after their control and event.
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton6_Click();
+    void ListView1_KeyDown(int keyCode, int shift);
+    void ListView1_DblClick();
+
+    // What the conversion run reads and shows.
+    int EntryCount() const override;
+    QString EntryText(int index) const override;
+    bool ChosenFolderSelected() const override;
+    bool InputFolderSelected() const override;
+    QString OutputFolderText() const override;
+    int QualityValue() const override;
+    void SetProgressValue(int value) override;
+    QString ProgressCaption() const override;
+    void SetProgressCaption(const QString &caption) override;
+    bool Closing() const override { return m_closing; }
+
+    QPushButton *PushButton1;
+    QPushButton *PushButton2;
+    QPushButton *PushButton3;
+    QPushButton *PushButton4;
+    QPushButton *PushButton5;
+    QPushButton *PushButton6;
+    QPushButton *PushButton7;
+    ListView *ListView1;
+    QGroupBox *Frame5;
+    QRadioButton *Option1;
+    QGroupBox *Frame1;
+    QLineEdit *Text1;
+    QRadioButton *Option2;
+    QGroupBox *Frame3;
+    QLabel *Label2;
+    QSlider *Slider1;
+    QLabel *Label3;
+    CaptionedProgressBar *ProgressBar1;
+    CommonDialog *CommonDialog1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+
+    ConversionRun m_conversion;
+    PointerKind m_mousePointer = PointerKind::Default;
+    QCursor m_mouseIcon;
+    bool m_hasMouseIcon = false;
+    bool m_closing = false;
+    bool m_shownOnce = false;
 };

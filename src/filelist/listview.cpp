@@ -1,0 +1,108 @@
+#include "listview.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+ListView::ListView(QWidget *parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setUniformRowHeights(true); // keeps lists of many thousands of entries quick
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setStretchLastSection(false);
+    setColumnCount(0);
+    setHeaderLabels({});
+}
+
+void ListView::SetUpColumn()
+{
+    setHeaderLabels({QStringLiteral("EPS File(s)")});
+    setColumnWidth(0, (7000 * 2 + 15) / 30); // twips at 15 to the pixel
+}
+
+void ListView::Append(const QString &text)
+{
+    auto *item = new QTreeWidgetItem(QStringList{text});
+    addTopLevelItem(item);
+}
+
+int ListView::Count() const
+{
+    return topLevelItemCount();
+}
+
+QString ListView::Text(int index) const
+{
+    const QTreeWidgetItem *item = topLevelItem(index - 1);
+    return item ? item->text(0) : QString();
+}
+
+void ListView::SetText(int index, const QString &text)
+{
+    if (QTreeWidgetItem *item = topLevelItem(index - 1))
+        item->setText(0, text);
+}
+
+void ListView::Remove(int index)
+{
+    delete takeTopLevelItem(index - 1);
+}
+
+void ListView::Clear()
+{
+    clear();
+}
+
+int ListView::SelectedIndex() const
+{
+    const QList<QTreeWidgetItem *> selected = selectedItems();
+    return selected.isEmpty() ? 0 : indexOfTopLevelItem(selected.first()) + 1;
+}
+
+void ListView::Select(int index)
+{
+    if (QTreeWidgetItem *item = topLevelItem(index - 1))
+        setCurrentItem(item);
+}
+
+bool ListView::ListContains(const QString &text) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        if (topLevelItem(i)->text(0) == text)
+            return true;
+    }
+    return false;
+}
+
+int ListView::KeyCodeOf(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Delete: return KeyDelete;
+    case Qt::Key_Backspace: return KeyBackspace;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_Insert: return 45;
+    default:
+        if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+            return qtKey; // the same codes as upper-case letters and digits
+        return 0;
+    }
+}
+
+void ListView::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int shift = (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0)
+                      | (modifiers & Qt::AltModifier ? 4 : 0);
+    emit KeyDown(KeyCodeOf(event->key()), shift);
+    QTreeWidget::keyPressEvent(event);
+}
+
+void ListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    emit DblClick();
+}

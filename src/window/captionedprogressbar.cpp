@@ -1,0 +1,18 @@
+#include "captionedprogressbar.h"
+
+CaptionedProgressBar::CaptionedProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+void CaptionedProgressBar::SetCaption(const QString &caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    update();
+    emit CaptionChanged(caption);
+}

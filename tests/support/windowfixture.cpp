@@ -1,0 +1,49 @@
+#include "windowfixture.h"
+
+#include "support/testfiles.h"
+
+#include "common/filesystem.h"
+#include "filelist/listview.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+
+WindowFixture::WindowFixture() : m_oldTemp(qgetenv("TEMP"))
+{
+    QDir().mkpath(m_root.filePath(QStringLiteral("temp")));
+    qputenv("TEMP", QFile::encodeName(m_root.filePath(QStringLiteral("temp"))));
+    FileSystem::SetApplicationFolder(QStringLiteral(PELLUCOR_APP_DIR));
+    SetApplicationTitle(QStringLiteral("Pellucor"));
+    form = std::make_unique<Form1>();
+    form->show();
+}
+
+WindowFixture::~WindowFixture()
+{
+    form.reset();
+    qputenv("TEMP", m_oldTemp);
+    FileSystem::SetApplicationFolder(QString());
+}
+
+QString WindowFixture::input(const QString &relative, const QString &dataFile)
+{
+    const QString target = m_root.filePath(relative);
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    QFile::remove(target);
+    if (!QFile::copy(TestDataPath(dataFile), target))
+        qFatal("cannot copy %s", qPrintable(dataFile));
+    return target;
+}
+
+void WindowFixture::append(const QStringList &paths)
+{
+    for (const QString &path : paths)
+        form->ListView1->Append(path);
+}
+
+void WindowFixture::start()
+{
+    QTest::mouseClick(form->PushButton2, Qt::LeftButton);
+}

@@ -1,0 +1,402 @@
+#include "support/windowfixture.h"
+
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+#include "support/tinyfilesystem.h"
+
+#include "common/filesystem.h"
+#include "filelist/listview.h"
+#include "window/captionedprogressbar.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QLockFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString Done = QStringLiteral("Done.");
+const QString Location = QStringLiteral("in Quorvane2021/08/31.Form1.PushButton2_Click ");
+
+struct Input
+{
+    QString relative;
+    QString data;
+};
+
+// Four inputs in three folders; the last name has two dots.
+const QList<Input> FourInputs{{"in/a/shapes.eps", "shapes.eps"},
+                              {"in/b/lines.eps", "lines.eps"},
+                              {"in/b/text.eps", "text.eps"},
+                              {"in/c/more.shapes.eps", "shapes.eps"}};
+
+// Runs `action` the next time the run lets window events through after the
+// progress caption names `fileName`, as a user's click would arrive.
+void DuringEntry(Form1 &form, const QString &fileName, std::function<void()> action)
+{
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(form.ProgressBar1, &CaptionedProgressBar::CaptionChanged, &form,
+                                   [=](const QString &caption) {
+                                       if (caption != QStringLiteral("Processing: ") + fileName)
+                                           return;
+                                       QObject::disconnect(*connection);
+                                       QTimer::singleShot(0, action);
+                                   });
+}
+
+QString ErrorReport(const QString &description, int line)
+{
+    return description + "\r\n" + Location + "at line " + QString::number(line)
+           + "\r\rPlease email screenshot of this message to support@example.com";
+}
+
+} // namespace
+
+class ConversionRunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void convertsLikeGhostscriptItself_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("chosenFolder");
+        QTest::addColumn<QString>("folderSuffix");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("one, chosen folder") << 1 << true << "" << 75;
+        QTest::newRow("three, chosen folder with separator") << 3 << true << "/" << 75;
+        QTest::newRow("four, chosen folder, quality 30") << 4 << true << "" << 30;
+        QTest::newRow("one, input folder") << 1 << false << "" << 75;
+        QTest::newRow("three, input folder") << 3 << false << "" << 90;
+        QTest::newRow("four, input folder") << 4 << false << "" << 75;
+    }
+    void convertsLikeGhostscriptItself()
+    {
+        QFETCH(int, count);
+        QFETCH(bool, chosenFolder);
+        QFETCH(QString, folderSuffix);
+        QFETCH(int, quality);
+        WindowFixture window;
+        QDir().mkpath(window.path("out"));
+        QStringList inputs;
+        for (int i = 0; i < count; ++i)
+            inputs << window.input(FourInputs.at(i).relative, FourInputs.at(i).data);
+        const QByteArray inputBytes = ReadBytes(inputs.first());
+        window.append(inputs);
+        window.form->Text1->setText(window.path("out") + folderSuffix);
+        (chosenFolder ? window.form->Option1 : window.form->Option2)->setChecked(true);
+        window.form->Slider1->setValue(quality);
+
+        window.start();
+
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text, Done);
+        for (const QString &input : inputs) {
+            const QString base = QFileInfo(input).completeBaseName();
+            const QString output = chosenFolder ? window.path("out/" + base + ".jpg")
+                                                : QFileInfo(input).absolutePath() + "/" + base + ".jpg";
+            QVERIFY2(QFileInfo::exists(output), qPrintable(output));
+            QCOMPARE(ReadBytes(output), GhostscriptReference(input, quality));
+        }
+        QCOMPARE(ReadBytes(inputs.first()), inputBytes); // inputs are never changed
+        const QStringList left = QDir(window.workingFolder()).entryList(QDir::Files);
+        QVERIFY(!left.contains("current.eps"));
+        QVERIFY(!left.contains("current.jpg"));
+        QVERIFY(!window.form->Conversion().IsConverting());
+    }
+
+    void progressOfFourEntries()
+    {
+        WindowFixture window;
+        QStringList inputs;
+        for (const Input &input : FourInputs)
+            inputs << window.input(input.relative, input.data);
+        window.append(inputs);
+        window.form->Text1->setText(window.path("in"));
+        QStringList seen;
+        QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
+            seen << QStringLiteral("%1 %2 %3").arg(window.form->ProgressBar1->value()).arg(caption)
+                        .arg(int(window.form->MousePointer()));
+        });
+        window.start();
+        QCOMPARE(seen, (QStringList{"25 Processing: shapes.eps 11", "50 Processing: lines.eps 11",
+                                    "75 Processing: text.eps 11", "100 Processing: more.shapes.eps 11",
+                                    "0 Progress Bar 0"}));
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text, Done);
+    }
+
+    void progressRoundsHalvesToEven_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("1 of 3") << 1 << 3 << 33;
+        QTest::newRow("2 of 3") << 2 << 3 << 67;
+        QTest::newRow("1 of 8 is 12.5") << 1 << 8 << 12;
+        QTest::newRow("3 of 8 is 37.5") << 3 << 8 << 38;
+        QTest::newRow("last") << 7 << 7 << 100;
+    }
+    void progressRoundsHalvesToEven()
+    {
+        QFETCH(int, index);
+        QFETCH(int, count);
+        QFETCH(int, percent);
+        QCOMPARE(ConversionRun::ProgressPercent(index, count), percent);
+    }
+
+    void emptyListConvertsNothing()
+    {
+        WindowFixture window;
+        window.form->Text1->setText(window.path("."));
+        window.start();
+        QCOMPARE(window.prompts.messages().size(), 1);
+        const auto message = window.prompts.messages().first();
+        QCOMPARE(message.text, QString("No files added."));
+        QCOMPARE(message.title, QString("Pellucor"));
+        QCOMPARE(message.buttons, int(UserPrompts::OkOnly));
+        QCOMPARE(message.icon, int(UserPrompts::NoIcon));
+        // The working folder is refreshed all the same.
+        QVERIFY(QFileInfo::exists(window.workingFolder() + "/README.txt"));
+        QVERIFY(!window.form->Conversion().IsConverting());
+    }
+
+    void missingOutputFolderStopsBothModes_data()
+    {
+        QTest::addColumn<bool>("chosenFolder");
+        QTest::newRow("chosen folder") << true;
+        QTest::newRow("input folder") << false;
+    }
+    void missingOutputFolderStopsBothModes()
+    {
+        QFETCH(bool, chosenFolder);
+        WindowFixture window;
+        const QString input = window.input("in/shapes.eps", "shapes.eps");
+        window.append({input});
+        window.form->Text1->setText(window.path("no such folder"));
+        (chosenFolder ? window.form->Option1 : window.form->Option2)->setChecked(true);
+        window.start();
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text,
+                 QString("Folder does not exist. Please select another folder."));
+        QVERIFY(!QFileInfo::exists(window.path("in/shapes.jpg")));
+        QCOMPARE(window.form->ProgressBar1->Caption(), QString("Progress Bar"));
+    }
+
+    void secondPressDuringARunDoesNothing()
+    {
+        WindowFixture window;
+        const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps")};
+        window.append(inputs);
+        window.form->Text1->setText(window.path("in"));
+        bool pressed = false;
+        DuringEntry(*window.form, "a.eps", [&] {
+            QVERIFY(window.form->Conversion().IsConverting());
+            window.start();
+            pressed = true;
+        });
+        window.start();
+        QVERIFY(pressed);
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text, Done);
+        QCOMPARE(ReadBytes(window.path("in/b.jpg")), GhostscriptReference(inputs.at(1), window.form->QualityValue()));
+    }
+
+    void removalsAreRefusedWhileBusy()
+    {
+        WindowFixture window;
+        const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps")};
+        window.append(inputs);
+        window.form->Text1->setText(window.path("in"));
+        ListView *list = window.form->ListView1;
+        DuringEntry(*window.form, "a.eps", [&] {
+            QCOMPARE(window.form->MousePointer(), PointerKind::Busy);
+            QCOMPARE(window.form->cursor().shape(), Qt::WaitCursor);
+            list->Select(2);
+            QTest::keyClick(list, Qt::Key_Delete);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
+            QTest::mouseClick(window.form->PushButton6, Qt::LeftButton);
+            QCOMPARE(list->Count(), 2);
+        });
+        window.start();
+        QCOMPARE(list->Count(), 2);
+        QVERIFY(QFileInfo::exists(window.path("in/b.jpg")));
+        // Once the run is over the same actions work again.
+        QCOMPARE(window.form->MousePointer(), PointerKind::Default);
+        list->Select(2);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->Count(), 1);
+    }
+
+    void entriesAddedDuringARunAreLeftForTheNext()
+    {
+        WindowFixture window;
+        const QString first = window.input("in/a.eps", "shapes.eps");
+        const QString late = window.input("in/late.eps", "text.eps");
+        window.append({first});
+        window.form->Text1->setText(window.path("in"));
+        window.prompts.fileAnswers.enqueue({late});
+        DuringEntry(*window.form, "a.eps", [&] { QTest::mouseClick(window.form->PushButton1, Qt::LeftButton); });
+        window.start();
+        QCOMPARE(window.form->ListView1->Count(), 2);
+        QCOMPARE(window.form->ListView1->Text(2), late);
+        QVERIFY(QFileInfo::exists(window.path("in/a.jpg")));
+        QVERIFY(!QFileInfo::exists(window.path("in/late.jpg")));
+        QCOMPARE(window.prompts.messages().last().text, Done);
+    }
+
+    void vanishedInputIsReportedAndTheRunGoesOn()
+    {
+        WindowFixture window;
+        const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps"),
+                                 window.input("in/c.eps", "text.eps")};
+        window.append(inputs);
+        window.form->Text1->setText(window.path("out"));
+        QDir().mkpath(window.path("out"));
+        DuringEntry(*window.form, "a.eps", [&] { QFile::remove(inputs.at(1)); });
+        window.start();
+
+        const auto messages = window.prompts.messages();
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages.at(0).text, ErrorReport("File not found: " + inputs.at(1), 160));
+        QCOMPARE(messages.at(0).title, QString("Application Error"));
+        QCOMPARE(messages.at(0).icon, int(UserPrompts::Exclamation));
+        QVERIFY(messages.at(1).text.startsWith("Done.\r\n\r\n1 of 3 files produced no image:\r\n" + inputs.at(1)));
+        QVERIFY(QFileInfo::exists(window.path("out/a.jpg")));
+        QVERIFY(!QFileInfo::exists(window.path("out/b.jpg")));
+        QCOMPARE(ReadBytes(window.path("out/c.jpg")), GhostscriptReference(inputs.at(2), window.form->QualityValue()));
+    }
+
+    void rejectedPostScriptIsNamedAndTheNextConverts()
+    {
+        WindowFixture window;
+        const QStringList inputs{window.input("in/broken.eps", "broken.eps"), window.input("in/good.eps", "text.eps")};
+        window.append(inputs);
+        window.form->Text1->setText(window.path("in"));
+        window.start();
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text,
+                 "Done.\r\n\r\n1 of 2 files produced no image:\r\n" + inputs.at(0)
+                     + " (Ghostscript produced no image)");
+        QVERIFY(!QFileInfo::exists(window.path("in/broken.jpg")));
+        QCOMPARE(ReadBytes(window.path("in/good.jpg")), GhostscriptReference(inputs.at(1), window.form->QualityValue()));
+    }
+
+    void closingMessageNamesTheFirstFewFailures()
+    {
+        QList<FailedEntry> failed;
+        for (int i = 1; i <= 12; ++i)
+            failed.append({QString("/in/%1.eps").arg(i), "Ghostscript produced no image"});
+        const QString message = ConversionRun::ClosingMessage(15, failed);
+        QVERIFY(message.startsWith("Done.\r\n\r\n12 of 15 files produced no image:\r\n/in/1.eps ("));
+        QVERIFY(message.contains("/in/10.eps"));
+        QVERIFY(!message.contains("/in/11.eps"));
+        QVERIFY(message.endsWith("\r\nand 2 more"));
+        QCOMPARE(ConversionRun::ClosingMessage(3, {}), QString("Done."));
+    }
+
+    void aJobPastTheTimeLimitIsStoppedAndCountsAsFailed()
+    {
+        WindowFixture window;
+        QTemporaryDir application;
+        QDir().mkpath(application.filePath("ps"));
+        WriteScript(application.filePath("ps/gs"), "echo $$ > gs.pid\nexec sleep 600\n");
+        FileSystem::SetApplicationFolder(application.path());
+        window.form->Conversion().setJobTimeLimit(std::chrono::milliseconds(500));
+        const QString input = window.input("in/a.eps", "shapes.eps");
+        window.append({input});
+        window.form->Text1->setText(window.path("in"));
+        window.start();
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text,
+                 "Done.\r\n\r\n1 of 1 files produced no image:\r\n" + input + " (stopped after running 0.5 seconds)");
+        QTRY_VERIFY(!ProcessAliveByFile(window.workingFolder() + "/gs.pid"));
+        QVERIFY(!QFileInfo::exists(window.workingFolder() + "/current.eps"));
+        QVERIFY(!QFileInfo::exists(window.path("in/a.jpg")));
+    }
+
+    void aSecondInstanceWaitsForTheWorkingFolder()
+    {
+        WindowFixture window;
+        const QString input = window.input("in/a.eps", "shapes.eps");
+        window.append({input});
+        window.form->Text1->setText(window.path("in"));
+        QLockFile other(window.workingFolder() + ".lock"); // another instance's run
+        QVERIFY(other.tryLock(0));
+        bool sawWaiting = false;
+        QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
+            if (caption != ConversionRun::WaitingCaption)
+                return;
+            sawWaiting = true;
+            QCOMPARE(window.form->MousePointer(), PointerKind::Busy);
+            QVERIFY(!QFileInfo::exists(window.workingFolder() + "/README.txt")); // not touched while locked
+            QTimer::singleShot(300, [&] { other.unlock(); });
+        });
+        window.start();
+        QVERIFY(sawWaiting);
+        QCOMPARE(window.prompts.messages().last().text, Done);
+        QCOMPARE(ReadBytes(window.path("in/a.jpg")), GhostscriptReference(input, window.form->QualityValue()));
+    }
+
+    void aFullOutputDiskKeepsTheOldImageWhole()
+    {
+        TinyFileSystem disk(64);
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.why()));
+        WindowFixture window;
+        const QString input = window.input("in/shapes.eps", "shapes.eps");
+        WriteBytes(disk.path() + "/shapes.jpg", "old image");
+        disk.fill();
+        window.append({input});
+        window.form->Text1->setText(disk.path());
+        window.form->Slider1->setValue(100);
+        window.start();
+        const auto messages = window.prompts.messages();
+        QCOMPARE(messages.size(), 2);
+        QVERIFY2(messages.at(0).text.startsWith("Disk full: " + disk.path() + "/shapes.jpg\r\n" + Location
+                                                + "at line 180"),
+                 qPrintable(messages.at(0).text));
+        QVERIFY(messages.at(1).text.contains(input + " (the image could not be saved as "));
+        QCOMPARE(ReadBytes(disk.path() + "/shapes.jpg"), QByteArray("old image"));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "shapes.jpg"}));
+    }
+
+    void withNeitherOptionTheChosenFolderServes()
+    {
+        WindowFixture window;
+        const QString input = window.input("in/a.eps", "shapes.eps");
+        QDir().mkpath(window.path("out"));
+        window.append({input});
+        window.form->Text1->setText(window.path("out"));
+        window.form->Option1->setAutoExclusive(false);
+        window.form->Option1->setChecked(false);
+        window.form->Option2->setChecked(false);
+        window.start();
+        QCOMPARE(window.prompts.messages().first().text, Done);
+        QVERIFY(QFileInfo::exists(window.path("out/a.jpg")));
+        QVERIFY(!QFileInfo::exists(window.path("in/a.jpg")));
+    }
+
+    void anUnusableWorkingFolderIsReportedOnce()
+    {
+        WindowFixture window;
+        WriteBytes(window.path("temp/ps"), "a file where the working folder should be");
+        window.append({window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "text.eps")});
+        window.form->Text1->setText(window.path("in"));
+        window.start();
+        const auto messages = window.prompts.messages();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().text.contains(Location + "at line 108"), qPrintable(messages.first().text));
+        QVERIFY(messages.first().text.contains(window.path("temp/ps")));
+        QVERIFY(!window.form->Conversion().IsConverting());
+        QCOMPARE(window.form->MousePointer(), PointerKind::Default);
+    }
+};
+
+PELLUCOR_REGISTER_TEST(ConversionRunTest)
+#include "tst_conversionrun.moc"
