@@ -35,6 +35,7 @@ Control *Place(QWidget *container, const char *name, const QRect &geometry)
 {
     auto *control = new Control(container);
     control->setObjectName(QLatin1String(name));
+    control->setAccessibleName(QLatin1String(name)); // what accessibility tools report
     control->setGeometry(geometry);
     return control;
 }

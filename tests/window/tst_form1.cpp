@@ -1,5 +1,6 @@
 #include "support/windowfixture.h"
 
+#include "support/layouttable.h"
 #include "support/testregistry.h"
 
 #include "filelist/listview.h"
@@ -25,28 +26,8 @@ private slots:
         QTest::addColumn<QString>("container");
         QTest::addColumn<QRect>("pixels");
         QTest::addColumn<QString>("caption");
-        // Twips divided by 15, rounded: the window is drawn for 96 dots per inch.
-        QTest::newRow("PushButton5") << "PushButton5" << "Form1" << QRect(8, 8, 520, 27) << "Help";
-        QTest::newRow("ListView1") << "ListView1" << "Form1" << QRect(8, 42, 520, 169) << "";
-        QTest::newRow("PushButton1") << "PushButton1" << "Form1" << QRect(8, 217, 256, 27) << "Add EPS File(s)";
-        QTest::newRow("PushButton3") << "PushButton3" << "Form1" << QRect(272, 217, 256, 27)
-                                     << "Add All EPS File(s) In Folder";
-        QTest::newRow("PushButton6") << "PushButton6" << "Form1" << QRect(8, 251, 256, 27) << "Clear List";
-        QTest::newRow("PushButton7") << "PushButton7" << "Form1" << QRect(272, 251, 256, 27)
-                                     << "Load Sample/Example Files";
-        QTest::newRow("Frame5") << "Frame5" << "Form1" << QRect(8, 282, 520, 121) << "Save Option";
-        QTest::newRow("Option1") << "Option1" << "Frame5" << QRect(16, 20, 241, 17) << "Save results to this folder:";
-        QTest::newRow("Frame1") << "Frame1" << "Frame5" << QRect(32, 34, 456, 54) << "";
-        QTest::newRow("Text1") << "Text1" << "Frame1" << QRect(16, 20, 378, 23) << "";
-        QTest::newRow("PushButton4") << "PushButton4" << "Frame1" << QRect(400, 20, 40, 23) << "...";
-        QTest::newRow("Option2") << "Option2" << "Frame5" << QRect(16, 94, 241, 17)
-                                 << "Save results in folder of original file";
-        QTest::newRow("Frame3") << "Frame3" << "Form1" << QRect(8, 408, 520, 53) << "JPG Quality";
-        QTest::newRow("Label2") << "Label2" << "Frame3" << QRect(16, 20, 25, 13) << "Min.";
-        QTest::newRow("Slider1") << "Slider1" << "Frame3" << QRect(38, 20, 437, 21) << "";
-        QTest::newRow("Label3") << "Label3" << "Frame3" << QRect(478, 20, 27, 15) << "Max.";
-        QTest::newRow("PushButton2") << "PushButton2" << "Form1" << QRect(8, 469, 520, 27) << "Start Converting To JPG";
-        QTest::newRow("ProgressBar1") << "ProgressBar1" << "Form1" << QRect(8, 503, 520, 27) << "Progress Bar";
+        for (const ControlPlace &place : MainWindowLayout())
+            QTest::newRow(qPrintable(place.name)) << place.name << place.container << place.pixels << place.caption;
     }
     void controlsStandWhereTheLayoutPutsThem()
     {
@@ -76,7 +57,7 @@ private slots:
     {
         WindowFixture window;
         Form1 &form = *window.form;
-        QCOMPARE(form.size(), QSize(536, 538));
+        QCOMPARE(form.size(), MainWindowSize);
         QCOMPARE(form.minimumSize(), form.maximumSize());
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);

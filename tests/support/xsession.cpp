@@ -1,0 +1,138 @@
+#include "xsession.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QThread>
+
+QString RunTool(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        return {};
+    }
+    return QString::fromLocal8Bit(tool.readAllStandardOutput());
+}
+
+bool HaveDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY");
+}
+
+QList<XWindow> WindowTree(quint64 window)
+{
+    // "     0x200035 "name": ("res" "Class")  520x27+8+503  +380+746"
+    static const QRegularExpression line(QStringLiteral(R"(^(\s+)(0x[0-9a-f]+) .*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s+\+-?\d+\+-?\d+\s*$)"));
+    QList<XWindow> windows;
+    QList<int> openAtDepth;
+    const QStringList lines = RunTool(QStringLiteral("xwininfo"),
+                                      {QStringLiteral("-tree"), QStringLiteral("-id"), QString::number(window)})
+                                  .split(u'\n');
+    for (const QString &text : lines) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (!match.hasMatch())
+            continue;
+        XWindow entry;
+        entry.id = match.captured(2).toULongLong(nullptr, 16);
+        entry.depth = (match.captured(1).size() - 5) / 3 + 1; // children of the listed window are indented 5
+        entry.geometry = QRect(match.captured(5).toInt(), match.captured(6).toInt(), match.captured(3).toInt(),
+                               match.captured(4).toInt());
+        while (openAtDepth.size() >= entry.depth)
+            openAtDepth.removeLast();
+        entry.parent = openAtDepth.isEmpty() ? -1 : openAtDepth.last();
+        openAtDepth.append(int(windows.size()));
+        windows.append(entry);
+    }
+    return windows;
+}
+
+RunningProgram::RunningProgram(const QProcessEnvironment &environment)
+{
+    m_process.setProcessEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(PELLUCOR_APP_DIR "/pellucor"), {});
+    m_process.waitForStarted();
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+}
+
+QList<quint64> RunningProgram::windowsTitled(const QString &title) const
+{
+    QList<quint64> windows;
+    const QString found = RunTool(QStringLiteral("xdotool"),
+                                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                   QString::number(m_process.processId()), QStringLiteral("--name"),
+                                   u'^' + QRegularExpression::escape(title) + u'$'});
+    for (const QString &id : found.split(u'\n', Qt::SkipEmptyParts))
+        windows.append(id.toULongLong());
+    return windows;
+}
+
+quint64 RunningProgram::waitForMainWindow(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs && m_process.state() == QProcess::Running) {
+        for (quint64 window : windowsTitled(QStringLiteral("Pellucor"))) {
+            if (Geometry(window).size() == QSize(536, 538)) {
+                m_window = window;
+                return m_window;
+            }
+        }
+        QThread::msleep(100);
+    }
+    return 0;
+}
+
+quint64 RunningProgram::waitForDialog(const QString &title, int timeoutMs) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        for (quint64 window : windowsTitled(title)) {
+            if (window != m_window)
+                return window;
+        }
+        QThread::msleep(100);
+    }
+    return 0;
+}
+
+QRect RunningProgram::Geometry(quint64 window)
+{
+    const QString info = RunTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    const auto number = [&](const QString &label) {
+        const QRegularExpression pattern(QRegularExpression::escape(label) + QStringLiteral(R"(:\s+(-?\d+))"));
+        return pattern.match(info).captured(1).toInt();
+    };
+    return QRect(number(QStringLiteral("Absolute upper-left X")), number(QStringLiteral("Absolute upper-left Y")),
+                 number(QStringLiteral("Width")), number(QStringLiteral("Height")));
+}
+
+void RunningProgram::click(const QPoint &clientPoint) const
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+                                        QString::number(clientPoint.x()), QString::number(clientPoint.y()),
+                                        QStringLiteral("click"), QStringLiteral("1")});
+}
+
+void RunningProgram::key(quint64 window, const QString &keys) const
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), QString::number(window), keys});
+}
+
+bool RunningProgram::waitForExit(int timeoutMs)
+{
+    return m_process.waitForFinished(timeoutMs);
+}
