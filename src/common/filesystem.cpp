@@ -171,18 +171,28 @@ void SetApplicationFolder(const QString &folder)
 
 QString TempFolder()
 {
-#ifdef Q_OS_WIN
-    return Environment(QStringLiteral("TEMP"));
-#else
-    if (const QString temp = Environment(QStringLiteral("TEMP")); !temp.isEmpty())
-        return temp;
-    if (const QString runtime = Environment(QStringLiteral("XDG_RUNTIME_DIR")); !runtime.isEmpty())
-        return runtime;
-    // The system temporary folder is shared by every user: keep a folder of our own there.
-    const QString own = QDir::tempPath() + QStringLiteral("/pellucor-") + QString::number(::geteuid());
-    EnsurePrivateFolder(own);
-    return own;
+    QString temp = Environment(QStringLiteral("TEMP"));
+#ifndef Q_OS_WIN
+    if (temp.isEmpty())
+        temp = Environment(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (temp.isEmpty()) {
+        // The system temporary folder is shared by every user: keep a folder of our own there.
+        const QString own = QDir::tempPath() + QStringLiteral("/pellucor-") + QString::number(::geteuid());
+        EnsurePrivateFolder(own);
+        return own;
+    }
 #endif
+    // A TEMP that names a folder not there (yet) is made, closed to others.
+    if (!temp.isEmpty() && !QFileInfo(temp).exists()) {
+        if (QDir().mkpath(temp))
+            QFile::setPermissions(temp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    if (!QFileInfo(temp).isDir())
+        throw RuntimeError(RuntimeError::PathNotFound,
+                           QStringLiteral("The temporary folder \"%1\" (environment variable TEMP) is not a folder "
+                                          "and cannot be made one.").arg(temp),
+                           Source);
+    return temp;
 }
 
 void EnsurePrivateFolder(const QString &path)

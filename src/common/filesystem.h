@@ -38,7 +38,8 @@ void SetApplicationFolder(const QString &folder);
 
 // The parent of the working folder: TEMP on Windows; on Linux $TEMP when set,
 // else $XDG_RUNTIME_DIR, else a folder of this user's own in the system
-// temporary folder, created private and refused when it is not.
+// temporary folder, created private and refused when it is not. A named
+// folder that is missing is made; error 76 when that is not possible.
 QString TempFolder();
 
 // Creates `path` (one level) private to this user, or checks that an existing

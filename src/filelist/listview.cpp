@@ -15,12 +15,6 @@ ListView::ListView(QWidget *parent) : QTreeWidget(parent)
     setHeaderLabels({});
 }
 
-void ListView::SetUpColumn()
-{
-    setHeaderLabels({QStringLiteral("EPS File(s)")});
-    setColumnWidth(0, (7000 * 2 + 15) / 30); // twips at 15 to the pixel
-}
-
 void ListView::Append(const QString &text)
 {
     auto *item = new QTreeWidgetItem(QStringList{text});

@@ -17,9 +17,6 @@ public:
 
     explicit ListView(QWidget *parent = nullptr);
 
-    // Adds the single column: header "EPS File(s)", 7000 twips wide.
-    void SetUpColumn();
-
     void Append(const QString &text);
     int Count() const;
     QString Text(int index) const; // 1-based

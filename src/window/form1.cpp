@@ -1,14 +1,24 @@
 #include "form1.h"
 
 #include "captionedprogressbar.h"
+#include "settingsstore.h"
+#include "startuphelpers.h"
 
+#include "common/contactaddresses.h"
 #include "common/errorreport.h"
+#include "common/filesystem.h"
+#include "common/userprompts.h"
 #include "engine/pathhelpers.h"
+#include "filelist/addfolder.h"
 #include "filelist/commondialog.h"
 #include "filelist/dialogadder.h"
 #include "filelist/listview.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
+#include <QIcon>
+#include <QRandomGenerator>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,12 +60,79 @@ QFont ArialBold(qreal points)
 
 } // namespace
 
-Form1::Form1(QWidget *parent) : QWidget(parent)
+namespace {
+
+const QString ProductName = QStringLiteral("Pellucor");
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent), m_startUpNumber([] { return QRandomGenerator::global()->bounded(1, 101); })
 {
     CreateControls();
+}
+
+void Form1::Form_Load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    GuardedProcedure load(QStringLiteral("in Quorvane2021/08/31.Form1.Form_Load "));
+    const QString application = FileSystem::ApplicationFolder();
+    const QChar separator = PathSeparator();
+
+    load.step(100, [&] { ApplySkin(); });
+    bool hasHand = false;
+    load.step(102, [&] { hasHand = FileExists(application + separator + QStringLiteral("HAND-M.CUR")); });
+    if (load.test(102, [&] { return hasHand; }))
+        load.step(104, [&] { SetMouseIcon(LoadPointerFile(application + separator + QStringLiteral("HAND-M.CUR"))); });
+    load.step(106, [&] {
+        if (m_startUpNumber() == 7)
+            Prompts().OpenWebAddress(QLatin1String(ContactAddresses::HomePage));
+    });
+    load.step(126, [&] { setWindowTitle(ProductName); });
+    load.step(126, [&] { setWindowIcon(QIcon(QStringLiteral(":/pellucor.png"))); });
+    load.step(126, [&] { SetApplicationTitle(ShortenTitle(ProductName)); });
+    load.step(128, [&] { ListView1->setHeaderLabels({QStringLiteral("EPS File(s)")}); });
+    load.step(130, [&] { ListView1->setColumnWidth(0, Pixels(7000)); });
+    load.step(132, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OutputFolder)); });
+    load.step(134, [&] { Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality))); });
+    load.step(136, [&] { Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value())); });
+    load.step(138, [&] { Option1->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
+    load.step(140, [&] { Option2->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
+    if (load.test(142, [&] { return Option1->isChecked(); }))
+        load.step(144, [&] { Frame1->setEnabled(true); });
+    else
+        load.step(146, [&] { Frame1->setEnabled(false); });
+
+    // Connected only now: restoring a control is no change of the user's to store.
     ConnectHandlers();
-    setWindowTitle(QStringLiteral("Pellucor"));
-    ListView1->SetUpColumn();
+}
+
+void Form1::ApplySkin()
+{
+    const QString skin = FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("x")
+                         + PathSeparator() + QStringLiteral("o.cjs");
+    if (!FileSystem::PlainFileExists(skin))
+        return;
+    const QColor buttonFace = palette().color(QPalette::Button);
+    const auto paint = [&](QWidget *widget) {
+        QPalette colours = widget->palette();
+        colours.setColor(QPalette::Window, buttonFace);
+        widget->setPalette(colours);
+        widget->setAutoFillBackground(true);
+    };
+    paint(this);
+    for (QWidget *control : findChildren<QWidget *>()) {
+        if (qobject_cast<QRadioButton *>(control) || qobject_cast<QCheckBox *>(control)
+            || qobject_cast<QGroupBox *>(control) || qobject_cast<QLabel *>(control))
+            paint(control);
+    }
+    // The skin itself is a style sheet, applied over those colours.
+    QFile file(skin);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError(RuntimeError::PermissionDenied, QStringLiteral("The skin cannot be read: ") + skin);
+    setStyleSheet(QString::fromUtf8(file.readAll()));
 }
 
 void Form1::CreateControls()
@@ -109,6 +186,7 @@ void Form1::CreateControls()
     Slider1->setRange(0, 100);
     Slider1->setSingleStep(1);
     Slider1->setPageStep(5);
+    Slider1->setTracking(false); // a change is the position the thumb is let go at
     Label3 = Place<QLabel>(Frame3, "Label3", Twips(7170, 300, 405, 225));
     Label3->setText(QStringLiteral("Max."));
 
@@ -120,6 +198,8 @@ void Form1::CreateControls()
 
     CommonDialog1 = new CommonDialog(this);
     CommonDialog1->MaxFileSize = 30000;
+    SkinFramework1 = new QObject(this);
+    SkinFramework1->setObjectName(QStringLiteral("SkinFramework1"));
 
     // Push buttons: their own larger font, button-text colour on white.
     for (QPushButton *button : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
@@ -143,7 +223,12 @@ void Form1::ConnectHandlers()
 {
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
+    connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(ListView1, &ListView::KeyDown, this, &Form1::ListView1_KeyDown);
     connect(ListView1, &ListView::DblClick, this, &Form1::ListView1_DblClick);
 }
@@ -178,6 +263,53 @@ void Form1::PushButton1_Click()
 void Form1::PushButton2_Click()
 {
     m_conversion.PushButton2_Click(*this);
+}
+
+void Form1::PushButton4_Click()
+{
+    GuardedProcedure browse(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton4_Click "), ReportForm::Short);
+    QString last;
+    QString chosen;
+    browse.step(100, [&] { last = SettingsStore::ReadSetting(SettingsStore::LastFolderDot); });
+    browse.step(100, [&] {
+        chosen = AddFolder::BrowseForFolder(qintptr(winId()), QStringLiteral("Please select folder:"), last);
+    });
+    if (browse.test(102, [&] { return chosen.isEmpty(); }))
+        return;
+    browse.step(104, [&] { SettingsStore::WriteSetting(SettingsStore::LastFolderDot, chosen); });
+    // Setting the text writes "Output Folder" through its change handler.
+    if (browse.test(106, [&] { return !chosen.endsWith(PathSeparator()); }))
+        browse.step(108, [&] { Text1->setText(chosen + PathSeparator()); });
+    else
+        browse.step(110, [&] { Text1->setText(chosen); });
+}
+
+void Form1::Option1_Click()
+{
+    WriteOptions();
+}
+
+void Form1::Option2_Click()
+{
+    WriteOptions();
+}
+
+void Form1::WriteOptions()
+{
+    SettingsStore::WriteSetting(SettingsStore::Option1, SettingsStore::FromBoolean(Option1->isChecked()));
+    SettingsStore::WriteSetting(SettingsStore::Option2, SettingsStore::FromBoolean(Option2->isChecked()));
+    Frame1->setEnabled(Option1->isChecked());
+}
+
+void Form1::Slider1_Change()
+{
+    Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value()));
+    SettingsStore::WriteSetting(SettingsStore::JPGQuality, QString::number(Slider1->value()));
+}
+
+void Form1::Text1_Change()
+{
+    SettingsStore::WriteSetting(SettingsStore::OutputFolder, Text1->text());
 }
 
 void Form1::PushButton6_Click()

@@ -6,6 +6,8 @@
 #include <QCursor>
 #include <QWidget>
 
+#include <functional>
+
 class CaptionedProgressBar;
 class CommonDialog;
 class ListView;
@@ -33,12 +35,23 @@ public:
 
     ConversionRun &Conversion() { return m_conversion; }
 
+    // The number from 1 to 100 drawn at start-up; seven opens the maker's home page.
+    void SetStartUpNumberSource(std::function<int()> source) { m_startUpNumber = std::move(source); }
+
+    // Dresses the window and restores the saved choices; run once, before it is shown.
+    void Form_Load();
+
     // Handlers, named after their control and event.
     void PushButton1_Click();
     void PushButton2_Click();
+    void PushButton4_Click();
     void PushButton6_Click();
     void ListView1_KeyDown(int keyCode, int shift);
     void ListView1_DblClick();
+    void Option1_Click();
+    void Option2_Click();
+    void Slider1_Change();
+    void Text1_Change();
 
     // What the conversion run reads and shows.
     int EntryCount() const override;
@@ -71,6 +84,7 @@ public:
     QLabel *Label3;
     CaptionedProgressBar *ProgressBar1;
     CommonDialog *CommonDialog1;
+    QObject *SkinFramework1;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -79,6 +93,8 @@ protected:
 private:
     void CreateControls();
     void ConnectHandlers();
+    void ApplySkin();
+    void WriteOptions();
 
     ConversionRun m_conversion;
     PointerKind m_mousePointer = PointerKind::Default;
@@ -86,4 +102,6 @@ private:
     bool m_hasMouseIcon = false;
     bool m_closing = false;
     bool m_shownOnce = false;
+    bool m_loaded = false;
+    std::function<int()> m_startUpNumber;
 };

@@ -310,11 +310,15 @@ private slots:
     {
         EnvironmentGuard temp("TEMP"), runtime("XDG_RUNTIME_DIR"), tmpdir("TMPDIR");
         QTemporaryDir root;
-        qputenv("TEMP", "/some/where");
-        QCOMPARE(TempFolder(), QStringLiteral("/some/where"));
+        qputenv("TEMP", QFile::encodeName(root.filePath("named")));
+        QCOMPARE(TempFolder(), root.filePath("named"));
+        QVERIFY(QFileInfo(root.filePath("named")).isDir()); // made when missing
+        makeFile(root.filePath("a file"));
+        qputenv("TEMP", QFile::encodeName(root.filePath("a file")));
+        QCOMPARE(errorNumberOf([] { TempFolder(); }), 76);
         qputenv("TEMP", "");
-        qputenv("XDG_RUNTIME_DIR", "/run/user/x");
-        QCOMPARE(TempFolder(), QStringLiteral("/run/user/x"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
+        QCOMPARE(TempFolder(), root.path());
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(root.path()));
         const QString own = TempFolder();

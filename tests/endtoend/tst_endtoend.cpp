@@ -2,8 +2,13 @@
 #include "support/testregistry.h"
 #include "support/xsession.h"
 
+#include "support/testfiles.h"
+
+#include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -14,6 +19,34 @@ QProcessEnvironment ProgramEnvironment(const QTemporaryDir &home)
     environment.insert(QStringLiteral("TEMP"), home.filePath(QStringLiteral("temp")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
     return environment;
+}
+
+// Where to click: the middle of a control, in client coordinates.
+QPoint Centre(const QString &name)
+{
+    for (const ControlPlace &place : MainWindowLayout()) {
+        if (place.name != name)
+            continue;
+        QPoint origin = place.pixels.topLeft();
+        for (QString container = place.container; container != QLatin1String("Form1");) {
+            const auto parent = std::find_if(MainWindowLayout().begin(), MainWindowLayout().end(),
+                                             [&](const ControlPlace &p) { return p.name == container; });
+            origin += parent->pixels.topLeft();
+            container = parent->container;
+        }
+        return origin + QPoint(place.pixels.width() / 2, place.pixels.height() / 2);
+    }
+    return {};
+}
+
+// The left end of a control, where an option button's circle is.
+QPoint LeftEnd(const QString &name)
+{
+    const QPoint centre = Centre(name);
+    for (const ControlPlace &place : MainWindowLayout())
+        if (place.name == name)
+            return centre - QPoint(place.pixels.width() / 2 - 6, 0);
+    return centre;
 }
 
 } // namespace
@@ -28,6 +61,8 @@ private slots:
         if (!HaveDisplay())
             QSKIP("no X display: run this test under xvfb-run, as CTest does");
     }
+
+    void choicesOfOneRunAreTheNextRunsStart();
 
     void windowGeometryFromOutside()
     {
@@ -53,6 +88,47 @@ private slots:
         }
     }
 };
+
+
+void EndToEndTest::choicesOfOneRunAreTheNextRunsStart()
+{
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath("in"));
+    QDir().mkpath(home.filePath("out"));
+    const QString input = home.filePath("in/shapes.eps");
+    QVERIFY(QFile::copy(TestDataPath("shapes.eps"), input));
+    {
+        RunningProgram first(ProgramEnvironment(home));
+        QVERIFY(first.waitForMainWindow());
+        first.click(Centre("Text1"));
+        first.key("ctrl+a BackSpace");
+        first.type(home.filePath("out"));
+        first.click(Centre("Slider1"));
+        first.key("End Next Next Next Next Next Next"); // 100, then six pages of 5 down
+        first.click(LeftEnd("Option2"));
+        QSettings stored(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
+        QTRY_COMPARE(stored.value("Pellucor/Option2").toString(), QString("True"));
+        QTRY_COMPARE(QSettings(home.filePath("config/Veltranix.ini"), QSettings::IniFormat)
+                         .value("Pellucor/JPGQuality").toString(), QString("70"));
+        QCOMPARE(QSettings(home.filePath("config/Veltranix.ini"), QSettings::IniFormat)
+                     .value("Pellucor/Output Folder").toString(), home.filePath("out"));
+    } // the first run ends here; nothing is saved at its end
+
+    RunningProgram second(ProgramEnvironment(home));
+    QVERIFY(second.waitForMainWindow());
+    second.click(Centre("PushButton1"));
+    QVERIFY(second.waitForDialog("Add File(s) - Hold Ctrl to select multiple files"));
+    QThread::msleep(300);
+    second.type(input);
+    second.key("Return");
+    second.click(Centre("PushButton2"));
+    const quint64 done = second.waitForDialog("Pellucor", 120000);
+    QVERIFY2(done, "no closing message");
+    // Restored: the input-folder mode (the image lies beside its input) and the quality 70.
+    QCOMPARE(ReadBytes(home.filePath("in/shapes.jpg")), GhostscriptReference(input, 70));
+    QVERIFY(!QFileInfo::exists(home.filePath("out/shapes.jpg")));
+    second.key("Return");
+}
 
 PELLUCOR_REGISTER_TEST(EndToEndTest)
 #include "tst_endtoend.moc"

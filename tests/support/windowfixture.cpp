@@ -8,15 +8,20 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 
-WindowFixture::WindowFixture() : m_oldTemp(qgetenv("TEMP"))
+WindowFixture::WindowFixture(const std::function<void(WindowFixture &)> &prepare) : m_oldTemp(qgetenv("TEMP"))
 {
     QDir().mkpath(m_root.filePath(QStringLiteral("temp")));
     qputenv("TEMP", QFile::encodeName(m_root.filePath(QStringLiteral("temp"))));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_root.filePath(QStringLiteral("config")));
     FileSystem::SetApplicationFolder(QStringLiteral(PELLUCOR_APP_DIR));
-    SetApplicationTitle(QStringLiteral("Pellucor"));
     form = std::make_unique<Form1>();
+    form->SetStartUpNumberSource([] { return 1; });
+    if (prepare)
+        prepare(*this);
+    form->Form_Load();
     form->show();
 }
 

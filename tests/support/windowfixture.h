@@ -8,17 +8,23 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
-// A shown main window with scripted prompts, its working folder below a
-// temporary TEMP, and the built application folder (real Ghostscript folder).
+// A loaded and shown main window with scripted prompts, an empty settings
+// store and a working folder below a temporary folder, and the built
+// application folder (real Ghostscript folder, real pointers).
 class WindowFixture
 {
 public:
-    WindowFixture();
+    // `prepare` runs after the window is made and before it loads: a test
+    // may fill the store, pick the start-up number or another application folder.
+    explicit WindowFixture(const std::function<void(WindowFixture &)> &prepare = {});
     ~WindowFixture();
 
     QString path(const QString &relative) const { return m_root.filePath(relative); }
+    // The INI file the settings store writes.
+    QString settingsFile() const { return m_root.filePath(QStringLiteral("config/Veltranix.ini")); }
     // Copies a file of tests/data to `relative` below the fixture's folder.
     QString input(const QString &relative, const QString &dataFile);
     void append(const QStringList &paths);

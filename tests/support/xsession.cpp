@@ -92,6 +92,8 @@ quint64 RunningProgram::waitForMainWindow(int timeoutMs)
         }
         QThread::msleep(100);
     }
+    qWarning().noquote() << "main window not found; pid" << m_process.processId() << "state" << m_process.state()
+                         << RunTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
     return 0;
 }
 
@@ -127,9 +129,15 @@ void RunningProgram::click(const QPoint &clientPoint) const
                                         QStringLiteral("click"), QStringLiteral("1")});
 }
 
-void RunningProgram::key(quint64 window, const QString &keys) const
+void RunningProgram::key(const QString &keys) const
 {
-    RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), QString::number(window), keys});
+    RunTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")}
+                                           + keys.split(u' ', Qt::SkipEmptyParts));
+}
+
+void RunningProgram::type(const QString &text) const
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
 }
 
 bool RunningProgram::waitForExit(int timeoutMs)

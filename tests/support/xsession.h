@@ -47,7 +47,9 @@ public:
 
     // Clicks at a point of the main window's client area.
     void click(const QPoint &clientPoint) const;
-    void key(quint64 window, const QString &keys) const;
+    // Presses keys ("ctrl+a", "Return") or types text, into the focused window.
+    void key(const QString &keys) const;
+    void type(const QString &text) const;
     bool waitForExit(int timeoutMs = 30000);
     QProcess &process() { return m_process; }
 

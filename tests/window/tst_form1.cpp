@@ -35,8 +35,9 @@ private slots:
         QFETCH(QString, container);
         QFETCH(QRect, pixels);
         QFETCH(QString, caption);
-        WindowFixture window;
-        auto *control = window.form->findChild<QWidget *>(name);
+        Form1 form; // as designed, before start-up dresses it
+        form.show();
+        auto *control = form.findChild<QWidget *>(name);
         QVERIFY2(control, qPrintable(name));
         QCOMPARE(control->parentWidget()->objectName(), container);
         QCOMPARE(control->geometry(), pixels);
