@@ -1,13 +1,124 @@
 #include "addfolder.h"
 
+#include "common/errorreport.h"
+#include "common/filesystem.h"
+#include "common/shell.h"
 #include "common/userprompts.h"
+#include "engine/pathhelpers.h"
+
 
 namespace AddFolder {
+
+namespace {
+
+constexpr qsizetype PathLimit = 260;
+constexpr int FirstCapacity = 100;
+constexpr int CapacityStep = 50;
+constexpr int HiddenSystemFolder = FileSystem::Directory | FileSystem::Hidden | FileSystem::System; // 22
+constexpr int HiddenSystemReparsePoint = FileSystem::LinkedFolderAttributes;                       // 1046
+
+// Drive roots carry the hidden and system bits and are entered all the same.
+bool MayEnter(const QString &folder)
+{
+    if (FileSystem::IsRootFolder(folder))
+        return true;
+    int attributes = 0;
+    try {
+        attributes = FileSystem::FileAttributes(folder);
+    } catch (const RuntimeError &) {
+        throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("Path not found: ") + folder);
+    }
+    return attributes != HiddenSystemFolder && attributes != HiddenSystemReparsePoint;
+}
+
+} // namespace
 
 QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QString &startFolder)
 {
     Q_UNUSED(ownerWindow); // the prompts know the main window
     return Prompts().ChooseFolder(prompt, startFolder);
+}
+
+void GetSubDirectories2016(QStringList &folders, bool recurse)
+{
+    GuardedProcedure walk(QStringLiteral("in Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 "));
+    const QChar separator = PathSeparator();
+    QStringList found;
+    walk.step(104, [&] { found.clear(); });
+
+    // 106: the folders as they were; dropping one below leaves the walk as it is.
+    const QStringList walked = folders;
+    for (const QString &v : walked) {
+        try {
+            if (!FolderExists(v) || v.size() >= PathLimit) // 108, 110
+                continue;
+            Shell::ProcessPendingEvents();                  // 114
+            if (!MayEnter(v))                               // 112, 116
+                continue;
+            for (const QString &name : FileSystem::SubFolders(v)) { // 118
+                Shell::ProcessPendingEvents();                      // 120
+                if (name.size() < PathLimit && !HasUnusualCharacters(name) // 122-126
+                    && name != QLatin1String(".") && name != QLatin1String(".."))
+                    found.append(v + name + separator); // 132, 134
+            }
+        } catch (const RuntimeError &error) {
+            // 138-148: no report here; a folder that cannot be listed, or is
+            // gone, leaves the list, and the walk goes on with the next one.
+            if (error.number() == RuntimeError::PermissionDenied || error.number() == RuntimeError::PathNotFound) {
+                const qsizetype position = folders.indexOf(v);
+                if (position >= 0)
+                    folders.removeAt(position);
+            }
+        }
+    }
+
+    if (walk.test(150, [&] { return recurse && !found.isEmpty(); }))
+        walk.step(150, [&] { GetSubDirectories2016(found, true); });
+    for (const QString &w : found) { // 152
+        walk.step(154, [&] {
+            if (!FolderExists(w))
+                return;
+            Shell::ProcessPendingEvents(); // 156
+            if (MayEnter(w))               // 158
+                folders.append(w);         // 160
+        });
+    }
+}
+
+FileNameArray ListFilesInFolder(QString folder, const QString &pattern)
+{
+    FileNameArray names;
+    names.Reserve(FirstCapacity);
+    int count = 0;
+    const QChar separator = PathSeparator();
+    if (!folder.endsWith(separator))
+        folder += separator;
+    for (const QString &name : FileSystem::ListDirectory(folder, pattern, FileSystem::ListHiddenAndSystem)) {
+        if (!IsExistingFile(folder + name))
+            continue;
+        ++count;
+        if (count > names.Capacity())
+            names.Reserve(names.Capacity() + CapacityStep);
+        names.Set(count, name);
+    }
+    if (count == 0)
+        return FileNameArray();
+    names.CutTo(count);
+    return names;
+}
+
+bool IsExistingFile(const QString &path)
+{
+    return FileSystem::OpenProbe(path);
+}
+
+bool HasUnusualCharacters(const QString &name)
+{
+    for (const char32_t c : name.toUcs4()) {
+        if (c < 32 || (c >= 127 && c <= 159) || c == U'?')
+            return true;
+    }
+    return false;
 }
 
 } // namespace AddFolder

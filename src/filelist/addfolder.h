@@ -1,12 +1,60 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
-// The folder picker, shared by the folder scan and the output-folder button.
+// Walking a folder tree for files: the folder picker, the collector of the
+// sub-folders level by level, the file lister and its probes. Shared by the
+// folder scan, drag and drop and the sample loader; needs no widgets.
 namespace AddFolder {
 
 // Opens the folder picker at `startFolder` with `prompt`; the chosen folder
 // (no trailing separator but for a root), or "" when cancelled.
 QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QString &startFolder);
+
+// Appends to `folders` (paths ending in a separator) every folder below
+// them, level by level: all direct sub-folders first, grouped by parent in
+// list order, then the next level. Folders that are hidden system folders,
+// links to folders, longer than 259 characters or named with unusual
+// characters are not collected; a folder whose sub-folders cannot be listed
+// (no permission, vanished) is dropped from the list.
+void GetSubDirectories2016(QStringList &folders, bool recurse);
+
+// The names a file listing returns: 1-based, UBound() of them; with none it
+// holds the single index 0, an empty name.
+class FileNameArray
+{
+public:
+    FileNameArray() : m_slots{QString()} {}
+    int LBound() const { return m_slots.size() == 1 && m_count == 0 ? 0 : 1; }
+    int UBound() const { return m_count; }
+    const QString &operator[](int index) const { return m_slots.at(index); }
+    int Capacity() const { return int(m_slots.size()) - 1; }
+
+    void Reserve(int capacity) { m_slots.resize(capacity + 1); }
+    void Set(int index, const QString &name) { m_slots[index] = name; m_count = qMax(m_count, index); }
+    void CutTo(int count)
+    {
+        m_count = count;
+        m_slots.resize(count + 1);
+    }
+
+private:
+    QList<QString> m_slots; // index 0 unused once a name is stored
+    int m_count = 0;
+};
+
+// Bare names of the files in `folder` matching `pattern` (case ignored,
+// hidden files included, folders left out), in listing order. Room for 100
+// names at first, 50 more whenever one does not fit, cut to fit at the end.
+FileNameArray ListFilesInFolder(QString folder, const QString &pattern);
+
+// True for an existing file; never for a folder.
+bool IsExistingFile(const QString &path);
+
+// True when the name holds a control character (below 32 or 127 to 159) or
+// "?", judged by Unicode code points.
+bool HasUnusualCharacters(const QString &name);
 
 } // namespace AddFolder

@@ -1,7 +1,11 @@
 #include "listview.h"
 
 #include <QHeaderView>
+#include <QDir>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 
 ListView::ListView(QWidget *parent) : QTreeWidget(parent)
 {
@@ -10,6 +14,11 @@ ListView::ListView(QWidget *parent) : QTreeWidget(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Files come in by drops; entries never go out to other programs.
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragEnabled(false);
+    setDragDropMode(QAbstractItemView::DropOnly);
     header()->setStretchLastSection(false);
     setColumnCount(0);
     setHeaderLabels({});
@@ -99,4 +108,42 @@ void ListView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QTreeWidget::mouseDoubleClickEvent(event);
     emit DblClick();
+}
+
+QStringList ListView::DroppedPaths(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile())
+            paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+    }
+    return paths;
+}
+
+void ListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    bool accept = true;
+    emit OLEDragOver(event->mimeData(), accept);
+    if (accept)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    bool accept = true;
+    emit OLEDragOver(event->mimeData(), accept);
+    if (accept)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ListView::dropEvent(QDropEvent *event)
+{
+    event->acceptProposedAction();
+    emit OLEDragDrop(event->mimeData());
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMimeData>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
 
 // The file list: an ordered list of entries, each holding one text, the full
@@ -32,12 +34,22 @@ public:
     // The key code a key event stands for (46 Delete, 8 Backspace, ...).
     static int KeyCodeOf(int qtKey);
 
+    // The local files and folders a drag carries, in its order; empty when
+    // it carries no file list.
+    static QStringList DroppedPaths(const QMimeData *data);
+
 signals:
     void KeyDown(int keyCode, int shift);
     // A double-click anywhere in the list, on an entry or not.
     void DblClick();
+    // A drag over the list; clear `accept` to refuse it.
+    void OLEDragOver(const QMimeData *data, bool &accept);
+    void OLEDragDrop(const QMimeData *data);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 };

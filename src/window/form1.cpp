@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "captionedprogressbar.h"
+#include "sampleloader.h"
 #include "settingsstore.h"
 #include "startuphelpers.h"
 
@@ -12,9 +13,11 @@
 #include "filelist/addfolder.h"
 #include "filelist/commondialog.h"
 #include "filelist/dialogadder.h"
+#include "filelist/dropadder.h"
 #include "filelist/listview.h"
 
 #include <QCheckBox>
+#include <QMimeData>
 #include <QCloseEvent>
 #include <QFile>
 #include <QIcon>
@@ -223,8 +226,12 @@ void Form1::ConnectHandlers()
 {
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    connect(ListView1, &ListView::OLEDragOver, this, &Form1::ListView1_OLEDragOver);
+    connect(ListView1, &ListView::OLEDragDrop, this, &Form1::ListView1_OLEDragDrop);
     connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
     connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
@@ -263,6 +270,54 @@ void Form1::PushButton1_Click()
 void Form1::PushButton2_Click()
 {
     m_conversion.PushButton2_Click(*this);
+}
+
+void Form1::PushButton3_Click()
+{
+    GuardedProcedure scan(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton3_Click "));
+    const QChar separator = PathSeparator();
+    QString extension;
+    scan.step(100, [&] {
+        extension = ShowInputBox(QStringLiteral("Enter file extension to load:\r\r"
+                                                "(* for all files, txt for all txt files, doc for all doc files, etc.)"),
+                                 SettingsStore::ReadSetting(SettingsStore::Extension));
+        if (!extension.isEmpty())
+            SettingsStore::WriteSetting(SettingsStore::Extension, extension);
+    });
+    if (scan.test(102, [&] { return extension.isEmpty(); }))
+        return;
+    QString lastFolder;
+    QString chosen;
+    scan.step(104, [&] {
+        lastFolder = SettingsStore::ReadSetting(SettingsStore::LastFolder);
+        chosen = AddFolder::BrowseForFolder(qintptr(winId()), QStringLiteral("Please select folder:"), lastFolder);
+    });
+    if (scan.test(106, [&] { return chosen.isEmpty(); }))
+        return;
+    scan.step(333, [&] { lastFolder = chosen; });
+    scan.step(334, [&] { SettingsStore::WriteSetting(SettingsStore::LastFolder, lastFolder); });
+
+    scan.step(112, [&] { SetMousePointer(PointerKind::Busy); });
+    QStringList folders;
+    scan.step(114, [&] { folders = {chosen + separator}; });
+    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true); });
+    for (QString folder : folders) { // 118
+        scan.step(120, [&] { folder.chop(1); });
+        AddFolder::FileNameArray names;
+        scan.step(122, [&] { names = AddFolder::ListFilesInFolder(folder, QStringLiteral("*.") + extension); });
+        for (int i = 1; i <= names.UBound(); ++i) { // 124
+            if (scan.test(126, [&] { return names[i].startsWith(u'~'); }))
+                continue;
+            QString path;
+            scan.step(128, [&] { path = folder + separator + names[i]; });
+            scan.step(132, [&] {
+                constexpr int hiddenArchive = FileSystem::Hidden | FileSystem::Archive;
+                if (AddFolder::IsExistingFile(path) && FileSystem::FileAttributes(path) != hiddenArchive)
+                    ListView1->Append(NormalizePath(path));
+            });
+        }
+    }
+    scan.step(136, [&] { SetMousePointer(PointerKind::Default); });
 }
 
 void Form1::PushButton4_Click()
@@ -319,6 +374,23 @@ void Form1::PushButton6_Click()
         if (m_mousePointer != PointerKind::Busy)
             ListView1->Clear();
     });
+}
+
+void Form1::PushButton7_Click()
+{
+    GuardedProcedure samples(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton7_Click "));
+    samples.step(100, [&] { LoadSamples(*ListView1); });
+}
+
+void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
+{
+    if (ListView::DroppedPaths(data).isEmpty())
+        accept = false;
+}
+
+void Form1::ListView1_OLEDragDrop(const QMimeData *data)
+{
+    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data));
 }
 
 void Form1::ListView1_KeyDown(int keyCode, int shift)

@@ -11,6 +11,7 @@
 class CaptionedProgressBar;
 class CommonDialog;
 class ListView;
+class QMimeData;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -44,10 +45,14 @@ public:
     // Handlers, named after their control and event.
     void PushButton1_Click();
     void PushButton2_Click();
+    void PushButton3_Click();
     void PushButton4_Click();
     void PushButton6_Click();
+    void PushButton7_Click();
     void ListView1_KeyDown(int keyCode, int shift);
     void ListView1_DblClick();
+    void ListView1_OLEDragOver(const QMimeData *data, bool &accept);
+    void ListView1_OLEDragDrop(const QMimeData *data);
     void Option1_Click();
     void Option2_Click();
     void Slider1_Change();

@@ -64,6 +64,8 @@ private slots:
 
     void choicesOfOneRunAreTheNextRunsStart();
 
+    void samplesConvertedByAUser();
+
     void windowGeometryFromOutside()
     {
         QTemporaryDir home;
@@ -128,6 +130,33 @@ void EndToEndTest::choicesOfOneRunAreTheNextRunsStart()
     QCOMPARE(ReadBytes(home.filePath("in/shapes.jpg")), GhostscriptReference(input, 70));
     QVERIFY(!QFileInfo::exists(home.filePath("out/shapes.jpg")));
     second.key("Return");
+}
+
+void EndToEndTest::samplesConvertedByAUser()
+{
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath("out"));
+    {
+        QSettings stored(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
+        stored.setValue("Pellucor/Output Folder", home.filePath("out"));
+    }
+    RunningProgram program(ProgramEnvironment(home));
+    QVERIFY(program.waitForMainWindow());
+    program.click(Centre("PushButton7"));
+    QVERIFY2(program.waitForDialog("Pellucor"), "the question about the sample folder did not come");
+    program.key("alt+n");
+    QTRY_COMPARE(program.windowsTitled("Pellucor").size(), 1);
+    program.click(Centre("PushButton2"));
+    QVERIFY2(program.waitForDialog("Pellucor", 300000), "no closing message");
+
+    const QDir samples(QStringLiteral(PELLUCOR_APP_DIR "/Samples"));
+    const QStringList names = samples.entryList({"*.eps"}, QDir::Files);
+    QVERIFY(names.size() >= 4);
+    for (const QString &name : names) {
+        const QString image = home.filePath("out/" + QFileInfo(name).completeBaseName() + ".jpg");
+        QCOMPARE(ReadBytes(image), GhostscriptReference(samples.filePath(name), 75));
+    }
+    program.key("Return");
 }
 
 PELLUCOR_REGISTER_TEST(EndToEndTest)

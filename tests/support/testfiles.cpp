@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QCoreApplication>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
@@ -96,4 +97,30 @@ bool ProcessAlive(qint64 pid)
 bool ProcessAliveByFile(const QString &pidFile)
 {
     return ProcessAlive(ReadBytes(pidFile).trimmed().toLongLong());
+}
+
+OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass)
+{
+    OrdinaryUserRun run;
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (QTest::currentDataTag())
+        function += u':' + QString::fromLocal8Bit(QTest::currentDataTag());
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-user=1000"),
+                                            QStringLiteral("--map-group=1000"), QCoreApplication::applicationFilePath(),
+                                            QString::fromLatin1(testClass), function});
+    if (!child.waitForFinished(300000)) {
+        child.kill();
+        run.output = QStringLiteral("the run as an ordinary user did not end");
+        return run;
+    }
+    run.output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitStatus() != QProcess::NormalExit || run.output.contains(QLatin1String("unshare:"))) {
+        run.skipped = true;
+        run.output = QStringLiteral("cannot run as an ordinary user here: ") + run.output.trimmed();
+        return run;
+    }
+    run.passed = child.exitCode() == 0;
+    return run;
 }

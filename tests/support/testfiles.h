@@ -25,3 +25,23 @@ bool RunningAsRoot();
 bool ProcessAlive(qint64 pid);
 // The same for a process whose id a script wrote into `pidFile`.
 bool ProcessAliveByFile(const QString &pidFile);
+
+// Root passes every permission check, so a test about a missing permission
+// reruns its own function in a user namespace as an ordinary user (uid 1000
+// there). Use PELLUCOR_AS_ORDINARY_USER() first thing in such a test.
+struct OrdinaryUserRun
+{
+    bool skipped = false;
+    bool passed = false;
+    QString output;
+};
+OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass);
+
+#define PELLUCOR_AS_ORDINARY_USER()                                          \
+    if (RunningAsRoot()) {                                                   \
+        const OrdinaryUserRun run = RerunAsOrdinaryUser(metaObject()->className()); \
+        if (run.skipped)                                                     \
+            QSKIP(qPrintable(run.output));                                   \
+        QVERIFY2(run.passed, qPrintable(run.output));                        \
+        return;                                                              \
+    }

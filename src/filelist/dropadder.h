@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+class ListView;
+
+// Appends what was dropped on the list, in drop order: a file as it is, a
+// folder as every file of its tree (any extension; "~" names and hidden
+// archive files left out). A path that fails on the way ends the drop,
+// keeping what was appended so far.
+void AppendDroppedPaths(ListView &list, const QStringList &paths);

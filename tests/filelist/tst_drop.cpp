@@ -1,0 +1,136 @@
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+#include "support/windowfixture.h"
+
+#include "filelist/listview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+QStringList Entries(const ListView &list)
+{
+    QStringList texts;
+    for (int i = 1; i <= list.Count(); ++i)
+        texts << list.Text(i);
+    return texts;
+}
+
+QMimeData *FileList(const QStringList &paths)
+{
+    auto *data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data->setUrls(urls);
+    return data;
+}
+
+// Drags `data` over the list and lets go, as a file manager would; false
+// when the list refused the drag.
+bool Drop(ListView &list, QMimeData *data)
+{
+    const QPoint where(20, 20);
+    QDragEnterEvent enter(where, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(where, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &move);
+    if (!move.isAccepted())
+        return false;
+    QDropEvent drop(where, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &drop);
+    return true;
+}
+
+void MakeFiles(const QString &root, const QStringList &relativePaths)
+{
+    for (const QString &relative : relativePaths) {
+        QDir().mkpath(QFileInfo(root + "/" + relative).absolutePath());
+        WriteBytes(root + "/" + relative, "x");
+    }
+}
+
+} // namespace
+
+class DropTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textWithoutFilesIsRefused()
+    {
+        WindowFixture window;
+        std::unique_ptr<QMimeData> text(new QMimeData);
+        text->setText("some selected text");
+        QVERIFY(!Drop(*window.form->ListView1, text.get()));
+        std::unique_ptr<QMimeData> web(new QMimeData);
+        web->setUrls({QUrl("https://www.example.com/a.eps")});
+        QVERIFY(!Drop(*window.form->ListView1, web.get()));
+        QCOMPARE(window.form->ListView1->Count(), 0);
+    }
+
+    void filesAreAppendedAsTheyAre()
+    {
+        WindowFixture window;
+        const QString root = window.path("d");
+        MakeFiles(root, {"notes.txt", "a.eps", "~odd.eps"});
+        std::unique_ptr<QMimeData> first(FileList({root + "/notes.txt", root + "/a.eps"}));
+        std::unique_ptr<QMimeData> second(FileList({root + "/a.eps", root + "/~odd.eps", root + "/gone.eps"}));
+        QVERIFY(Drop(*window.form->ListView1, first.get()));
+        QVERIFY(Drop(*window.form->ListView1, second.get()));
+        QCOMPARE(Entries(*window.form->ListView1),
+                 (QStringList{root + "/notes.txt", root + "/a.eps", root + "/a.eps", root + "/~odd.eps", root + "/gone.eps"}));
+    }
+
+    void aFolderGivesEveryFileOfItsTree()
+    {
+        WindowFixture window;
+        const QString root = window.path("F");
+        MakeFiles(root, {"a.eps", "b.txt", "~x.eps", ".hidden", "sub/c.pdf"});
+        std::unique_ptr<QMimeData> data(FileList({root}));
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        QCOMPARE(Entries(*window.form->ListView1), (QStringList{root + "/a.eps", root + "/b.txt", root + "/sub/c.pdf"}));
+        QVERIFY(window.prompts.shown.isEmpty()); // nothing asked, nothing stored
+        QVERIFY(!QFileInfo::exists(window.settingsFile()));
+    }
+
+    void fileFolderFileKeepTheirOrder()
+    {
+        WindowFixture window;
+        const QString root = window.path("r");
+        MakeFiles(root, {"one.eps", "two.eps", "F/f1.eps", "F/G/g1.eps", "B/b1.eps"});
+        std::unique_ptr<QMimeData> data(
+            FileList({root + "/one.eps", root + "/F", root + "/two.eps", root + "/B"}));
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        QCOMPARE(Entries(*window.form->ListView1),
+                 (QStringList{root + "/one.eps", root + "/F/f1.eps", root + "/F/G/g1.eps", root + "/two.eps",
+                              root + "/B/b1.eps"}));
+    }
+
+    void dropsArriveWhileBusy()
+    {
+        WindowFixture window;
+        window.form->SetMousePointer(PointerKind::Busy);
+        const QString root = window.path("r");
+        MakeFiles(root, {"a.eps"});
+        std::unique_ptr<QMimeData> data(FileList({root + "/a.eps"}));
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        QCOMPARE(window.form->ListView1->Count(), 1);
+    }
+
+    void entriesNeverLeaveAsDragData()
+    {
+        WindowFixture window;
+        QVERIFY(!window.form->ListView1->dragEnabled());
+    }
+};
+
+PELLUCOR_REGISTER_TEST(DropTest)
+#include "tst_drop.moc"
