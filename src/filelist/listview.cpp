@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QUrl>
 
 ListView::ListView(QWidget *parent) : QTreeWidget(parent)
@@ -19,6 +20,9 @@ ListView::ListView(QWidget *parent) : QTreeWidget(parent)
     viewport()->setAcceptDrops(true);
     setDragEnabled(false);
     setDragDropMode(QAbstractItemView::DropOnly);
+    // Pointer moves arrive without a button held too: they reset the pointer.
+    setMouseTracking(true);
+    viewport()->setMouseTracking(true);
     header()->setStretchLastSection(false);
     setColumnCount(0);
     setHeaderLabels({});
@@ -55,6 +59,14 @@ void ListView::Remove(int index)
 void ListView::Clear()
 {
     clear();
+}
+
+void ListView::SelectInPlace(int index)
+{
+    const bool scrolls = hasAutoScroll();
+    setAutoScroll(false);
+    Select(index);
+    setAutoScroll(scrolls);
 }
 
 int ListView::SelectedIndex() const
@@ -146,4 +158,49 @@ void ListView::dropEvent(QDropEvent *event)
 {
     event->acceptProposedAction();
     emit OLEDragDrop(event->mimeData());
+}
+
+int ListView::IndexAt(const QPoint &point) const
+{
+    const QTreeWidgetItem *item = itemAt(point);
+    return item ? indexOfTopLevelItem(const_cast<QTreeWidgetItem *>(item)) + 1 : 0;
+}
+
+QPersistentModelIndex ListView::Reference(int index) const
+{
+    return QPersistentModelIndex(model()->index(index - 1, 0));
+}
+
+int ListView::PositionOf(const QPersistentModelIndex &reference)
+{
+    return reference.isValid() ? reference.row() + 1 : 0;
+}
+
+void ListView::ScrollTo(int index)
+{
+    if (QTreeWidgetItem *item = topLevelItem(index - 1))
+        scrollToItem(item, QAbstractItemView::EnsureVisible);
+}
+
+void ListView::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint point = event->position().toPoint();
+    emit MouseDown(event->button(), event->modifiers(), point);
+    QTreeWidget::mousePressEvent(event);
+    if (const int index = IndexAt(point))
+        emit ItemClick(index);
+}
+
+void ListView::mouseMoveEvent(QMouseEvent *event)
+{
+    emit MouseMove(event->buttons(), event->modifiers(), event->position().toPoint());
+    // With a button held the list's own drag-selecting would fight the moving of entries.
+    if (event->buttons() == Qt::NoButton)
+        QTreeWidget::mouseMoveEvent(event);
+}
+
+void ListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    emit MouseUp(event->button(), event->modifiers(), event->position().toPoint());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMimeData>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 #include <QTreeWidget>
@@ -28,8 +29,18 @@ public:
     // The position of the entry the list reports as selected; 0 for none.
     int SelectedIndex() const;
     void Select(int index);
+    // Selects without bringing the entry into view.
+    void SelectInPlace(int index);
     // True when some entry's text equals `text`, compared case-sensitively.
     bool ListContains(const QString &text) const;
+    // The entry under a point of the list's viewport; 0 for none.
+    int IndexAt(const QPoint &point) const;
+    // A reference to an entry that turns invalid when the entry goes.
+    QPersistentModelIndex Reference(int index) const;
+    // The position of a referenced entry; 0 when it is gone.
+    static int PositionOf(const QPersistentModelIndex &reference);
+    // Scrolls so that the entry is visible.
+    void ScrollTo(int index);
 
     // The key code a key event stands for (46 Delete, 8 Backspace, ...).
     static int KeyCodeOf(int qtKey);
@@ -45,6 +56,12 @@ signals:
     // A drag over the list; clear `accept` to refuse it.
     void OLEDragOver(const QMimeData *data, bool &accept);
     void OLEDragDrop(const QMimeData *data);
+    // Mouse buttons and moves over the entries; points are in viewport pixels.
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint &point);
+    void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, const QPoint &point);
+    void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint &point);
+    // A press on an entry, after the list has selected it.
+    void ItemClick(int index);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -52,4 +69,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 };

@@ -18,6 +18,7 @@
 
 #include <QCheckBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QCloseEvent>
 #include <QFile>
 #include <QIcon>
@@ -232,6 +233,21 @@ void Form1::ConnectHandlers()
     connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     connect(ListView1, &ListView::OLEDragOver, this, &Form1::ListView1_OLEDragOver);
     connect(ListView1, &ListView::OLEDragDrop, this, &Form1::ListView1_OLEDragDrop);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(ListView1, &ListView::ItemClick, this, &Form1::ListView1_ItemClick);
+    connect(ListView1, &ListView::MouseDown, this, &Form1::ListView1_MouseDown);
+    connect(ListView1, &ListView::MouseMove, this,
+            [this](Qt::MouseButtons, Qt::KeyboardModifiers, const QPoint &point) { ListView1_MouseMove(point); });
+    connect(ListView1, &ListView::MouseUp, this, &Form1::ListView1_MouseUp);
+
+    // Pointer moves over the controls with a hover handler; the slider and
+    // the progress bar have none.
+    for (QWidget *control : QList<QWidget *>{this, PushButton1, PushButton2, PushButton3, PushButton4, PushButton5,
+                                             PushButton6, PushButton7, Frame1, Frame3, Frame5, Label2, Label3,
+                                             Option1, Option2, Text1}) {
+        control->setMouseTracking(true);
+        control->installEventFilter(this);
+    }
     connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
     connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
@@ -367,6 +383,20 @@ void Form1::Text1_Change()
     SettingsStore::WriteSetting(SettingsStore::OutputFolder, Text1->text());
 }
 
+void Form1::PushButton5_Click()
+{
+    GuardedProcedure help(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton5_Click "));
+    help.step(100, [] { ShowMessage(HelpText()); });
+}
+
+QString Form1::HelpText()
+{
+    return QStringLiteral("To view the quality of the original EPS files, ")
+           + QLatin1String(ContactAddresses::EpsViewerSite) + QStringLiteral(" can be used.\r\n\r\n")
+           + QStringLiteral("Questions? Please contact Team Veltranix at ")
+           + QLatin1String(ContactAddresses::ContactPage);
+}
+
 void Form1::PushButton6_Click()
 {
     GuardedProcedure clear(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton6_Click "));
@@ -391,6 +421,83 @@ void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
 void Form1::ListView1_OLEDragDrop(const QMimeData *data)
 {
     AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data));
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        auto *control = static_cast<QWidget *>(watched);
+        // A move a child did not take comes up to its container: only the
+        // control the pointer is really over answers.
+        const QPoint point = static_cast<QMouseEvent *>(event)->position().toPoint();
+        if (!control->childAt(point)) {
+            if (qobject_cast<QPushButton *>(control))
+                PushButton_MouseMove();
+            else
+                Background_MouseMove();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::PushButton_MouseMove()
+{
+    if (m_mousePointer != PointerKind::Busy)
+        SetMousePointer(PointerKind::Custom);
+}
+
+void Form1::Background_MouseMove()
+{
+    if (m_mousePointer != PointerKind::Busy)
+        SetMousePointer(PointerKind::Default);
+}
+
+void Form1::ListView1_ItemClick(int index)
+{
+    Q_UNUSED(index);
+    // The drag pointer is read afresh at every click; an unreadable one leaves the pointer as it is.
+    const QString dragIcon = FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("drag.ico");
+    try {
+        ListView1->viewport()->setCursor(LoadPointerFile(dragIcon));
+    } catch (const RuntimeError &) {
+    }
+    ListView1->setDragEnabled(false); // entries move only within the list, never out as drag data
+    m_dragItem = ListView1->Reference(ListView1->SelectedIndex());
+}
+
+void Form1::ListView1_MouseDown()
+{
+    m_listButtonDown = true;
+}
+
+void Form1::ListView1_MouseUp()
+{
+    m_listButtonDown = false;
+    ListView1->viewport()->setCursor(Qt::ArrowCursor);
+}
+
+void Form1::ListView1_MouseMove(const QPoint &point)
+{
+    Background_MouseMove();
+    if (!m_listButtonDown)
+        return;
+    const int hit = ListView1->IndexAt(point);
+    const int drag = ListView::PositionOf(m_dragItem);
+    if (hit == 0 || drag == 0)
+        return;
+    if (ListView1->Text(hit) == ListView1->Text(drag)) // still over the moved entry
+        return;
+    const QString moved = ListView1->Text(drag);
+    ListView1->SetText(drag, ListView1->Text(hit));
+    ListView1->SetText(hit, moved);
+    ListView1->SelectInPlace(hit); // only the screen position decides about scrolling
+    m_dragItem = ListView1->Reference(hit);
+    // Near the top or the bottom of the screen the list scrolls on by one entry.
+    const int screenY = QCursor::pos().y();
+    if (screenY < 305 && hit > 1)
+        ListView1->ScrollTo(hit - 1);
+    else if (screenY >= 365 && hit < ListView1->Count())
+        ListView1->ScrollTo(hit + 1);
 }
 
 void Form1::ListView1_KeyDown(int keyCode, int shift)

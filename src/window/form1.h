@@ -4,6 +4,7 @@
 #include "engine/conversionrun.h"
 
 #include <QCursor>
+#include <QPersistentModelIndex>
 #include <QWidget>
 
 #include <functional>
@@ -47,12 +48,24 @@ public:
     void PushButton2_Click();
     void PushButton3_Click();
     void PushButton4_Click();
+    void PushButton5_Click();
     void PushButton6_Click();
     void PushButton7_Click();
     void ListView1_KeyDown(int keyCode, int shift);
     void ListView1_DblClick();
     void ListView1_OLEDragOver(const QMimeData *data, bool &accept);
     void ListView1_OLEDragDrop(const QMimeData *data);
+    void ListView1_ItemClick(int index);
+    void ListView1_MouseDown();
+    void ListView1_MouseMove(const QPoint &point);
+    void ListView1_MouseUp();
+    // The pointer over a push button (PushButton1_MouseMove ... PushButton7_MouseMove).
+    void PushButton_MouseMove();
+    // The pointer over the background, a frame, label, option button or the folder box.
+    void Background_MouseMove();
+
+    // The text of the Help button's message.
+    static QString HelpText();
     void Option1_Click();
     void Option2_Click();
     void Slider1_Change();
@@ -92,6 +105,7 @@ public:
     QObject *SkinFramework1;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -108,5 +122,7 @@ private:
     bool m_closing = false;
     bool m_shownOnce = false;
     bool m_loaded = false;
+    bool m_listButtonDown = false;
+    QPersistentModelIndex m_dragItem; // the entry being moved; invalid once it is gone
     std::function<int()> m_startUpNumber;
 };

@@ -65,6 +65,7 @@ private slots:
     void choicesOfOneRunAreTheNextRunsStart();
 
     void samplesConvertedByAUser();
+    void handPointerOverAButton();
 
     void windowGeometryFromOutside()
     {
@@ -157,6 +158,26 @@ void EndToEndTest::samplesConvertedByAUser()
         QCOMPARE(ReadBytes(image), GhostscriptReference(samples.filePath(name), 75));
     }
     program.key("Return");
+}
+
+void EndToEndTest::handPointerOverAButton()
+{
+    QTemporaryDir home;
+    RunningProgram program(ProgramEnvironment(home));
+    QVERIFY(program.waitForMainWindow());
+    const QImage hand = QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR"))
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QCOMPARE(hand.size(), QSize(32, 32));
+
+    program.moveTo(Centre("PushButton3") - QPoint(20, 0));
+    program.moveTo(Centre("PushButton3"));
+    QTRY_COMPARE(CurrentPointer().hotSpot, QPoint(12, 1));
+    const PointerImage overButton = CurrentPointer();
+    QCOMPARE(overButton.image, hand);
+
+    // Over the frame background the default pointer comes back.
+    program.moveTo(Centre("Frame5") + QPoint(150, 40));
+    QTRY_VERIFY(CurrentPointer().image != hand);
 }
 
 PELLUCOR_REGISTER_TEST(EndToEndTest)

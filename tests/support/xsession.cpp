@@ -4,6 +4,11 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <cstdlib>
+
 QString RunTool(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     QProcess tool;
@@ -120,6 +125,37 @@ QRect RunningProgram::Geometry(quint64 window)
     };
     return QRect(number(QStringLiteral("Absolute upper-left X")), number(QStringLiteral("Absolute upper-left Y")),
                  number(QStringLiteral("Width")), number(QStringLiteral("Height")));
+}
+
+PointerImage CurrentPointer()
+{
+    PointerImage pointer;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return pointer;
+    }
+    std::free(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 4, 0), nullptr));
+    xcb_xfixes_get_cursor_image_reply_t *reply =
+        xcb_xfixes_get_cursor_image_reply(connection, xcb_xfixes_get_cursor_image(connection), nullptr);
+    if (reply) {
+        pointer.hotSpot = QPoint(reply->xhot, reply->yhot);
+        QImage image(reply->width, reply->height, QImage::Format_ARGB32_Premultiplied);
+        const uint32_t *pixels = xcb_xfixes_get_cursor_image_cursor_image(reply);
+        for (int y = 0; y < reply->height; ++y)
+            for (int x = 0; x < reply->width; ++x)
+                image.setPixel(x, y, pixels[y * reply->width + x]);
+        pointer.image = image;
+        std::free(reply);
+    }
+    xcb_disconnect(connection);
+    return pointer;
+}
+
+void RunningProgram::moveTo(const QPoint &clientPoint) const
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+                                        QString::number(clientPoint.x()), QString::number(clientPoint.y())});
 }
 
 void RunningProgram::click(const QPoint &clientPoint) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,6 +22,14 @@ struct XWindow
     QRect geometry;
     int parent = -1; // index into the listing; -1 for the window listed
 };
+
+// The pointer image the X server shows right now.
+struct PointerImage
+{
+    QImage image; // premultiplied ARGB
+    QPoint hotSpot;
+};
+PointerImage CurrentPointer();
 
 // `xwininfo -tree` of `window`, flattened in listing order.
 QList<XWindow> WindowTree(quint64 window);
@@ -47,6 +56,8 @@ public:
 
     // Clicks at a point of the main window's client area.
     void click(const QPoint &clientPoint) const;
+    // Moves the pointer to a point of the main window's client area.
+    void moveTo(const QPoint &clientPoint) const;
     // Presses keys ("ctrl+a", "Return") or types text, into the focused window.
     void key(const QString &keys) const;
     void type(const QString &text) const;
