@@ -66,27 +66,11 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     }
     arguments += QProcess::splitCommand(parameters);
 
-    const QString currentFolder = folder.isEmpty() ? target.absolutePath() : folder;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QString inheritedPath = environment.value(QStringLiteral("PATH"));
-    environment.insert(QStringLiteral("PATH"),
-                       QDir::toNativeSeparators(QDir(currentFolder).absolutePath())
-                           + QDir::listSeparator() + inheritedPath);
-    for (const QString &name : extraEnvironment.keys())
-        environment.insert(name, extraEnvironment.value(name));
-
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(program);
-    process->setArguments(arguments);
-    process->setWorkingDirectory(currentFolder);
-    process->setProcessEnvironment(environment);
+    auto process = PrepareProgram(program, arguments, folder.isEmpty() ? target.absolutePath() : folder,
+                                  extraEnvironment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
-#ifdef Q_OS_UNIX
-    // A group of its own, so that ending the job also ends what it started.
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
-#endif
     process->start();
     if (!process->waitForStarted()) {
         result.code = AccessDeniedCode;
@@ -95,6 +79,28 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     result.code = StartedCode;
     result.process = std::move(process);
     return result;
+}
+
+std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments, const QString &folder,
+                                         const QProcessEnvironment &extraEnvironment)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString inheritedPath = environment.value(QStringLiteral("PATH"));
+    environment.insert(QStringLiteral("PATH"), QDir::toNativeSeparators(QDir(folder).absolutePath())
+                                                   + QDir::listSeparator() + inheritedPath);
+    for (const QString &name : extraEnvironment.keys())
+        environment.insert(name, extraEnvironment.value(name));
+
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setWorkingDirectory(folder);
+    process->setProcessEnvironment(environment);
+#ifdef Q_OS_UNIX
+    // A group of its own, so that ending the program also ends what it started.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
+    return process;
 }
 
 void KillProcessTree(QProcess &process)

@@ -47,6 +47,12 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
                     const QString &folder, int showMode,
                     const QProcessEnvironment &extraEnvironment = {});
 
+// A program set up to start the way Execute starts one: in `folder` (first
+// on PATH), in a process group of its own, with `extraEnvironment` added.
+// Its channels are left to the caller.
+std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments,
+                                         const QString &folder, const QProcessEnvironment &extraEnvironment = {});
+
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);
 

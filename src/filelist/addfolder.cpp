@@ -107,6 +107,25 @@ FileNameArray ListFilesInFolder(QString folder, const QString &pattern)
     return names;
 }
 
+QStringList CollectFiles(const QStringList &folders, const QString &pattern)
+{
+    constexpr int hiddenArchive = FileSystem::Hidden | FileSystem::Archive; // 34
+    const QChar separator = PathSeparator();
+    QStringList files;
+    for (QString folder : folders) {
+        folder.chop(1);
+        const FileNameArray names = ListFilesInFolder(folder, pattern);
+        for (int i = 1; i <= names.UBound(); ++i) {
+            if (names[i].startsWith(u'~'))
+                continue;
+            const QString path = folder + separator + names[i];
+            if (IsExistingFile(path) && FileSystem::FileAttributes(path) != hiddenArchive)
+                files.append(NormalizePath(path));
+        }
+    }
+    return files;
+}
+
 bool IsExistingFile(const QString &path)
 {
     return FileSystem::OpenProbe(path);

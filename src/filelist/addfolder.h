@@ -50,6 +50,11 @@ private:
 // names at first, 50 more whenever one does not fit, cut to fit at the end.
 FileNameArray ListFilesInFolder(QString folder, const QString &pattern);
 
+// Every file of `folders` (as GetSubDirectories2016 leaves them) whose name
+// matches `pattern`, folder by folder: names starting with "~" and hidden
+// archive files left out, each path normalised.
+QStringList CollectFiles(const QStringList &folders, const QString &pattern);
+
 // True for an existing file; never for a folder.
 bool IsExistingFile(const QString &path);
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int HiddenArchiveFile = FileSystem::Hidden | FileSystem::Archive; // 34
-
 bool IsFolder(const QString &path)
 {
     QString trimmed = path;
@@ -33,17 +31,8 @@ void AppendDroppedPaths(ListView &list, const QStringList &paths)
             }
             QStringList folders{path.endsWith(separator) ? path : path + separator};
             AddFolder::GetSubDirectories2016(folders, true);
-            for (QString folder : folders) {
-                folder.chop(1);
-                const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(folder, QStringLiteral("*.*"));
-                for (int i = 1; i <= names.UBound(); ++i) {
-                    if (names[i].startsWith(u'~'))
-                        continue;
-                    const QString file = folder + separator + names[i];
-                    if (AddFolder::IsExistingFile(file) && FileSystem::FileAttributes(file) != HiddenArchiveFile)
-                        list.Append(NormalizePath(file));
-                }
-            }
+            for (const QString &file : AddFolder::CollectFiles(folders, QStringLiteral("*.*")))
+                list.Append(file);
         }
     } catch (const RuntimeError &) {
         // The drop has no report of its own; what was appended stays.

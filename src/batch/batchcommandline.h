@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stdexcept>
+
+// What the command line of pellucor-batch asks for.
+struct BatchCommandLine
+{
+    QStringList paths;
+    std::optional<QString> outputFolder; // --output DIR
+    bool beside = false;                 // --beside
+    std::optional<int> quality;          // --quality N
+    std::optional<int> resolution;       // --resolution DPI
+    std::optional<int> jobs;             // --jobs N
+    std::optional<double> timeoutSeconds;
+    QString extension = QStringLiteral("eps");
+    bool quiet = false;
+    bool help = false;
+};
+
+// A command line that cannot be carried out; the text is one line for the user.
+class UsageError : public std::runtime_error
+{
+public:
+    explicit UsageError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// Reads the arguments after the program name; UsageError for anything wrong.
+BatchCommandLine ParseBatchCommandLine(const QStringList &arguments);
+
+// The text --help prints.
+QString BatchUsage();

@@ -1,0 +1,147 @@
+// pellucor-batch: the window's conversion without the window, many files per
+// Ghostscript interpreter and several interpreters at once.
+#include "batchcommandline.h"
+#include "progressreporter.h"
+
+#include "common/filesystem.h"
+#include "common/runtimeerror.h"
+#include "engine/batchengine.h"
+#include "engine/outputnames.h"
+#include "engine/pathhelpers.h"
+#include "filelist/addfolder.h"
+#include "window/settingsstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int UsageFailure = 2;
+
+struct OutputChoice
+{
+    OutputMode mode = OutputMode::ChosenFolder;
+    QString folder;
+    int quality = 75;
+};
+
+// The command line's choices, else those the window stored last.
+OutputChoice ChooseOutput(const BatchCommandLine &command)
+{
+    OutputChoice choice;
+    bool option1 = true, option2 = false;
+    try {
+        option1 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1));
+        option2 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2));
+    } catch (const RuntimeError &) {
+        // A stored option that is no Boolean: the window's default mode.
+    }
+    if (command.beside) {
+        choice.mode = OutputMode::InputFolder;
+    } else if (command.outputFolder) {
+        choice.folder = *command.outputFolder;
+    } else if (option2 && !option1) {
+        choice.mode = OutputMode::InputFolder;
+    } else {
+        choice.folder = SettingsStore::ReadSetting(SettingsStore::OutputFolder);
+    }
+    if (choice.mode == OutputMode::ChosenFolder) {
+        choice.folder = QFileInfo(choice.folder).absoluteFilePath();
+        if (!QFileInfo(choice.folder).isDir())
+            throw UsageError(QStringLiteral("the output folder %1 does not exist").arg(choice.folder));
+    }
+    choice.quality = command.quality ? *command.quality
+                                     : qBound(0, SettingsStore::ToQuality(SettingsStore::ReadSetting(
+                                                     SettingsStore::JPGQuality)),
+                                              100);
+    return choice;
+}
+
+// Files as given; folders searched like the window's folder scan.
+QStringList InputFiles(const BatchCommandLine &command)
+{
+    QStringList files;
+    const QString pattern = QStringLiteral("*.") + command.extension;
+    for (const QString &path : command.paths) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
+            files.append(absolute);
+            continue;
+        }
+        QStringList folders{absolute.endsWith(PathSeparator()) ? absolute : absolute + PathSeparator()};
+        AddFolder::GetSubDirectories2016(folders, true);
+        files += AddFolder::CollectFiles(folders, pattern);
+    }
+    return files;
+}
+
+QString GhostscriptProgram()
+{
+    // As for the window: a Ghostscript beside the program wins over the system's.
+    const QFileInfo own(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs"));
+    return own.isFile() && own.isExecutable() ? own.absoluteFilePath() : QStringLiteral("gs");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pellucor-batch"));
+    BatchCommandLine command;
+    OutputChoice output;
+    QStringList inputs;
+    try {
+        command = ParseBatchCommandLine(QCoreApplication::arguments().mid(1));
+        if (command.help) {
+            std::fputs(qPrintable(BatchUsage()), stdout);
+            return 0;
+        }
+        output = ChooseOutput(command);
+        inputs = InputFiles(command);
+        if (inputs.isEmpty())
+            throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(command.extension));
+    } catch (const UsageError &error) {
+        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n", qPrintable(error.message()));
+        return UsageFailure;
+    } catch (const RuntimeError &error) {
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        return UsageFailure;
+    }
+
+    QList<BatchItem> items;
+    items.reserve(inputs.size());
+    for (const QString &input : inputs)
+        items.append({input, OutputPath(input, output.mode, output.folder)});
+
+    BatchSettings settings;
+    settings.quality = output.quality;
+    settings.resolution = command.resolution;
+    settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
+    if (command.timeoutSeconds)
+        settings.timeLimit = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
+    settings.program = GhostscriptProgram();
+    try {
+        settings.workRoot = FileSystem::TempFolder();
+    } catch (const RuntimeError &error) {
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        return UsageFailure;
+    }
+
+    ProgressReporter progress(int(items.size()), command.quiet);
+    BatchEngine engine(items, settings);
+    QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
+        progress.Done(items.at(report.index).input, report.converted, report.message);
+    });
+    try {
+        engine.Run();
+    } catch (const RuntimeError &error) {
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        return 1;
+    }
+    return progress.Finish() == 0 ? 0 : 1;
+}

@@ -1,0 +1,85 @@
+#include "progressreporter.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString Duration(double seconds)
+{
+    const qint64 whole = qRound64(seconds);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QChar(u'0'));
+}
+
+} // namespace
+
+ProgressReporter::ProgressReporter(int total, bool quiet, std::FILE *stream)
+    : m_total(total), m_quiet(quiet), m_stream(stream)
+{
+#ifdef Q_OS_UNIX
+    m_terminal = ::isatty(::fileno(stream)) != 0;
+#else
+    m_terminal = false;
+#endif
+    m_clock.start();
+}
+
+QString ProgressReporter::BarLine(int done, int failed, int total, double seconds, int width)
+{
+    const int filled = total > 0 ? int(qint64(width) * done / total) : width;
+    const double rate = seconds > 0 ? done / seconds : 0;
+    const QString left = rate > 0 ? Duration((total - done) / rate) + QStringLiteral(" left") : QStringLiteral("-:-- left");
+    return QStringLiteral("[%1%2] %3/%4 files, %5 failed, %6 files/s, %7")
+        .arg(QString(filled, u'#'), QString(width - filled, u'.'))
+        .arg(done).arg(total).arg(failed)
+        .arg(rate, 0, 'f', 1)
+        .arg(left);
+}
+
+void ProgressReporter::Done(const QString &input, bool converted, const QString &message)
+{
+    ++m_done;
+    if (!converted) {
+        ++m_failed;
+        m_failures.append({input, message});
+    }
+    Show(m_done == m_total);
+}
+
+void ProgressReporter::Show(bool force)
+{
+    if (m_quiet)
+        return;
+    const qint64 now = m_clock.elapsed();
+    // A terminal gets ten redraws a second; a log file a line every two seconds.
+    if (!force && now - m_lastShown < (m_terminal ? 100 : 2000))
+        return;
+    m_lastShown = now;
+    const double seconds = now / 1000.0;
+    if (m_terminal) {
+        std::fprintf(m_stream, "\r%s\033[K", qPrintable(BarLine(m_done, m_failed, m_total, seconds, 30)));
+        if (force)
+            std::fputc('\n', m_stream);
+    } else {
+        std::fprintf(m_stream, "%d of %d files: %d converted, %d failed\n", m_done, m_total, m_done - m_failed,
+                     m_failed);
+    }
+    std::fflush(m_stream);
+}
+
+int ProgressReporter::Finish()
+{
+    const double seconds = m_clock.elapsed() / 1000.0;
+    if (!m_quiet)
+        std::fprintf(m_stream, "Converted %d of %d files in %.1f s.\n", m_done - m_failed, m_total, seconds);
+    if (!m_failures.isEmpty()) {
+        std::fprintf(m_stream, "%d failed:\n", int(m_failures.size()));
+        for (const auto &[input, message] : m_failures)
+            std::fprintf(m_stream, "  %s: %s\n", qPrintable(input), qPrintable(message));
+    }
+    std::fflush(m_stream);
+    return m_failed;
+}

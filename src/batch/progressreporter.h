@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+
+#include <cstdio>
+
+// Shows how a batch goes on the error output: a bar redrawn in place on a
+// terminal, a plain line now and then otherwise. At the end, the summary
+// names every file that failed with the reason.
+class ProgressReporter
+{
+public:
+    ProgressReporter(int total, bool quiet, std::FILE *stream = stderr);
+
+    void Done(const QString &input, bool converted, const QString &message);
+    // Prints the summary; returns the number of failed files.
+    int Finish();
+
+    // "[####......] 40/100 files, 1 failed, 12.3 files/s, 0:05 left", `width` columns of bar.
+    static QString BarLine(int done, int failed, int total, double seconds, int width);
+
+private:
+    void Show(bool force);
+
+    int m_total;
+    bool m_quiet;
+    std::FILE *m_stream;
+    bool m_terminal;
+    int m_done = 0;
+    int m_failed = 0;
+    QList<QPair<QString, QString>> m_failures;
+    QElapsedTimer m_clock;
+    qint64 m_lastShown = -1000000;
+};

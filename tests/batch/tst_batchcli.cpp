@@ -1,0 +1,190 @@
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString output; // standard output
+    QString errors; // standard error: progress, summary, complaints
+};
+
+Run Batch(const QStringList &arguments, const QString &home = {})
+{
+    QProcess batch;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!home.isEmpty()) {
+        environment.insert("XDG_CONFIG_HOME", home + "/config");
+        environment.insert("TEMP", home + "/temp");
+    }
+    batch.setProcessEnvironment(environment);
+    batch.start(QStringLiteral(PELLUCOR_APP_DIR "/pellucor-batch"), arguments);
+    Run run;
+    if (!batch.waitForFinished(600000))
+        return run;
+    run.exitCode = batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1;
+    run.output = QString::fromLocal8Bit(batch.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(batch.readAllStandardError());
+    return run;
+}
+
+// A small EPS that draws `number` as a bar, so that every file's image differs.
+QByteArray NumberedEps(int number)
+{
+    return QStringLiteral("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 60 20\n%%EndComments\n"
+                          "0 0 0.6 setrgbcolor 0 4 %1 12 rectfill showpage\n%%EOF\n")
+        .arg(1 + number % 59)
+        .toLatin1();
+}
+
+} // namespace
+
+class BatchCommandLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("unknown option") << QStringList{"--bogus", "a.eps"} << "unknown option --bogus";
+        QTest::newRow("quality above 100") << QStringList{"--quality", "101", "a.eps"}
+                                           << "--quality needs a whole number from 0 to 100, not \"101\"";
+        QTest::newRow("quality below 0") << QStringList{"--quality=-1", "a.eps"}
+                                         << "--quality needs a whole number from 0 to 100, not \"-1\"";
+        QTest::newRow("quality not a number") << QStringList{"--quality", "high", "a.eps"}
+                                              << "--quality needs a whole number from 0 to 100, not \"high\"";
+        QTest::newRow("no inputs") << QStringList{"--quality", "50"} << "no files or folders to convert";
+        QTest::newRow("nothing at all") << QStringList{} << "no files or folders to convert";
+        QTest::newRow("value missing") << QStringList{"a.eps", "--jobs"} << "--jobs needs a value";
+        QTest::newRow("no jobs") << QStringList{"--jobs", "0", "a.eps"}
+                                 << "--jobs needs a whole number from 1 to 1024, not \"0\"";
+        QTest::newRow("timeout of nothing") << QStringList{"--timeout", "0", "a.eps"}
+                                            << "--timeout needs a number of seconds above 0, not \"0\"";
+        QTest::newRow("both output choices") << QStringList{"--output", "/tmp", "--beside", "a.eps"}
+                                             << "--output and --beside exclude each other";
+        QTest::newRow("missing output folder") << QStringList{"--output", "/no/such/folder", "a.eps"}
+                                               << "the output folder /no/such/folder does not exist";
+    }
+    void badUsage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, complaint);
+        QTemporaryDir home;
+        const Run run = Batch(arguments, home.path());
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.errors, "pellucor-batch: " + complaint + "\nTry 'pellucor-batch --help'.\n");
+        QCOMPARE(run.output, QString());
+    }
+
+    void help()
+    {
+        const Run run = Batch({"--help"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.output.startsWith("Usage: pellucor-batch [options] PATH..."));
+        QVERIFY(run.output.contains("--resolution DPI"));
+    }
+
+    void aFolderOfAThousandFiles()
+    {
+        QTemporaryDir home;
+        const QString in = home.filePath("in");
+        for (int i = 0; i < 1000; ++i) {
+            const QString path = QString("%1/group%2/f%3.eps").arg(in).arg(i / 100).arg(i, 4, 10, QChar('0'));
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            WriteBytes(path, NumberedEps(i));
+        }
+        for (const char *name : {"group3/bad1.eps", "group5/bad2.eps", "bad3.eps"})
+            WriteBytes(in + "/" + name, ReadBytes(TestDataPath("broken.eps")));
+        WriteBytes(in + "/~lock.eps", "x");       // left out, as by the window's folder scan
+        WriteBytes(in + "/.hidden.eps", "x");     // hidden archive file: left out
+        WriteBytes(in + "/notes.txt", "not eps"); // another extension
+        QDir().mkpath(home.filePath("out"));
+
+        const Run run = Batch({"--output", home.filePath("out"), in}, home.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("of 1003 files:"), qPrintable(run.errors.left(500)));
+        QVERIFY(run.errors.contains("1003 of 1003 files: 1000 converted, 3 failed\n"));
+        QVERIFY(run.errors.contains("Converted 1000 of 1003 files in "));
+        QVERIFY(run.errors.contains("\n3 failed:\n"));
+        for (const char *name : {"group3/bad1.eps", "group5/bad2.eps", "bad3.eps"})
+            QVERIFY(run.errors.contains(QString("  %1/%2: Error: /undefined in thisnameisnotdefined\n").arg(in, name)));
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files).size(), 1000);
+        for (int i : {0, 499, 999}) {
+            const QString input = QString("%1/group%2/f%3.eps").arg(in).arg(i / 100).arg(i, 4, 10, QChar('0'));
+            QCOMPARE(ReadBytes(home.filePath(QString("out/f%1.jpg").arg(i, 4, 10, QChar('0')))),
+                     GhostscriptReference(input, 75));
+        }
+        QVERIFY(!QFileInfo::exists(home.filePath("temp/ps"))); // never the window's working folder
+    }
+
+    void choicesStoredByTheWindowServeAsDefaults()
+    {
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("stored-out"));
+        const QString input = home.filePath("in/shapes.eps");
+        QDir().mkpath(home.filePath("in"));
+        WriteBytes(input, ReadBytes(TestDataPath("shapes.eps")));
+        {
+            QSettings store(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
+            store.setValue("Pellucor/Output Folder", home.filePath("stored-out") + "/");
+            store.setValue("Pellucor/JPGQuality", "40");
+            store.setValue("Pellucor/Option1", "True");
+            store.setValue("Pellucor/Option2", "False");
+        }
+        Run run = Batch({"--quiet", input}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.errors, QString()); // quiet: nothing when all went well
+        QCOMPARE(ReadBytes(home.filePath("stored-out/shapes.jpg")), GhostscriptReference(input, 40));
+
+        {
+            QSettings store(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
+            store.setValue("Pellucor/Option1", "False");
+            store.setValue("Pellucor/Option2", "True");
+        }
+        run = Batch({"--quality", "90", input}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(ReadBytes(home.filePath("in/shapes.jpg")), GhostscriptReference(input, 90));
+    }
+
+    void filesAreTakenAsGiven()
+    {
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("out"));
+        WriteBytes(home.filePath("~draft.eps"), ReadBytes(TestDataPath("text.eps")));
+        const Run run = Batch({"--output", home.filePath("out"), "--beside", "--bogus"}, home.path());
+        QCOMPARE(run.exitCode, 2);
+        const Run given = Batch({"--output", home.filePath("out"), home.filePath("~draft.eps"),
+                                 home.filePath("missing.eps")}, home.path());
+        QCOMPARE(given.exitCode, 1);
+        QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
+        QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
+    }
+
+    void resolutionMatchesASeparateRun()
+    {
+        QTemporaryDir home;
+        const QString input = home.filePath("text.eps");
+        WriteBytes(input, ReadBytes(TestDataPath("text.eps")));
+        const Run run = Batch({"--beside", "--quality", "75", "--resolution", "150", input}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        QProcess gs;
+        gs.start("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=75", "-dDOINTERPOLATE",
+                        "-dGraphicsAlphaBits=4", "-dEPSCrop", "-r150", "-sOutputFile=" + home.filePath("ref.jpg"),
+                        input});
+        QVERIFY(gs.waitForFinished(60000));
+        QCOMPARE(ReadBytes(home.filePath("text.jpg")), ReadBytes(home.filePath("ref.jpg")));
+        QVERIFY(ReadBytes(home.filePath("text.jpg")) != GhostscriptReference(input, 75));
+    }
+};
+
+PELLUCOR_REGISTER_TEST(BatchCommandLineTest)
+#include "tst_batchcli.moc"
