@@ -24,7 +24,8 @@ QString withoutEnclosingQuotes(const QString &text)
 } // namespace
 
 StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
-                    const QString &folder, int showMode, const QProcessEnvironment &extraEnvironment)
+                    const QString &folder, int showMode, const QProcessEnvironment &extraEnvironment,
+                    bool keepOutput)
 {
     Q_UNUSED(verb);      // only "open" (or the default action) is ever asked for
     Q_UNUSED(showMode);  // no console windows here: every start is hidden
@@ -69,8 +70,12 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     auto process = PrepareProgram(program, arguments, folder.isEmpty() ? target.absolutePath() : folder,
                                   extraEnvironment);
     process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
+    if (keepOutput) {
+        process->setProcessChannelMode(QProcess::MergedChannels);
+    } else {
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+    }
     process->start();
     if (!process->waitForStarted()) {
         result.code = AccessDeniedCode;

@@ -42,10 +42,11 @@ struct StartResult
 // other executable file runs itself; `folder` becomes the current folder and
 // comes first on PATH, so a program placed there wins. The started program
 // runs in a process group of its own, with no console and its output
-// discarded. `extraEnvironment` is added to the inherited environment.
+// discarded unless `keepOutput` asks for it on the process's read channel.
+// `extraEnvironment` is added to the inherited environment.
 StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
                     const QString &folder, int showMode,
-                    const QProcessEnvironment &extraEnvironment = {});
+                    const QProcessEnvironment &extraEnvironment = {}, bool keepOutput = false);
 
 // A program set up to start the way Execute starts one: in `folder` (first
 // on PATH), in a process group of its own, with `extraEnvironment` added.

@@ -183,7 +183,8 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
         }
 
         int result = 0;
-        run.step(168, [&] { result = GhostscriptJob::RunJob(work, m_jobTimeLimit); });
+        QString ghostscriptSaid;
+        run.step(168, [&] { result = GhostscriptJob::RunJob(work, m_jobTimeLimit, &ghostscriptSaid); });
         if (result == Shell32::AbandonedResult || view.Closing())
             return;
         run.step(170, [&] { view.SetMousePointer(PointerKind::Busy); });
@@ -192,10 +193,17 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
         if (FileExists(staged))
             DeleteFileQuietly(staged);
 
-        // 178: an image from a job that failed or was stopped may be partial.
+        // 178: an image from a job that failed or was stopped may be partial;
+        // so is one without its end, from a Ghostscript killed while writing.
         if (run.test(178, [&] { return JobFailed(result) || !FileExists(image); })) {
             failed.append({input, JobFailed(result) ? JobFailureReason(result, m_jobTimeLimit)
-                                                    : QStringLiteral("Ghostscript produced no image")});
+                                  : ghostscriptSaid.isEmpty() ? QStringLiteral("Ghostscript produced no image")
+                                                              : ghostscriptSaid});
+            DeleteFileQuietly(image);
+            continue;
+        }
+        if (!GhostscriptJob::IsCompleteJpeg(image)) {
+            failed.append({input, QStringLiteral("Ghostscript stopped before the image was complete")});
             DeleteFileQuietly(image);
             continue;
         }

@@ -4,6 +4,7 @@
 #include "common/shell.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace GhostscriptJob {
 
@@ -48,7 +49,7 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
     FileSystem::WriteTextFile(path, text, LineEnd(flavour));
 }
 
-int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QString *message)
 {
     const QString privateTemp = QDir(workingFolder).filePath(PrivateTempName);
     QDir(privateTemp).removeRecursively();
@@ -66,11 +67,35 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit)
     QString folder = QDir::toNativeSeparators(workingFolder);
     if (!folder.endsWith(separator))
         folder += separator;
+    QByteArray output;
+    if (message)
+        options.output = &output;
     int showMode = Shell::Hidden;
     const int result = Shell32::ShellAndWait(u'"' + folder + ScriptName() + u'"', &showMode, folder, options);
+    if (message)
+        *message = GhostscriptError(output);
 
     QDir(privateTemp).removeRecursively();
     return result;
+}
+
+QString GhostscriptError(const QByteArray &output)
+{
+    const qsizetype at = output.lastIndexOf("Error: ");
+    if (at < 0)
+        return {};
+    const qsizetype end = output.indexOf('\n', at);
+    return QString::fromLocal8Bit(output.mid(at, end < 0 ? -1 : end - at)).trimmed();
+}
+
+bool IsCompleteJpeg(const QString &path)
+{
+    QFile image(path);
+    if (!image.open(QIODevice::ReadOnly) || image.size() < 4)
+        return false;
+    const QByteArray start = image.read(2);
+    image.seek(image.size() - 2);
+    return start == "\xFF\xD8" && image.read(2) == "\xFF\xD9";
 }
 
 } // namespace GhostscriptJob

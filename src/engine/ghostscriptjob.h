@@ -46,7 +46,16 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
 
 // Runs the script of `workingFolder` hidden, there, with a fresh empty
 // temporary folder for Ghostscript, and waits for it to end. Returns what
-// Shell32::ShellAndWait returns.
-int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit);
+// Shell32::ShellAndWait returns; `message`, when given, receives
+// Ghostscript's error line, if it wrote one.
+int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit,
+           QString *message = nullptr);
+
+// The "Error: ..." line in what Ghostscript printed; "" when there is none.
+QString GhostscriptError(const QByteArray &output);
+
+// True for a JPEG that ends where it should: a job stopped while writing
+// leaves one without its end marker.
+bool IsCompleteJpeg(const QString &path);
 
 } // namespace GhostscriptJob

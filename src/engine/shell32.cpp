@@ -60,12 +60,13 @@ int ShowModeForWait(std::optional<int> showMode)
 }
 
 GShellResult GShell(const QString &file, int showMode, const QString &parameters, const QString &folder,
-                    const QString &verb, qintptr ownerWindow, const QProcessEnvironment &environment)
+                    const QString &verb, qintptr ownerWindow, const QProcessEnvironment &environment,
+                    bool keepOutput)
 {
     Q_UNUSED(ownerWindow);
     GShellResult outcome;
     const int mode = EffectiveShowMode(file, showMode, parameters, folder);
-    Shell::StartResult started = Shell::Execute(verb, file, parameters, folder, mode, environment);
+    Shell::StartResult started = Shell::Execute(verb, file, parameters, folder, mode, environment, keepOutput);
     outcome.result = started.code;
     outcome.process = std::move(started.process);
     if (outcome.result >= 0 && outcome.result <= Shell::LastFailureCode) {
@@ -82,13 +83,21 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
         *showMode = mode;
 
     GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
-                                  options.environment);
+                                  options.environment, options.output != nullptr);
     if (started.error)
         return started.error->number() + ApplicationErrorBase;
 
     // Wait for the program's own end signal while window events keep running;
     // the time limit ends a program that would never end.
     QProcess &process = *started.process;
+    const auto keepOutput = [&] {
+        if (!options.output)
+            return;
+        options.output->append(process.readAll());
+        if (options.output->size() > OutputKept)
+            options.output->remove(0, options.output->size() - OutputKept);
+    };
+    QObject::connect(&process, &QProcess::readyRead, &process, keepOutput);
     if (process.state() != QProcess::NotRunning) {
         QEventLoop loop;
         QTimer limit;
@@ -110,6 +119,7 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
             return timedOut ? TimedOutResult : AbandonedResult;
         }
     }
+    keepOutput();
     Shell::ProcessPendingEvents();
     if (process.exitStatus() != QProcess::NormalExit)
         return EndedBySignalResult;

@@ -50,13 +50,17 @@ struct GShellResult
 // the result's error, with the number and message of the shell's table.
 GShellResult GShell(const QString &file, int showMode, const QString &parameters, const QString &folder,
                     const QString &verb, qintptr ownerWindow,
-                    const QProcessEnvironment &environment = {});
+                    const QProcessEnvironment &environment = {}, bool keepOutput = false);
 
 struct WaitOptions
 {
     std::chrono::milliseconds timeLimit = JobTimeLimit;
     QProcessEnvironment environment; // added to the started program's environment
+    QByteArray *output = nullptr;     // receives the end of what the program printed, when given
 };
+
+// How much of a program's output a wait keeps: its last words, never a flood.
+inline constexpr qsizetype OutputKept = 16 * 1024;
 
 // Runs `command` with the verb "open" in `workingFolder` and waits for it to
 // end, letting window events run meanwhile. Returns the exit code, or a
