@@ -1,5 +1,7 @@
 #include "ghostscriptinterpreter.h"
 
+#include "ghostscriptjob.h"
+
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
 #include "common/shell.h"
@@ -182,12 +184,13 @@ QString GhostscriptInterpreter::MessageFrom(const QByteArray &text) const
     const qsizetype at = text.lastIndexOf(error);
     if (at >= 0) {
         const qsizetype start = at + error.size();
-        return QString::fromLocal8Bit(text.mid(start, text.indexOf('\n', start) - start)).trimmed();
+        return GhostscriptJob::PrintableText(text.mid(start, text.indexOf('\n', start) - start));
     }
-    QStringList lines = QString::fromLocal8Bit(text).split(u'\n', Qt::SkipEmptyParts);
-    for (QString &line : lines)
-        line = line.trimmed();
-    lines.removeAll(QString());
+    QStringList lines;
+    for (const QByteArray &line : text.split('\n')) {
+        if (const QString printable = GhostscriptJob::PrintableText(line); !printable.isEmpty())
+            lines.append(printable);
+    }
     return lines.mid(qMax(0, int(lines.size()) - 3)).join(QStringLiteral(" / "));
 }
 

@@ -85,7 +85,17 @@ QString GhostscriptError(const QByteArray &output)
     if (at < 0)
         return {};
     const qsizetype end = output.indexOf('\n', at);
-    return QString::fromLocal8Bit(output.mid(at, end < 0 ? -1 : end - at)).trimmed();
+    return PrintableText(output.mid(at, end < 0 ? -1 : end - at));
+}
+
+QString PrintableText(const QByteArray &bytes)
+{
+    QString text = QString::fromLocal8Bit(bytes).trimmed();
+    for (QChar &c : text) {
+        if (!c.isPrint() || c == QChar::ReplacementCharacter)
+            c = u'?';
+    }
+    return text;
 }
 
 bool IsCompleteJpeg(const QString &path)

@@ -54,6 +54,10 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = S
 // The "Error: ..." line in what Ghostscript printed; "" when there is none.
 QString GhostscriptError(const QByteArray &output);
 
+// Ghostscript's words made fit to show: what a broken file makes it quote
+// may be any bytes at all.
+QString PrintableText(const QByteArray &bytes);
+
 // True for a JPEG that ends where it should: a job stopped while writing
 // leaves one without its end marker.
 bool IsCompleteJpeg(const QString &path);

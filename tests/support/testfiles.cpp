@@ -1,6 +1,8 @@
 #include "testfiles.h"
 
 #include <QDirIterator>
+
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -56,13 +58,16 @@ QByteArray GhostscriptReference(const QString &epsPath, int quality)
     return ReadBytes(output);
 }
 
-QString FolderSnapshot(const QString &folder)
+QString FolderSnapshot(const QString &folder, const QStringList &excluded)
 {
     QStringList lines;
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
+        if (std::any_of(excluded.begin(), excluded.end(),
+                        [&](const QString &prefix) { return info.filePath().startsWith(prefix); }))
+            continue;
         if (info.isDir()) // a folder's own time changes with every file made and removed in it
             lines += info.filePath() + u'/';
         else

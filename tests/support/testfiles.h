@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // A file of tests/data.
 QString TestDataPath(const QString &name);
@@ -16,8 +17,9 @@ void WriteScript(const QString &path, const QByteArray &body);
 QByteArray GhostscriptReference(const QString &epsPath, int quality);
 
 // Every name below `folder`, with sizes and modification times, so that a
-// test can tell that nothing there was created, changed or deleted.
-QString FolderSnapshot(const QString &folder);
+// test can tell that nothing there was created, changed or deleted. Paths
+// starting with one of `excluded` are left out.
+QString FolderSnapshot(const QString &folder, const QStringList &excluded = {});
 
 bool RunningAsRoot();
 

@@ -23,6 +23,7 @@ public:
     ~WindowFixture();
 
     QString path(const QString &relative) const { return m_root.filePath(relative); }
+    QString root() const { return m_root.path(); }
     // The INI file the settings store writes.
     QString settingsFile() const { return m_root.filePath(QStringLiteral("config/Veltranix.ini")); }
     // Copies a file of tests/data to `relative` below the fixture's folder.
