@@ -128,8 +128,9 @@ int main(int argc, char *argv[])
     try {
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {
+        // Not a fault of the command line: nothing could be converted.
         std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
-        return UsageFailure;
+        return 1;
     }
 
     ProgressReporter progress(int(items.size()), command.quiet);

@@ -32,6 +32,22 @@ RuntimeError errorFor(int number, const QString &path)
                         Source);
 }
 
+// A path that cannot be seen is either not there or behind a folder this user
+// may not enter; the message should say which.
+RuntimeError errorForMissing(const QString &path)
+{
+    for (QFileInfo folder(QFileInfo(path).absolutePath()); !folder.isRoot(); folder = QFileInfo(folder.absolutePath())) {
+        if (folder.exists()) {
+#ifdef Q_OS_UNIX
+            if (folder.isDir() && !folder.isExecutable())
+                return errorFor(RuntimeError::PermissionDenied, path);
+#endif
+            break;
+        }
+    }
+    return errorFor(RuntimeError::FileNotFound, path);
+}
+
 // "dir/" and "dir" name the same folder; links are judged on the name itself.
 QString withoutTrailingSeparators(const QString &path)
 {
@@ -255,7 +271,7 @@ void CopyFile(const QString &source, const QString &destination)
 {
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists())
-        throw errorFor(RuntimeError::FileNotFound, source);
+        throw errorForMissing(source);
     if (sourceInfo.isDir())
         throw RuntimeError(RuntimeError::PathFileAccessError,
                            QStringLiteral("Path/File access error: %1 is a folder")

@@ -122,19 +122,23 @@ void ConversionRun::PushButton2_Click(ConversionView &view)
         });
     }
     if (usable) {
-        if (run.test(110, [&] { return view.EntryCount() == 0; }))
+        // The closing messages wait for the user: another instance need not.
+        if (run.test(110, [&] { return view.EntryCount() == 0; })) {
+            lock->unlock();
             run.step(200, [] { ShowMessage(QStringLiteral("No files added.")); });
-        else if (run.test(112, [&] { return !FolderExists(view.OutputFolderText()); }))
+        } else if (run.test(112, [&] { return !FolderExists(view.OutputFolderText()); })) {
+            lock->unlock();
             run.step(198, [] { ShowMessage(QStringLiteral("Folder does not exist. Please select another folder.")); });
-        else
-            ConvertEntries(run, view, work);
+        } else {
+            ConvertEntries(run, view, work, *lock);
+        }
     }
     if (view.Closing())
         return;
     run.step(202, [&] { m_isConverting = false; });
 }
 
-void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, const QString &work)
+void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, const QString &work, QLockFile &lock)
 {
     const QChar separator = PathSeparator();
     const QString script = work + separator + GhostscriptJob::ScriptName();
@@ -217,6 +221,7 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
             return;
     }
 
+    lock.unlock(); // the working folder is done with
     run.step(190, [&] { view.SetMousePointer(PointerKind::Default); });
     run.step(192, [&] { view.SetProgressValue(0); });
     run.step(194, [&] { view.SetProgressCaption(QStringLiteral("Progress Bar")); });

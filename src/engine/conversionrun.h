@@ -56,7 +56,8 @@ public:
     static QString ClosingMessage(int entries, const QList<FailedEntry> &failed);
 
 private:
-    void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder);
+    void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder,
+                        class QLockFile &lock);
 
     bool m_isConverting = false;
     std::chrono::milliseconds m_jobTimeLimit = Shell32::JobTimeLimit;

@@ -66,6 +66,7 @@ private slots:
 
     void samplesConvertedByAUser();
     void handPointerOverAButton();
+    void twoWindowsConvertingAtOnce();
 
     void windowGeometryFromOutside()
     {
@@ -178,6 +179,63 @@ void EndToEndTest::handPointerOverAButton()
     // Over the frame background the default pointer comes back.
     program.moveTo(Centre("Frame5") + QPoint(150, 40));
     QTRY_VERIFY(CurrentPointer().image != hand);
+}
+
+void EndToEndTest::twoWindowsConvertingAtOnce()
+{
+    // Two instances share the working folder (one TEMP) but not their choices.
+    QTemporaryDir home;
+    QStringList inputs;
+    const char *data[] = {"shapes.eps", "lines.eps", "text.eps"};
+    for (int i = 0; i < 45; ++i) {
+        inputs << home.filePath(QString("in/f%1.eps").arg(i, 2, 10, QChar('0')));
+        QDir().mkpath(home.filePath("in"));
+        QVERIFY(QFile::copy(TestDataPath(data[i % 3]), inputs.last()));
+    }
+    QProcessEnvironment first = ProgramEnvironment(home), second = ProgramEnvironment(home);
+    first.insert("XDG_CONFIG_HOME", home.filePath("config1"));
+    second.insert("XDG_CONFIG_HOME", home.filePath("config2"));
+    for (const auto &[config, out, quality] : {std::tuple{"config1", "out1", "30"}, std::tuple{"config2", "out2", "90"}}) {
+        QDir().mkpath(home.filePath(out));
+        QSettings stored(home.filePath(QString(config) + "/Veltranix.ini"), QSettings::IniFormat);
+        stored.setValue("Pellucor/Output Folder", home.filePath(out));
+        stored.setValue("Pellucor/JPGQuality", quality);
+    }
+
+    RunningProgram one(first), two(second);
+    QVERIFY(one.waitForMainWindow());
+    QVERIFY(two.waitForMainWindow());
+    // Side by side, so that every click lands on the window it is meant for.
+    const QRect centred = RunningProgram::Geometry(one.mainWindow());
+    two.moveWindow(QPoint(centred.right() + 20, 0));
+    QTRY_COMPARE(RunningProgram::Geometry(two.mainWindow()).left(), centred.right() + 20);
+    for (RunningProgram *program : {&one, &two}) {
+        program->click(Centre("PushButton3"));
+        const quint64 prompt = program->waitForDialog("Pellucor");
+        QVERIFY(prompt);
+        RunningProgram::focus(prompt);
+        program->type("eps");
+        program->key("Return");
+        const quint64 picker = program->waitForDialog("Please select folder:");
+        QVERIFY(picker);
+        RunningProgram::focus(picker);
+        program->type(home.filePath("in"));
+        program->key("Return");
+        QThread::msleep(1000); // the scan of 45 files is done well within this
+    }
+    // Windows the prompts left behind are no closing message.
+    const QList<quint64> seenOne = one.windowsTitled("Pellucor"), seenTwo = two.windowsTitled("Pellucor");
+    one.click(Centre("PushButton2"));
+    two.click(Centre("PushButton2"));
+    QVERIFY2(one.windowsTitled("Pellucor") == seenOne, "the first run ended before the second began");
+    // Each closing message waits for its user; neither holds the other up.
+    QVERIFY2(two.waitForDialog("Pellucor", 300000, seenTwo), "no closing message from the second window");
+    QVERIFY2(one.waitForDialog("Pellucor", 300000, seenOne), "no closing message from the first window");
+    for (const QString &input : inputs) {
+        const QString name = QFileInfo(input).completeBaseName() + ".jpg";
+        QCOMPARE(ReadBytes(home.filePath("out1/" + name)), GhostscriptReference(input, 30));
+        QCOMPARE(ReadBytes(home.filePath("out2/" + name)), GhostscriptReference(input, 90));
+    }
 }
 
 PELLUCOR_REGISTER_TEST(EndToEndTest)

@@ -1,5 +1,6 @@
 #include "testfiles.h"
 
+#include <QDir>
 #include <QDirIterator>
 
 #include <algorithm>
@@ -128,4 +129,26 @@ OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass)
     }
     run.passed = child.exitCode() == 0;
     return run;
+}
+
+qint64 FindGhostscriptIn(const QString &folderPrefix)
+{
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &process : processes) {
+        bool isNumber = false;
+        const qint64 pid = process.toLongLong(&isNumber);
+        if (!isNumber || ReadBytes(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() != "gs")
+            continue;
+        const QString folder = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
+        if (folder.startsWith(folderPrefix) && ProcessAlive(pid))
+            return pid;
+    }
+    return 0;
+}
+
+QByteArray SlowEps()
+{
+    return "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 4000 4000\n%%Creator: Pellucor tests\n%%EndComments\n"
+           "1 srand 0 1 30000 { pop rand 1000 mod 1000 div rand 1000 mod 1000 div rand 1000 mod 1000 div setrgbcolor\n"
+           "rand 4000 mod rand 4000 mod rand 60 mod 1 add rand 60 mod 1 add rectfill } for showpage\n%%EOF\n";
 }

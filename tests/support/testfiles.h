@@ -23,6 +23,15 @@ QString FolderSnapshot(const QString &folder, const QStringList &excluded = {});
 
 bool RunningAsRoot();
 
+// The id of a running Ghostscript whose current folder lies below
+// `folderPrefix`; 0 when there is none.
+qint64 FindGhostscriptIn(const QString &folderPrefix);
+
+// A large page full of small coloured boxes: Ghostscript takes a while to
+// draw it and writes a JPEG of a few megabytes, slowly enough to be caught
+// in the middle.
+QByteArray SlowEps();
+
 // True while the process runs; a zombie waiting for its parent counts as ended.
 bool ProcessAlive(qint64 pid);
 // The same for a process whose id a script wrote into `pidFile`.

@@ -76,7 +76,7 @@ QList<quint64> RunningProgram::windowsTitled(const QString &title) const
 {
     QList<quint64> windows;
     const QString found = RunTool(QStringLiteral("xdotool"),
-                                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                  {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
                                    QString::number(m_process.processId()), QStringLiteral("--name"),
                                    u'^' + QRegularExpression::escape(title) + u'$'});
     for (const QString &id : found.split(u'\n', Qt::SkipEmptyParts))
@@ -102,13 +102,13 @@ quint64 RunningProgram::waitForMainWindow(int timeoutMs)
     return 0;
 }
 
-quint64 RunningProgram::waitForDialog(const QString &title, int timeoutMs) const
+quint64 RunningProgram::waitForDialog(const QString &title, int timeoutMs, const QList<quint64> &known) const
 {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
         for (quint64 window : windowsTitled(title)) {
-            if (window != m_window)
+            if (window != m_window && !known.contains(window))
                 return window;
         }
         QThread::msleep(100);
@@ -165,10 +165,21 @@ void RunningProgram::click(const QPoint &clientPoint) const
                                         QStringLiteral("click"), QStringLiteral("1")});
 }
 
+void RunningProgram::moveWindow(const QPoint &screenPoint) const
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(m_window),
+                                        QString::number(screenPoint.x()), QString::number(screenPoint.y())});
+}
+
 void RunningProgram::key(const QString &keys) const
 {
     RunTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")}
                                            + keys.split(u' ', Qt::SkipEmptyParts));
+}
+
+void RunningProgram::focus(quint64 window)
+{
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QString::number(window)});
 }
 
 void RunningProgram::type(const QString &text) const

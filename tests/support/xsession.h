@@ -51,16 +51,20 @@ public:
     static QRect Geometry(quint64 window);
     // Visible windows of this program whose title is `title`, newest last.
     QList<quint64> windowsTitled(const QString &title) const;
-    // Waits for a window titled `title` other than the main window.
-    quint64 waitForDialog(const QString &title, int timeoutMs = 30000) const;
+    // Waits for a window titled `title` other than the main window and those in `known`.
+    quint64 waitForDialog(const QString &title, int timeoutMs = 30000, const QList<quint64> &known = {}) const;
 
     // Clicks at a point of the main window's client area.
     void click(const QPoint &clientPoint) const;
     // Moves the pointer to a point of the main window's client area.
     void moveTo(const QPoint &clientPoint) const;
+    // Moves the main window to a point of the screen.
+    void moveWindow(const QPoint &screenPoint) const;
     // Presses keys ("ctrl+a", "Return") or types text, into the focused window.
     void key(const QString &keys) const;
     void type(const QString &text) const;
+    // Gives the keyboard to a window (there is no window manager to do it).
+    static void focus(quint64 window);
     bool waitForExit(int timeoutMs = 30000);
     QProcess &process() { return m_process; }
 

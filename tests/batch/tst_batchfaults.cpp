@@ -1,0 +1,203 @@
+#include "support/testfiles.h"
+#include "support/testregistry.h"
+#include "support/tinyfilesystem.h"
+
+#include "engine/batchengine.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString errors;
+};
+
+Run Batch(const QTemporaryDir &home, const QStringList &arguments, const QString &temp = {})
+{
+    QProcess batch;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("TEMP", temp.isEmpty() ? home.filePath("temp") : temp);
+    batch.setProcessEnvironment(environment);
+    batch.start(PELLUCOR_APP_DIR "/pellucor-batch", QStringList{"--quality", "75"} + arguments);
+    Run run;
+    if (batch.waitForFinished(600000))
+        run.exitCode = batch.exitCode();
+    run.errors = QString::fromLocal8Bit(batch.readAllStandardError());
+    return run;
+}
+
+QString Input(const QTemporaryDir &home, const QString &relative, const char *data)
+{
+    const QString path = home.filePath(relative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    WriteBytes(path, ReadBytes(TestDataPath(data)));
+    return path;
+}
+
+} // namespace
+
+class BatchFaultTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void anInputThatMayNotBeRead()
+    {
+        PELLUCOR_AS_ORDINARY_USER();
+        QTemporaryDir home;
+        const QString locked = Input(home, "in/locked/a.eps", "shapes.eps");
+        const QString free = Input(home, "in/b.eps", "text.eps");
+        QFile::setPermissions(home.filePath("in/locked"), QFileDevice::WriteOwner);
+        const Run run = Batch(home, {"--beside", locked, free});
+        QFile::setPermissions(home.filePath("in/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                              | QFileDevice::ExeOwner);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("  " + locked + ": Permission denied: " + locked + "\n"), qPrintable(run.errors));
+        QCOMPARE(ReadBytes(locked), ReadBytes(TestDataPath("shapes.eps")));
+        QVERIFY(QFileInfo::exists(home.filePath("in/b.jpg")));
+    }
+
+    void anOutputFolderThatMayNotBeWritten()
+    {
+        PELLUCOR_AS_ORDINARY_USER();
+        QTemporaryDir home;
+        const QString input = Input(home, "in/a.eps", "shapes.eps");
+        QDir().mkpath(home.filePath("out"));
+        WriteBytes(home.filePath("out/a.jpg"), "old image");
+        QFile::setPermissions(home.filePath("out"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const Run run = Batch(home, {"--output", home.filePath("out"), input});
+        QFile::setPermissions(home.filePath("out"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                        | QFileDevice::ExeOwner);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains(input + ": the image could not be saved: Permission denied: "
+                                     + home.filePath("out/a.jpg")),
+                 qPrintable(run.errors));
+        QCOMPARE(ReadBytes(home.filePath("out/a.jpg")), QByteArray("old image"));
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
+    }
+
+    void anOutputPathThatIsAFolder()
+    {
+        QTemporaryDir home;
+        const QString input = Input(home, "in/a.eps", "shapes.eps");
+        QDir().mkpath(home.filePath("out/a.jpg"));
+        const Run run = Batch(home, {"--output", home.filePath("out"), input});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains(input + ": the image could not be saved: Path/File access error: "
+                                     + home.filePath("out/a.jpg") + " is a folder"),
+                 qPrintable(run.errors));
+        QVERIFY(QFileInfo(home.filePath("out/a.jpg")).isDir());
+    }
+
+    void aTempThatIsAFile()
+    {
+        QTemporaryDir home;
+        const QString input = Input(home, "in/a.eps", "shapes.eps");
+        WriteBytes(home.filePath("file"), "x");
+        const Run run = Batch(home, {"--beside", input}, home.filePath("file"));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.errors, "pellucor-batch: The temporary folder \"" + home.filePath("file")
+                                 + "\" (environment variable TEMP) is not a folder and cannot be made one.\n");
+        QVERIFY(!QFileInfo::exists(home.filePath("in/a.jpg")));
+    }
+
+    void aFullOutputDisk()
+    {
+        TinyFileSystem disk(64);
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.why()));
+        QTemporaryDir home;
+        const QString input = Input(home, "in/shapes.eps", "shapes.eps");
+        WriteBytes(disk.path() + "/shapes.jpg", "old image");
+        disk.fill();
+        const Run run = Batch(home, {"--output", disk.path(), input});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains(input + ": the image could not be saved: Disk full: " + disk.path()
+                                     + "/shapes.jpg"),
+                 qPrintable(run.errors));
+        QCOMPARE(ReadBytes(disk.path() + "/shapes.jpg"), QByteArray("old image"));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "shapes.jpg"}));
+    }
+
+    void ghostscriptKilledWhileRendering()
+    {
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        WriteBytes(home.filePath("in/slow.eps"), SlowEps());
+        const QString next = Input(home, "in/next.eps", "text.eps");
+        QDir().mkpath(home.filePath("temp"));
+        BatchSettings settings;
+        settings.jobs = 1;
+        settings.workRoot = home.filePath("temp");
+        BatchEngine engine({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
+                           settings);
+        QStringList reports;
+        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
+            reports << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
+        });
+        bool killed = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            // Kill it once its page is being written.
+            const QStringList pages = QDir(home.filePath("temp")).entryList({"pellucor-batch-*"}, QDir::Dirs);
+            if (killed || pages.isEmpty())
+                return;
+            const QString folder = home.filePath("temp/" + pages.first());
+            if (QFileInfo(folder + "/p000001.jpg").size() == 0)
+                return;
+            if (const qint64 gs = FindGhostscriptIn(folder)) {
+                ::kill(pid_t(gs), SIGKILL);
+                killed = true;
+            }
+        });
+        watch.start(1);
+        engine.Run();
+        watch.stop();
+        QVERIFY(killed);
+        reports.sort();
+        QCOMPARE(reports.value(0), QString("0 0 Ghostscript ended abnormally"));
+        QCOMPARE(reports.value(1), QString("1 1 "));
+        QVERIFY(!QFileInfo::exists(home.filePath("slow.jpg")));
+        QCOMPARE(ReadBytes(home.filePath("next.jpg")), GhostscriptReference(next, 75));
+    }
+
+    void twoConvertersAtOnce()
+    {
+        QTemporaryDir home;
+        QStringList inputs;
+        for (int i = 0; i < 40; ++i)
+            inputs << Input(home, QString("in/f%1.eps").arg(i, 2, 10, QChar('0')),
+                            i % 3 == 0 ? "shapes.eps" : i % 3 == 1 ? "lines.eps" : "text.eps");
+        QDir().mkpath(home.filePath("out1"));
+        QDir().mkpath(home.filePath("out2"));
+        QProcess first, second;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TEMP", home.filePath("temp"));
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        first.setProcessEnvironment(environment);
+        second.setProcessEnvironment(environment);
+        first.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "30", "--output", home.filePath("out1"), home.filePath("in")});
+        second.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "90", "--output", home.filePath("out2"), home.filePath("in")});
+        QVERIFY(first.waitForFinished(600000));
+        QVERIFY(second.waitForFinished(600000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(second.exitCode(), 0);
+        for (const QString &input : inputs) {
+            const QString name = QFileInfo(input).completeBaseName() + ".jpg";
+            QCOMPARE(ReadBytes(home.filePath("out1/" + name)), GhostscriptReference(input, 30));
+            QCOMPARE(ReadBytes(home.filePath("out2/" + name)), GhostscriptReference(input, 90));
+        }
+    }
+};
+
+PELLUCOR_REGISTER_TEST(BatchFaultTest)
+#include "tst_batchfaults.moc"
