@@ -85,6 +85,7 @@ void GhostscriptInterpreter::Start()
     }
     m_token = "PELLUCOR" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     m_pagesBefore = 0;
+    m_filesRendered = 0;
 }
 
 void GhostscriptInterpreter::Stop()
@@ -238,7 +239,7 @@ void GhostscriptInterpreter::Conclude(Ending ending, int pageCount)
     m_pagesBefore = pageCount;
     // A file that quit the interpreter, or left it in a state the restore
     // could not undo, leaves nothing for the next file: it gets a fresh one.
-    if (ending == Ending::Ended || tainted)
+    if (ending == Ending::Ended || tainted || ++m_filesRendered >= FilesPerInterpreter)
         Stop();
     emit Finished(outcome);
 }

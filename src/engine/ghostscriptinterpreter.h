@@ -37,6 +37,10 @@ public:
     // Renders one file; Finished follows exactly once.
     void Render(const QString &input);
 
+    // An interpreter's memory creeps up with every file it renders: after
+    // this many a fresh one takes over, which costs one start-up.
+    static constexpr int FilesPerInterpreter = 400;
+
     // The arguments Ghostscript starts with, after the switches.
     static QStringList ArgumentsFor(const QString &folder);
 
@@ -65,5 +69,6 @@ private:
     QByteArray m_token;
     QByteArray m_output;    // what the interpreter said during the current file
     int m_pagesBefore = 0;  // pages the running interpreter had output before the current file
+    int m_filesRendered = 0; // by the running interpreter
     bool m_busy = false;
 };

@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -123,6 +125,34 @@ private slots:
         std::unique_ptr<QMimeData> data(FileList({root + "/a.eps"}));
         QVERIFY(Drop(*window.form->ListView1, data.get()));
         QCOMPARE(window.form->ListView1->Count(), 1);
+    }
+
+    void tenThousandEntries()
+    {
+        WindowFixture window;
+        ListView &list = *window.form->ListView1;
+        const QString root = window.path("many");
+        QStringList files;
+        for (int i = 0; i < 10000; ++i)
+            files << QString("d%1/f%2.eps").arg(i / 250, 2, 10, QChar('0')).arg(i, 5, 10, QChar('0'));
+        MakeFiles(root, files);
+        bool eventsRan = false;
+        QTimer::singleShot(0, [&] { eventsRan = true; }); // the walk lets the window breathe
+        std::unique_ptr<QMimeData> data(FileList({root}));
+        QVERIFY(Drop(list, data.get()));
+        QVERIFY(eventsRan);
+        QCOMPARE(list.Count(), 10000);
+        QCOMPARE(list.Text(5000), root + "/" + files.at(4999));
+
+        list.Select(5000);
+        QTest::keyClick(&list, Qt::Key_Delete);
+        QCOMPARE(list.Count(), 9999);
+        QCOMPARE(list.Text(4999), root + "/" + files.at(4998));
+        QCOMPARE(list.Text(5000), root + "/" + files.at(5000));
+        QVERIFY(!list.ListContains(root + "/" + files.at(4999)));
+
+        QTest::mouseClick(window.form->PushButton6, Qt::LeftButton);
+        QCOMPARE(list.Count(), 0);
     }
 
     void entriesNeverLeaveAsDragData()
