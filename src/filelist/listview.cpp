@@ -134,7 +134,7 @@ QStringList ListView::DroppedPaths(const QMimeData *data)
     return paths;
 }
 
-void ListView::dragEnterEvent(QDragEnterEvent *event)
+void ListView::AnswerDragOver(QDropEvent *event)
 {
     bool accept = true;
     emit OLEDragOver(event->mimeData(), accept);
@@ -144,14 +144,14 @@ void ListView::dragEnterEvent(QDragEnterEvent *event)
         event->ignore();
 }
 
+void ListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    AnswerDragOver(event);
+}
+
 void ListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    bool accept = true;
-    emit OLEDragOver(event->mimeData(), accept);
-    if (accept)
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    AnswerDragOver(event);
 }
 
 void ListView::dropEvent(QDropEvent *event)

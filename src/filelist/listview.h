@@ -72,4 +72,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    // Drag enter and drag move get the same answer.
+    void AnswerDragOver(QDropEvent *event);
 };

@@ -17,16 +17,6 @@ using namespace FileSystem;
 
 namespace {
 
-int errorNumberOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const RuntimeError &error) {
-        return error.number();
-    }
-    return 0;
-}
-
 void makeFile(const QString &path, const QByteArray &bytes = "x")
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -100,9 +90,9 @@ private slots:
     void attributesOfMissingPathsAreAnError()
     {
         QTemporaryDir root;
-        QCOMPARE(errorNumberOf([&] { FileAttributes(root.filePath("missing")); }), 53);
+        QCOMPARE(ErrorNumberOf([&] { FileAttributes(root.filePath("missing")); }), 53);
         QFile::link(root.filePath("nowhere"), root.filePath("dangling"));
-        QCOMPARE(errorNumberOf([&] { FileAttributes(root.filePath("dangling")); }), 53);
+        QCOMPARE(ErrorNumberOf([&] { FileAttributes(root.filePath("dangling")); }), 53);
     }
 
     void listDirectory_data()
@@ -185,7 +175,7 @@ private slots:
         makeFile(root.filePath("in/a.eps"), "input");
         makeFile(root.filePath("out/a.jpg"), "old output");
         const QString before = FolderSnapshot(root.path());
-        QCOMPARE(errorNumberOf([&] { CopyFile(root.filePath(source), root.filePath(destination)); }), number);
+        QCOMPARE(ErrorNumberOf([&] { CopyFile(root.filePath(source), root.filePath(destination)); }), number);
         QCOMPARE(FolderSnapshot(root.path()), before);
     }
 
@@ -197,7 +187,7 @@ private slots:
         QTemporaryDir root;
         makeFile(root.filePath("big.eps"), QByteArray(256 * 1024, 'x'));
         makeFile(disk.path() + "/a.jpg", "old output");
-        QCOMPARE(errorNumberOf([&] { CopyFile(root.filePath("big.eps"), disk.path() + "/a.jpg"); }), 61);
+        QCOMPARE(ErrorNumberOf([&] { CopyFile(root.filePath("big.eps"), disk.path() + "/a.jpg"); }), 61);
         QCOMPARE(ReadBytes(disk.path() + "/a.jpg"), QByteArray("old output"));
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
     }
@@ -209,7 +199,7 @@ private slots:
             QSKIP(qPrintable(disk.why()));
         makeFile(disk.path() + "/eps2jpg.sh", "old script");
         disk.fill();
-        QCOMPARE(errorNumberOf([&] { WriteTextFile(disk.path() + "/eps2jpg.sh", QString(8192, 'x'), "\n"); }), 61);
+        QCOMPARE(ErrorNumberOf([&] { WriteTextFile(disk.path() + "/eps2jpg.sh", QString(8192, 'x'), "\n"); }), 61);
         QCOMPARE(ReadBytes(disk.path() + "/eps2jpg.sh"), QByteArray("old script"));
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"eps2jpg.sh", "filler"}));
     }
@@ -232,15 +222,15 @@ private slots:
         QVERIFY(!QFileInfo::exists(root.filePath("dst/lib/loop")));
         // A second run replaces what the first one copied, read-only source or not.
         CopyFolder(root.filePath("src"), root.filePath("dst"));
-        QCOMPARE(errorNumberOf([&] { CopyFolder(root.filePath("missing"), root.filePath("dst")); }), 76);
+        QCOMPARE(ErrorNumberOf([&] { CopyFolder(root.filePath("missing"), root.filePath("dst")); }), 76);
     }
 
     void deleteFile()
     {
         QTemporaryDir root;
-        QCOMPARE(errorNumberOf([&] { DeleteFile(root.filePath("missing")); }), 53);
+        QCOMPARE(ErrorNumberOf([&] { DeleteFile(root.filePath("missing")); }), 53);
         QDir(root.path()).mkpath("dir");
-        QCOMPARE(errorNumberOf([&] { DeleteFile(root.filePath("dir")); }), 75);
+        QCOMPARE(ErrorNumberOf([&] { DeleteFile(root.filePath("dir")); }), 75);
         QVERIFY(QFileInfo(root.filePath("dir")).isDir());
         makeFile(root.filePath("target"));
         QFile::link(root.filePath("target"), root.filePath("link"));
@@ -315,7 +305,7 @@ private slots:
         QVERIFY(QFileInfo(root.filePath("named")).isDir()); // made when missing
         makeFile(root.filePath("a file"));
         qputenv("TEMP", QFile::encodeName(root.filePath("a file")));
-        QCOMPARE(errorNumberOf([] { TempFolder(); }), 76);
+        QCOMPARE(ErrorNumberOf([] { TempFolder(); }), 76);
         qputenv("TEMP", "");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
         QCOMPARE(TempFolder(), root.path());
@@ -327,7 +317,7 @@ private slots:
         // A planted folder of that name is refused rather than used.
         QFile::setPermissions(own, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                        | QFileDevice::WriteOther | QFileDevice::ExeOther);
-        QCOMPARE(errorNumberOf([] { TempFolder(); }), 70);
+        QCOMPARE(ErrorNumberOf([] { TempFolder(); }), 70);
     }
 
     void subFolders()
@@ -337,8 +327,8 @@ private slots:
             QDir(root.path()).mkpath(name);
         makeFile(root.filePath("file"));
         QCOMPARE(SubFolders(root.path() + "/"), (QStringList{".hidden", "A", "b", "c"}));
-        QCOMPARE(errorNumberOf([&] { SubFolders(root.filePath("missing")); }), 76);
-        QCOMPARE(errorNumberOf([&] { SubFolders(root.filePath("file")); }), 76);
+        QCOMPARE(ErrorNumberOf([&] { SubFolders(root.filePath("missing")); }), 76);
+        QCOMPARE(ErrorNumberOf([&] { SubFolders(root.filePath("file")); }), 76);
     }
 
     void writeTextFile()
@@ -347,8 +337,8 @@ private slots:
         WriteTextFile(root.filePath("t.txt"), "first\r\nsecond", "\r\n");
         WriteTextFile(root.filePath("t.txt"), "short", "\n");
         QCOMPARE(ReadBytes(root.filePath("t.txt")), QByteArray("short\n"));
-        QCOMPARE(errorNumberOf([&] { WriteTextFile(root.filePath("missing/t.txt"), "x", "\n"); }), 76);
-        QCOMPARE(errorNumberOf([&] { WriteTextFile(root.path(), "x", "\n"); }), 75);
+        QCOMPARE(ErrorNumberOf([&] { WriteTextFile(root.filePath("missing/t.txt"), "x", "\n"); }), 76);
+        QCOMPARE(ErrorNumberOf([&] { WriteTextFile(root.path(), "x", "\n"); }), 75);
     }
 };
 

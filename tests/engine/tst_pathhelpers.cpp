@@ -11,20 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-int errorNumberOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const RuntimeError &error) {
-        return error.number();
-    }
-    return 0;
-}
-
-} // namespace
-
 class PathHelpersTest : public QObject
 {
     Q_OBJECT
@@ -129,9 +115,9 @@ private slots:
     void positionsBeyondShortRangeOverflow()
     {
         const QString longFolder = QString(40000, 'a');
-        QCOMPARE(errorNumberOf([&] { FolderOfPath(longFolder + R"(\x.eps)", PathFlavour::Windows); }), 6);
-        QCOMPARE(errorNumberOf([&] { FolderOfPath(longFolder + "/x.eps", PathFlavour::Linux); }), 6);
-        QCOMPARE(errorNumberOf([&] { StripExtension(longFolder + ".eps"); }), 6);
+        QCOMPARE(ErrorNumberOf([&] { FolderOfPath(longFolder + R"(\x.eps)", PathFlavour::Windows); }), 6);
+        QCOMPARE(ErrorNumberOf([&] { FolderOfPath(longFolder + "/x.eps", PathFlavour::Linux); }), 6);
+        QCOMPARE(ErrorNumberOf([&] { StripExtension(longFolder + ".eps"); }), 6);
         // The position is what overflows, not the length.
         QCOMPARE(FolderOfPath(R"(C:\)" + longFolder, PathFlavour::Windows), QString(R"(C:\)"));
         QCOMPARE(StripExtension("a.b" + longFolder), QString("a"));
@@ -162,7 +148,7 @@ private slots:
         QFile::setPermissions(root.filePath("r.eps"), QFileDevice::ReadOwner);
         DeleteFileQuietly(root.filePath("r.eps"));
         QVERIFY(!QFileInfo::exists(root.filePath("r.eps")));
-        QCOMPARE(errorNumberOf([&] { ForceDeleteFile(root.filePath("missing")); }), 53);
+        QCOMPARE(ErrorNumberOf([&] { ForceDeleteFile(root.filePath("missing")); }), 53);
     }
 
     void desktopFolderHasExactlyOneTrailingSeparator()
@@ -197,7 +183,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(int, error);
         QString result;
-        QCOMPARE(errorNumberOf([&] { result = PathFromSpecialFolderBuffer(buffer, PathFlavour(flavour)); }), error);
+        QCOMPARE(ErrorNumberOf([&] { result = PathFromSpecialFolderBuffer(buffer, PathFlavour(flavour)); }), error);
         QCOMPARE(result, expected);
     }
 };

@@ -15,14 +15,6 @@
 
 namespace {
 
-QStringList Entries(const ListView &list)
-{
-    QStringList texts;
-    for (int i = 1; i <= list.Count(); ++i)
-        texts << list.Text(i);
-    return texts;
-}
-
 void MakeFiles(const QString &root, const QStringList &relativePaths)
 {
     for (const QString &relative : relativePaths) {

@@ -6,18 +6,6 @@
 #include <QPushButton>
 #include <QTest>
 
-namespace {
-
-QStringList Entries(const ListView &list)
-{
-    QStringList texts;
-    for (int i = 1; i <= list.Count(); ++i)
-        texts << list.Text(i);
-    return texts;
-}
-
-} // namespace
-
 class FileListTest : public QObject
 {
     Q_OBJECT

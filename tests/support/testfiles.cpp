@@ -1,5 +1,7 @@
 #include "testfiles.h"
 
+#include "common/runtimeerror.h"
+
 #include <QDir>
 #include <QDirIterator>
 
@@ -77,6 +79,16 @@ QString FolderSnapshot(const QString &folder, const QStringList &excluded)
     }
     lines.sort();
     return lines.join(u'\n');
+}
+
+int ErrorNumberOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const RuntimeError &error) {
+        return error.number();
+    }
+    return 0;
 }
 
 bool RunningAsRoot()

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // A file of tests/data.
 QString TestDataPath(const QString &name);
 
@@ -22,6 +24,9 @@ QByteArray GhostscriptReference(const QString &epsPath, int quality);
 QString FolderSnapshot(const QString &folder, const QStringList &excluded = {});
 
 bool RunningAsRoot();
+
+// The number of the RuntimeError `operation` raises; 0 when it raises none.
+int ErrorNumberOf(const std::function<void()> &operation);
 
 // The id of a running Ghostscript whose current folder lies below
 // `folderPrefix`; 0 when there is none.

@@ -11,6 +11,14 @@
 #include <QSettings>
 #include <QTest>
 
+QStringList Entries(const ListView &list)
+{
+    QStringList texts;
+    for (int i = 1; i <= list.Count(); ++i)
+        texts << list.Text(i);
+    return texts;
+}
+
 WindowFixture::WindowFixture(const std::function<void(WindowFixture &)> &prepare) : m_oldTemp(qgetenv("TEMP"))
 {
     QDir().mkpath(m_root.filePath(QStringLiteral("temp")));

@@ -11,6 +11,11 @@
 #include <functional>
 #include <memory>
 
+class ListView;
+
+// The texts of the list's entries, in order.
+QStringList Entries(const ListView &list);
+
 // A loaded and shown main window with scripted prompts, an empty settings
 // store and a working folder below a temporary folder, and the built
 // application folder (real Ghostscript folder, real pointers).

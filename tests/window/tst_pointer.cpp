@@ -19,14 +19,6 @@
 
 namespace {
 
-QStringList Entries(const ListView &list)
-{
-    QStringList texts;
-    for (int i = 1; i <= list.Count(); ++i)
-        texts << list.Text(i);
-    return texts;
-}
-
 QPoint CentreOf(ListView &list, int index)
 {
     return list.visualItemRect(list.topLevelItem(index - 1)).center();

@@ -18,14 +18,6 @@ const QString Question = QStringLiteral("Would you like this software to open th
                                         "are stored (so that you can view them before working with them)?");
 const QString Shipped = QStringLiteral(PELLUCOR_APP_DIR "/Samples");
 
-QStringList Entries(const ListView &list)
-{
-    QStringList texts;
-    for (int i = 1; i <= list.Count(); ++i)
-        texts << list.Text(i);
-    return texts;
-}
-
 QStringList ShippedSamples()
 {
     QStringList paths;
