@@ -67,6 +67,10 @@ BatchCommandLine ParseBatchCommandLine(const QStringList &arguments)
             if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 7)
                 throw UsageError(QStringLiteral("--timeout needs a number of seconds above 0, not \"%1\"").arg(text));
             command.timeoutSeconds = seconds;
+        } else if (argument == QLatin1String("--memory-limit")) {
+            command.memoryLimitMegabytes = WholeNumber(argument, takeValue(), 64, 1024 * 1024);
+        } else if (argument == QLatin1String("--max-output")) {
+            command.maxOutputMegabytes = WholeNumber(argument, takeValue(), 1, 1024 * 1024);
         } else if (argument == QLatin1String("--extension")) {
             command.extension = takeValue();
             if (command.extension.isEmpty())
@@ -100,8 +104,11 @@ QString BatchUsage()
         "  --quality N        JPEG quality, 0 to 100\n"
         "  --resolution DPI   render at DPI dots per inch (Ghostscript's default without it)\n"
         "  --extension EXT    extension to search folders for (default eps, * for all files)\n"
-        "  --jobs N           Ghostscript interpreters at once (default: the number of cores)\n"
+        "  --jobs N           files rendered at once (default: the number of cores)\n"
         "  --timeout SECONDS  time limit for one file (default 600)\n"
+        "  --memory-limit MB  memory one file may use (default: 2048, or less on a\n"
+        "                     machine whose memory shared among the jobs is less)\n"
+        "  --max-output MB    bytes one file may write while it is rendered (default 1024)\n"
         "  --quiet            no progress, no summary but the failures\n"
         "  --help             show this text\n"
         "\n"

@@ -16,6 +16,8 @@ struct BatchCommandLine
     std::optional<int> resolution;       // --resolution DPI
     std::optional<int> jobs;             // --jobs N
     std::optional<double> timeoutSeconds;
+    std::optional<int> memoryLimitMegabytes; // --memory-limit MB
+    std::optional<int> maxOutputMegabytes;   // --max-output MB
     QString extension = QStringLiteral("eps");
     bool quiet = false;
     bool help = false;

@@ -1,7 +1,8 @@
-// pellucor-batch: the window's conversion without the window, many files per
-// Ghostscript interpreter and several interpreters at once.
+// pellucor-batch: the window's conversion without the window, several files
+// at once, each rendered in a process of its own.
 #include "batchcommandline.h"
 #include "progressreporter.h"
+#include "stopsignals.h"
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
@@ -17,6 +18,10 @@
 #include <QThread>
 
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -79,11 +84,32 @@ QStringList InputFiles(const BatchCommandLine &command)
     return files;
 }
 
-QString GhostscriptProgram()
+// As for the window, a Ghostscript placed beside the program wins over the
+// system's; it runs separately for each file. Without one, the warm renderer
+// (built on the system's Ghostscript library) renders every file. Windows
+// cannot fork, so there every file gets a separate run.
+QString SeparateGhostscript()
 {
-    // As for the window: a Ghostscript beside the program wins over the system's.
+#ifdef Q_OS_WIN
+    return FileSystem::ApplicationFolder() + QStringLiteral("/ps/gswin32c.exe");
+#else
     const QFileInfo own(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs"));
-    return own.isFile() && own.isExecutable() ? own.absoluteFilePath() : QStringLiteral("gs");
+    return own.isFile() && own.isExecutable() ? own.absoluteFilePath() : QString();
+#endif
+}
+
+// 2048 MB for one file, or less where the machine's memory shared among the
+// jobs is less: files rendered at once must not push each other into swap.
+int DefaultMemoryLimit(int jobs)
+{
+    constexpr int Usual = 2048;
+#ifdef Q_OS_UNIX
+    const long long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        return int(qBound(256LL, pages * pageSize / (1024 * 1024) / jobs, Usual * 1LL));
+#endif
+    return Usual;
 }
 
 } // namespace
@@ -124,7 +150,10 @@ int main(int argc, char *argv[])
     settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
     if (command.timeoutSeconds)
         settings.timeLimit = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
-    settings.program = GhostscriptProgram();
+    settings.memoryLimitMegabytes = command.memoryLimitMegabytes.value_or(DefaultMemoryLimit(settings.jobs));
+    settings.outputLimitMegabytes = command.maxOutputMegabytes.value_or(settings.outputLimitMegabytes);
+    settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
+    settings.program = SeparateGhostscript();
     try {
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {
@@ -135,14 +164,24 @@ int main(int argc, char *argv[])
 
     ProgressReporter progress(int(items.size()), command.quiet);
     BatchEngine engine(items, settings);
+    int done = 0;
     QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
+        ++done;
         progress.Done(items.at(report.index).input, report.converted, report.message);
     });
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &BatchEngine::stop);
     try {
         engine.Run();
     } catch (const RuntimeError &error) {
         std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
         return 1;
+    }
+    if (stopSignals.received()) {
+        std::fprintf(stderr, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n",
+                     qPrintable(stopSignals.receivedName()), int(items.size()) - done, int(items.size()));
+        progress.Finish();
+        return 128 + stopSignals.received();
     }
     return progress.Finish() == 0 ? 0 : 1;
 }

@@ -1,8 +1,5 @@
 #include "batchengine.h"
 
-#include "ghostscriptinterpreter.h"
-#include "ghostscriptjob.h"
-
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
 
@@ -25,17 +22,9 @@ BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject
 
 BatchEngine::~BatchEngine()
 {
-    qDeleteAll(m_interpreters);
+    qDeleteAll(m_workers);
     if (!m_heldFolder.isEmpty())
         QDir(m_heldFolder).removeRecursively();
-}
-
-QStringList BatchEngine::SwitchesFor(const BatchSettings &settings)
-{
-    QStringList switches = GhostscriptJob::GhostscriptSwitches(settings.quality).split(u' ');
-    if (settings.resolution)
-        switches << QStringLiteral("-r%1").arg(*settings.resolution);
-    return switches;
 }
 
 void BatchEngine::Run()
@@ -49,53 +38,60 @@ void BatchEngine::Run()
 
     const int jobs = qBound(1, m_settings.jobs, int(m_items.size()));
     for (int k = 0; k < jobs; ++k) {
-        auto *interpreter = new GhostscriptInterpreter(stem + QStringLiteral("-%1").arg(k), m_settings.program,
-                                                       SwitchesFor(m_settings), m_settings.timeLimit);
-        m_interpreters.append(interpreter);
+        auto *worker = new RenderWorker(stem + QStringLiteral("-%1").arg(k), m_settings);
+        m_workers.append(worker);
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.
         connect(
-            interpreter, &GhostscriptInterpreter::Finished, this,
-            [this, interpreter](const GhostscriptInterpreter::Outcome &outcome) {
-                const int index = m_working.take(interpreter);
-                Received(interpreter, index, outcome.converted, outcome.imagePath, outcome.message);
-            },
+            worker, &RenderWorker::finished, this,
+            [this, worker](const RenderWorker::Outcome &outcome) { Received(worker, outcome); },
             Qt::QueuedConnection);
     }
     QEventLoop loop;
     m_loop = &loop;
-    for (GhostscriptInterpreter *interpreter : m_interpreters)
-        Dispatch(interpreter);
-    if (m_reported < m_items.size())
+    for (RenderWorker *worker : m_workers)
+        Dispatch(worker);
+    if (m_reported < m_items.size() && !m_stopped)
         loop.exec();
     m_loop = nullptr;
 }
 
-void BatchEngine::Dispatch(GhostscriptInterpreter *interpreter)
+void BatchEngine::stop()
 {
-    if (m_next >= m_items.size())
-        return;
-    const int index = m_next++;
-    m_working.insert(interpreter, index);
-    interpreter->Render(m_items.at(index).input);
+    m_stopped = true;
+    for (RenderWorker *worker : m_workers)
+        worker->stop();
+    if (m_loop)
+        m_loop->quit();
 }
 
-void BatchEngine::Received(GhostscriptInterpreter *interpreter, int index, bool converted, const QString &image,
-                           const QString &message)
+void BatchEngine::Dispatch(RenderWorker *worker)
 {
+    if (m_next >= m_items.size() || m_stopped)
+        return;
+    const int index = m_next++;
+    m_working.insert(worker, index);
+    worker->render(m_items.at(index).input);
+}
+
+void BatchEngine::Received(RenderWorker *worker, const RenderWorker::Outcome &outcome)
+{
+    if (m_stopped)
+        return;
+    const int index = m_working.take(worker);
     const QString output = m_items.at(index).output;
     const auto sharers = m_sharers.constFind(output);
     if (sharers == m_sharers.cend()) {
-        Commit(index, converted ? image : QString(), message);
+        Commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
     } else {
         // Keep it until every earlier input with this output has been written.
         QString held;
-        if (converted) {
+        if (outcome.converted) {
             held = QDir(m_heldFolder).filePath(QString::number(index) + QStringLiteral(".jpg"));
             QFile::remove(held);
-            if (!QFile::rename(image, held) && !QFile::copy(image, held))
+            if (!QFile::rename(outcome.imagePath, held) && !QFile::copy(outcome.imagePath, held))
                 held.clear();
         }
-        m_held.insert(index, {held, message});
+        m_held.insert(index, {held, outcome.message});
         QList<int> &waiting = m_sharers[output];
         while (!waiting.isEmpty() && m_held.contains(waiting.first())) {
             const int first = waiting.takeFirst();
@@ -105,7 +101,7 @@ void BatchEngine::Received(GhostscriptInterpreter *interpreter, int index, bool 
                 QFile::remove(heldImage);
         }
     }
-    Dispatch(interpreter);
+    Dispatch(worker);
     if (m_reported == m_items.size() && m_loop)
         m_loop->quit();
 }

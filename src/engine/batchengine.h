@@ -1,17 +1,12 @@
 #pragma once
 
-#include "shell32.h"
+#include "batchsettings.h"
+#include "renderworker.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QStringList>
-
-#include <chrono>
-#include <optional>
-
-class GhostscriptInterpreter;
 
 // One file to convert and where its image goes.
 struct BatchItem
@@ -28,21 +23,10 @@ struct BatchReport
     QString message; // Ghostscript's words or the reason, when there are any
 };
 
-struct BatchSettings
-{
-    int quality = 75;
-    std::optional<int> resolution; // dots per inch; Ghostscript's default without it
-    int jobs = 1;
-    std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit;
-    QString program = QStringLiteral("gs");
-    QString workRoot; // the interpreters' folders go below it
-};
-
-// Converts many files with a few Ghostscript interpreters at once, each
-// rendering file after file, with the bytes a separate run of each file
-// would give. Results replace existing files atomically; where several
-// inputs share an output name the later one's image wins, as in a run one
-// after another.
+// Converts many files with a few workers at once, each file in a process of
+// its own, with the bytes a separate run of each file would give. Results
+// replace existing files atomically; where several inputs share an output
+// name the later one's image wins, as in a run one after another.
 class BatchEngine : public QObject
 {
     Q_OBJECT
@@ -51,28 +35,27 @@ public:
     BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent = nullptr);
     ~BatchEngine() override;
 
-    // Converts everything; returns when every file has its report.
+    // Converts everything; returns when every file has its report, or after stop.
     void Run();
-
-    // The switches a separate run of one file is given.
-    static QStringList SwitchesFor(const BatchSettings &settings);
+    // Ends the run at once: what is being rendered is abandoned, unreported.
+    void stop();
 
 signals:
     void ItemDone(const BatchReport &report);
 
 private:
-    void Dispatch(GhostscriptInterpreter *interpreter);
-    void Received(GhostscriptInterpreter *interpreter, int index, bool converted, const QString &image,
-                  const QString &message);
+    void Dispatch(RenderWorker *worker);
+    void Received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
     void Commit(int index, const QString &image, const QString &message);
     void Report(int index, bool converted, const QString &message);
 
     QList<BatchItem> m_items;
     BatchSettings m_settings;
-    QList<GhostscriptInterpreter *> m_interpreters;
-    QHash<GhostscriptInterpreter *, int> m_working; // which file each interpreter renders
+    QList<RenderWorker *> m_workers;
+    QHash<RenderWorker *, int> m_working; // which file each worker renders
     int m_next = 0;
     int m_reported = 0;
+    bool m_stopped = false;
     QString m_heldFolder;
     // Inputs sharing an output: their results are committed in input order.
     QHash<QString, QList<int>> m_sharers;

@@ -5,12 +5,14 @@
 #include "engine/batchengine.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -128,14 +130,22 @@ private slots:
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "shapes.jpg"}));
     }
 
+    void ghostscriptKilledWhileRendering_data()
+    {
+        QTest::addColumn<bool>("killRenderer");
+        QTest::newRow("the child rendering the file") << false;
+        QTest::newRow("the warm renderer it was forked from") << true;
+    }
     void ghostscriptKilledWhileRendering()
     {
+        QFETCH(bool, killRenderer);
         QTemporaryDir home;
         QDir().mkpath(home.filePath("in"));
         WriteBytes(home.filePath("in/slow.eps"), SlowEps());
         const QString next = Input(home, "in/next.eps", "text.eps");
         QDir().mkpath(home.filePath("temp"));
         BatchSettings settings;
+        settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.jobs = 1;
         settings.workRoot = home.filePath("temp");
         BatchEngine engine({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
@@ -148,14 +158,20 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
             // Kill it once its page is being written.
-            const QStringList pages = QDir(home.filePath("temp")).entryList({"pellucor-batch-*"}, QDir::Dirs);
-            if (killed || pages.isEmpty())
+            const QStringList workers = QDir(home.filePath("temp")).entryList({"pellucor-batch-*"}, QDir::Dirs);
+            if (killed || workers.isEmpty())
                 return;
-            const QString folder = home.filePath("temp/" + pages.first());
+            const QString folder = home.filePath("temp/" + workers.first() + "/1");
             if (QFileInfo(folder + "/p000001.jpg").size() == 0)
                 return;
-            if (const qint64 gs = FindGhostscriptIn(folder)) {
-                ::kill(pid_t(gs), SIGKILL);
+            qint64 victim = FindGhostscriptIn(folder, "pellucor-render");
+            if (victim && killRenderer) {
+                const QByteArray status = ReadBytes(QString("/proc/%1/status").arg(victim));
+                const qsizetype at = status.indexOf("PPid:");
+                victim = status.mid(at + 5, status.indexOf('\n', at) - at - 5).trimmed().toLongLong();
+            }
+            if (victim > 1) {
+                ::kill(pid_t(victim), SIGKILL);
                 killed = true;
             }
         });
@@ -168,6 +184,74 @@ private slots:
         QCOMPARE(reports.value(1), QString("1 1 "));
         QVERIFY(!QFileInfo::exists(home.filePath("slow.jpg")));
         QCOMPARE(ReadBytes(home.filePath("next.jpg")), GhostscriptReference(next, 75));
+    }
+
+    void aFileOverALimit_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("memory") << QByteArray("/d 2000 dict def 0 1 1499 { d exch 1000000 string put } for")
+                                << "used more than 256 MB of memory";
+        QTest::newRow("output") << QByteArray("20000 { showpage } repeat") << "output larger than 1 MB";
+    }
+    void aFileOverALimit()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, reason);
+        QTemporaryDir home;
+        WriteBytes(home.filePath("bomb.eps"), "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 60 20\n" + body + "\n");
+        const QString next = Input(home, "next.eps", "text.eps");
+        const Run run = Batch(home, {"--jobs", "1", "--timeout", "60", "--memory-limit", "256", "--max-output", "1",
+                                     "--beside", home.filePath("bomb.eps"), next});
+        QCOMPARE(run.exitCode, 1);
+        // Stopped by the bound, not by the time limit.
+        QVERIFY2(run.errors.contains(home.filePath("bomb.eps") + ": " + reason + "\n"), qPrintable(run.errors));
+        QVERIFY(!QFileInfo::exists(home.filePath("bomb.jpg")));
+        QCOMPARE(ReadBytes(home.filePath("next.jpg")), GhostscriptReference(next, 75));
+    }
+
+    void stoppedFromOutside_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void stoppedFromOutside()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        QDir().mkpath(home.filePath("out"));
+        const QString quick = Input(home, "in/a-quick.eps", "text.eps");
+        for (const char *name : {"in/b-slow.eps", "in/c-slow.eps", "in/d-slow.eps"})
+            WriteBytes(home.filePath(name), SlowEps());
+        QProcess batch;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("TEMP", home.filePath("temp"));
+        batch.setProcessEnvironment(environment);
+        batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
+                    {"--quality", "75", "--jobs", "2", "--output", home.filePath("out"), home.filePath("in")});
+        // Stop it while slow pages are being written.
+        const auto pageBeingWritten = [&] {
+            QDirIterator pages(home.filePath("temp"), {"p000001.jpg"}, QDir::Files, QDirIterator::Subdirectories);
+            return pages.hasNext();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.filePath("out/a-quick.jpg")) && pageBeingWritten(), 60000);
+        ::kill(pid_t(batch.processId()), signal);
+        QVERIFY(batch.waitForFinished(30000));
+        QCOMPARE(batch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(batch.exitCode(), 128 + signal);
+        const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
+        QVERIFY2(errors.contains(QString("stopped (%1) with 3 of 4 files not converted").arg(::strsignal(signal))),
+                 qPrintable(errors));
+        QCOMPARE(FindGhostscriptIn(home.filePath("temp"), "pellucor-render"), 0);
+        QCOMPARE(QDir(home.filePath("temp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"a-quick.jpg"});
+        QCOMPARE(ReadBytes(home.filePath("out/a-quick.jpg")), GhostscriptReference(quick, 75));
     }
 
     void twoConvertersAtOnce()

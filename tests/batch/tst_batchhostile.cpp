@@ -2,16 +2,93 @@
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 
+#include "engine/batchengine.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+QByteArray Eps(const QByteArray &body)
+{
+    return "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n%%EndComments\n"
+           "/Helvetica findfont 8 scalefont setfont\n" + body + "\nshowpage\n%%EOF\n";
+}
+
+// Files that leave something behind for the files after them, in the order
+// they are converted: each must still give what a separate run of it gives.
+const QList<QPair<QString, QByteArray>> LeakingFiles{
+    // Honest files caching a procedure set under one name, each its own colour.
+    {"procs-red.eps", Eps("true setglobal globaldict /LogoProcs known not { globaldict /LogoProcs"
+                          " << /draw { 1 0 0 setrgbcolor 10 10 80 80 rectfill } bind >> put } if false setglobal"
+                          " globaldict /LogoProcs get /draw get exec")},
+    {"procs-blue.eps", Eps("true setglobal globaldict /LogoProcs known not { globaldict /LogoProcs"
+                          " << /draw { 0 0 1 setrgbcolor 10 10 80 80 rectfill } bind >> put } if false setglobal"
+                          " globaldict /LogoProcs get /draw get exec")},
+    {"showpage-override.eps", Eps("true setglobal globaldict /showpage { 1 0 0 setrgbcolor 0 0 20 20 rectfill"
+                                  " systemdict /showpage get exec } bind put false setglobal")},
+    {"font-replacement.eps", Eps("true setglobal /Times-Roman /Courier findfont definefont pop false setglobal")},
+    {"run-override.eps", Eps("true setglobal globaldict /run { true setglobal dup (r) file 8192 string readstring"
+                             " pop globaldict /stash 3 -1 roll put false setglobal systemdict /run get exec }"
+                             " bind put false setglobal")},
+    {"secret.eps", Eps("% the launch code is 0000\n/Times-Roman findfont 10 scalefont setfont 5 50 moveto (Times) show")},
+    {"prints-stash.eps", Eps("5 50 moveto globaldict /stash known { globaldict /stash get 0 60 getinterval }"
+                             " { (no stash) } ifelse show")},
+    {"ram-writer.eps", Eps("{ (%ram%/stash) (w) file dup (left in memory) writestring closefile } stopped pop")},
+    {"ram-reader.eps", Eps("5 50 moveto { (%ram%/stash) (r) file 100 string readstring pop } stopped"
+                           " { (nothing) } if show")},
+    {"forges-answers.eps", Eps("(\\nexited 0\\nready\\nsignal 9\\n) print flush"
+                               " (%stderr) (w) file dup (\\nexited 0\\n) writestring flushfile")},
+    {"broken.eps", Eps("thisnameisnotdefined")},
+    {"stdin-reader.eps", Eps("5 50 moveto { (%stdin) (r) file 100 string readstring pop } stopped"
+                             " { (nothing) } if show")},
+    {"last.eps", Eps("5 50 moveto /Times-Roman findfont 10 scalefont setfont (Times) show")},
+};
+
+} // namespace
 
 class BatchHostileInputTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void filesCannotReachEachOther_data()
+    {
+        QTest::addColumn<int>("jobs");
+        QTest::newRow("one job") << 1;
+        QTest::newRow("two jobs") << 2;
+    }
+    void filesCannotReachEachOther()
+    {
+        QFETCH(int, jobs);
+        QTemporaryDir root;
+        QList<BatchItem> items;
+        for (const auto &[name, content] : LeakingFiles) {
+            WriteBytes(root.filePath(name), content);
+            items.append({root.filePath(name), root.filePath(QFileInfo(name).completeBaseName() + ".jpg")});
+        }
+        BatchSettings settings;
+        settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
+        settings.jobs = jobs;
+        settings.workRoot = root.path();
+        QHash<int, BatchReport> reports;
+        BatchEngine engine(items, settings);
+        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) { reports.insert(report.index, report); });
+        engine.Run();
+        QCOMPARE(reports.size(), items.size());
+        for (int i = 0; i < items.size(); ++i) {
+            const QByteArray reference = GhostscriptReference(items.at(i).input, 75);
+            QVERIFY2(ReadBytes(items.at(i).output) == reference, qPrintable(items.at(i).input));
+            QVERIFY2(reports.value(i).converted == !reference.isEmpty(), qPrintable(items.at(i).input));
+        }
+        int broken = 0;
+        while (!items.at(broken).input.endsWith("/broken.eps"))
+            ++broken;
+        QCOMPARE(reports.value(broken).message, QString("Error: /undefined in thisnameisnotdefined"));
+    }
+
     void hostileCorpusHarmsNothing()
     {
         QTemporaryDir root;

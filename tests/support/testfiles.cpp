@@ -51,6 +51,7 @@ QByteArray GhostscriptReference(const QString &epsPath, int quality)
     const QString output = folder.filePath(QStringLiteral("reference.jpg"));
     QProcess gs;
     gs.setProcessChannelMode(QProcess::MergedChannels);
+    gs.setStandardInputFile(QProcess::nullDevice()); // as for the program's own runs
     gs.start(QStringLiteral("gs"),
              {QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
               QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-dJPEGQ=%1").arg(quality),
@@ -143,13 +144,13 @@ OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass)
     return run;
 }
 
-qint64 FindGhostscriptIn(const QString &folderPrefix)
+qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name)
 {
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &process : processes) {
         bool isNumber = false;
         const qint64 pid = process.toLongLong(&isNumber);
-        if (!isNumber || ReadBytes(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() != "gs")
+        if (!isNumber || ReadBytes(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() != name)
             continue;
         const QString folder = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
         if (folder.startsWith(folderPrefix) && ProcessAlive(pid))

@@ -28,9 +28,9 @@ bool RunningAsRoot();
 // The number of the RuntimeError `operation` raises; 0 when it raises none.
 int ErrorNumberOf(const std::function<void()> &operation);
 
-// The id of a running Ghostscript whose current folder lies below
-// `folderPrefix`; 0 when there is none.
-qint64 FindGhostscriptIn(const QString &folderPrefix);
+// The id of a running Ghostscript (or another program of that `name`) whose
+// current folder lies below `folderPrefix`; 0 when there is none.
+qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name = "gs");
 
 // A large page full of small coloured boxes: Ghostscript takes a while to
 // draw it and writes a JPEG of a few megabytes, slowly enough to be caught

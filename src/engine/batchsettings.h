@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ghostscriptjob.h"
+#include "shell32.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+// How a batch converts: the image's settings, how many files at once, and
+// the bounds of one file.
+struct BatchSettings
+{
+    int quality = 75;
+    std::optional<int> resolution; // dots per inch; Ghostscript's default without it
+    int jobs = 1;
+    std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit;
+    int memoryLimitMegabytes = 2048;
+    int outputLimitMegabytes = 1024;
+    QString renderer; // the warm renderer program
+    QString program;  // when set, a separate run of this Ghostscript per file instead of the renderer
+    QString workRoot; // the workers' folders go below it
+
+    // The switches a separate run of one file is given.
+    QStringList switches() const
+    {
+        QStringList result = GhostscriptJob::GhostscriptSwitches(quality).split(u' ');
+        if (resolution)
+            result << QStringLiteral("-r%1").arg(*resolution);
+        return result;
+    }
+};

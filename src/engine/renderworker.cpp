@@ -1,0 +1,289 @@
+#include "renderworker.h"
+
+#include "ghostscriptjob.h"
+#include "warmrenderer/renderprotocol.h"
+
+#include "common/filesystem.h"
+#include "common/runtimeerror.h"
+#include "common/shell.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+const QString Source = QStringLiteral("RenderWorker");
+constexpr qsizetype MessagesKept = 64 * 1024; // a chatty file must not fill the memory
+// The renderer keeps the time limit itself; this is for a renderer that stops answering.
+constexpr std::chrono::seconds RendererGrace{10};
+constexpr int RendererStopWait = 3000; // milliseconds
+
+QString protocolWord(const char *word)
+{
+    return QString::fromLatin1(word);
+}
+
+QString pagePath(const QString &folder, int page)
+{
+    return QDir(folder).filePath(QString::asprintf(RenderProtocol::PagePattern, page));
+}
+
+// The end of what Ghostscript printed: its "Error: ..." line when there is
+// one, else its last words.
+QString ghostscriptWords(const QByteArray &said)
+{
+    if (const QString error = GhostscriptJob::GhostscriptError(said); !error.isEmpty())
+        return error;
+    QStringList lines;
+    for (const QByteArray &line : said.split('\n')) {
+        if (const QString printable = GhostscriptJob::PrintableText(line); !printable.isEmpty())
+            lines.append(printable);
+    }
+    return lines.mid(qMax(0, int(lines.size()) - 3)).join(QStringLiteral(" / "));
+}
+
+QByteArray tailOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    file.seek(qMax<qint64>(0, file.size() - MessagesKept));
+    return file.read(MessagesKept);
+}
+
+} // namespace
+
+RenderWorker::RenderWorker(const QString &folder, const BatchSettings &settings, QObject *parent)
+    : QObject(parent), m_folder(folder), m_settings(settings)
+{
+    m_watchdog.setSingleShot(true);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        stop();
+        conclude(protocolWord(RenderProtocol::TimedOut), 0);
+    });
+}
+
+RenderWorker::~RenderWorker()
+{
+    stop();
+    QDir(m_folder).removeRecursively();
+}
+
+void RenderWorker::render(const QString &input)
+{
+    m_input = input;
+    m_busy = true;
+    if (!m_fileFolder.isEmpty())
+        QDir(m_fileFolder).removeRecursively();
+    try {
+        if (m_files == 0)
+            FileSystem::EnsurePrivateFolder(m_folder);
+        m_fileFolder = QDir(m_folder).filePath(QString::number(++m_files));
+        FileSystem::EnsurePrivateFolder(m_fileFolder);
+    } catch (const RuntimeError &error) {
+        m_busy = false;
+        emit finished({false, QString(), error.description()});
+        return;
+    }
+    if (!m_settings.program.isEmpty()) {
+        startSeparateRun();
+        return;
+    }
+    if (!m_process)
+        startRenderer();
+    if (!m_process)
+        return; // the failure is concluded
+    m_watchdog.start(m_settings.timeLimit + RendererGrace);
+    m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(input) + '\0');
+}
+
+void RenderWorker::startRenderer()
+{
+    const QStringList arguments =
+        QStringList{QStringLiteral("--time-limit=%1").arg(m_settings.timeLimit.count()),
+                    QStringLiteral("--memory-limit=%1").arg(m_settings.memoryLimitMegabytes),
+                    QStringLiteral("--max-output=%1").arg(m_settings.outputLimitMegabytes), QStringLiteral("--")}
+        + m_settings.switches();
+    m_rendererFailure.clear();
+    m_answers.clear();
+    m_process = Shell::PrepareProgram(m_settings.renderer, arguments, m_folder);
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &RenderWorker::readRenderer);
+    connect(m_process.get(), &QProcess::finished, this, &RenderWorker::rendererEnded);
+    m_process->start();
+    if (!m_process->waitForStarted()) {
+        m_rendererFailure = m_process->errorString();
+        m_process.reset();
+        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+    }
+}
+
+void RenderWorker::readRenderer()
+{
+    m_answers += m_process->readAllStandardOutput();
+    for (qsizetype end; (end = m_answers.indexOf('\n')) >= 0;) {
+        const QString line = QString::fromUtf8(m_answers.left(end));
+        m_answers.remove(0, end + 1);
+        const QString ending = line.section(u' ', 0, 0);
+        if (ending == protocolWord(RenderProtocol::Ready))
+            continue;
+        if (ending == protocolWord(RenderProtocol::Failed))
+            m_rendererFailure = line.section(u' ', 1);
+        else if (m_busy)
+            conclude(ending, line.section(u' ', 1, 1).toInt());
+    }
+}
+
+void RenderWorker::rendererEnded()
+{
+    // A renderer that cannot start says so and ends; one that dies (a crash,
+    // the memory killer) is replaced for the next file.
+    m_process->disconnect(this);
+    m_process.release()->deleteLater(); // reached from one of its own signals
+    if (m_busy)
+        conclude(protocolWord(m_rendererFailure.isEmpty() ? RenderProtocol::Signalled : RenderProtocol::NotStarted),
+                 0);
+}
+
+void RenderWorker::startSeparateRun()
+{
+    // What the renderer checks before it forks: only a regular file is read.
+    const QFileInfo input(m_input);
+    if (!input.exists()) {
+        conclude(protocolWord(RenderProtocol::Unreadable), ENOENT);
+        return;
+    }
+    if (!input.isFile()) {
+        conclude(protocolWord(RenderProtocol::NotRegular), 0);
+        return;
+    }
+    // Ghostscript reads a "%" in OutputFile as a format: the folder's own are doubled.
+    QString pages = QDir(m_fileFolder).absolutePath();
+    pages.replace(u'%', QStringLiteral("%%"));
+    pages += u'/' + QString::fromLatin1(RenderProtocol::PagePattern);
+    const QString temporary = QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::TemporaryName));
+    QDir().mkpath(temporary);
+    QProcessEnvironment environment;
+    for (const char *name : {"TMPDIR", "TEMP", "TMP"})
+        environment.insert(QString::fromLatin1(name), QDir::toNativeSeparators(temporary));
+    // Quiet, as the renderer is: a file's messages are then its own words.
+    const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
+                                  + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
+    m_process = Shell::PrepareProgram(m_settings.program, arguments, m_fileFolder, environment);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(
+        QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
+    connect(m_process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
+        m_process->disconnect(this);
+        m_process.release()->deleteLater();
+        conclude(protocolWord(status == QProcess::NormalExit ? RenderProtocol::Exited : RenderProtocol::Signalled),
+                 status == QProcess::NormalExit ? exitCode : 0);
+    });
+    m_watchdog.start(m_settings.timeLimit);
+    m_process->start();
+    if (!m_process->waitForStarted()) {
+        m_rendererFailure = QStringLiteral("Ghostscript (%1): %2").arg(m_settings.program, m_process->errorString());
+        m_process.reset();
+        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+    }
+}
+
+void RenderWorker::stop()
+{
+    m_watchdog.stop();
+    if (!m_process)
+        return;
+    m_process->disconnect(this);
+    if (m_process->state() != QProcess::NotRunning) {
+        // The renderer ends its child and waits for it before it ends itself;
+        // one that does not answer is ended with everything it started.
+        if (m_settings.program.isEmpty()) {
+            m_process->terminate();
+            m_process->waitForFinished(RendererStopWait);
+        }
+        if (m_process->state() != QProcess::NotRunning)
+            Shell::KillProcessTree(*m_process);
+    }
+    m_process.release()->deleteLater();
+}
+
+QString RenderWorker::timeLimitReason() const
+{
+    return QStringLiteral("stopped after running %1 seconds").arg(m_settings.timeLimit.count() / 1000.0);
+}
+
+void RenderWorker::conclude(const QString &ending, int number)
+{
+    if (!m_busy)
+        return;
+    m_busy = false;
+    m_watchdog.stop();
+    const QByteArray said = tailOf(QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
+    const QString words = ghostscriptWords(said);
+    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.outputLimitMegabytes);
+    Outcome outcome;
+    if (ending == protocolWord(RenderProtocol::Exited)) {
+        outcome.message = said.contains("Error: /VMerror")
+                              ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.memoryLimitMegabytes)
+                              : words;
+        QString failure;
+        outcome.imagePath = gatherPages(&failure);
+        outcome.converted = !outcome.imagePath.isEmpty();
+        if (!failure.isEmpty())
+            outcome.message = failure;
+        else if (!outcome.converted && outcome.message.isEmpty())
+            outcome.message = QStringLiteral("Ghostscript produced no image");
+    } else if (ending == protocolWord(RenderProtocol::Signalled)) {
+        // Pages of a file that was stopped may be unfinished: none of them count.
+#ifdef Q_OS_UNIX
+        if (number == SIGXCPU)
+            outcome.message = timeLimitReason();
+        else if (number == SIGXFSZ)
+            outcome.message = outputReason;
+        else
+#endif
+            outcome.message = QStringLiteral("Ghostscript ended abnormally")
+                              + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
+    } else if (ending == protocolWord(RenderProtocol::TimedOut)) {
+        outcome.message = timeLimitReason();
+    } else if (ending == protocolWord(RenderProtocol::OutputTooLarge)) {
+        outcome.message = outputReason;
+    } else if (ending == protocolWord(RenderProtocol::NotRegular)) {
+        outcome.message = QStringLiteral("not a regular file");
+    } else if (ending == protocolWord(RenderProtocol::Unreadable)) {
+        outcome.message = errorFromErrno(number, m_input, Source).description();
+    } else {
+        outcome.message = QStringLiteral("Ghostscript could not be started: ")
+                          + (m_rendererFailure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number))
+                                                         : m_rendererFailure);
+    }
+    emit finished(outcome);
+}
+
+QString RenderWorker::gatherPages(QString *failure) const
+{
+    int pages = 0;
+    while (QFileInfo::exists(pagePath(m_fileFolder, pages + 1)))
+        ++pages;
+    if (pages <= 1)
+        return pages == 1 ? pagePath(m_fileFolder, 1) : QString();
+    // A separate run writes all of a file's pages into one file, one after the other.
+    const QString result = QDir(m_fileFolder).filePath(QStringLiteral("result.jpg"));
+    QFile image(result);
+    bool written = image.open(QIODevice::WriteOnly);
+    for (int page = 1; written && page <= pages; ++page) {
+        QFile part(pagePath(m_fileFolder, page));
+        written = part.open(QIODevice::ReadOnly) && image.write(part.readAll()) == part.size();
+    }
+    written = written && image.flush();
+    if (!written) {
+        *failure = QStringLiteral("the pages could not be gathered: ") + image.errorString();
+        return {};
+    }
+    return result;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "batchsettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+// Renders one file at a time, each in a child process of its own that starts
+// from an untouched Ghostscript: a child forked from the warm renderer, or a
+// separate run of `BatchSettings::program` where one is named (and where
+// processes cannot be forked). Every file gets an empty folder of its own
+// below the worker's folder for its pages, messages and temporary files.
+class RenderWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Outcome
+    {
+        bool converted = false; // the file gave at least one page
+        QString imagePath;      // its pages, as a separate run would write them; valid until the next render
+        QString message;        // Ghostscript's own words, or why there is no image
+    };
+
+    // `folder` is this worker's alone; it is made private and removed at the end.
+    RenderWorker(const QString &folder, const BatchSettings &settings, QObject *parent = nullptr);
+    ~RenderWorker() override;
+
+    // Renders one file; finished follows exactly once, unless stop comes first.
+    void render(const QString &input);
+    // Ends whatever runs at once.
+    void stop();
+
+signals:
+    void finished(const RenderWorker::Outcome &outcome);
+
+private:
+    void startRenderer();
+    void readRenderer();
+    void rendererEnded();
+    void startSeparateRun();
+    void conclude(const QString &ending, int number);
+    QString gatherPages(QString *failure) const;
+    QString timeLimitReason() const;
+
+    QString m_folder;
+    BatchSettings m_settings;
+    std::unique_ptr<QProcess> m_process; // the warm renderer, or the separate run
+    QByteArray m_answers;                // what the renderer said that is not yet read
+    QString m_rendererFailure;           // why the renderer could not start, if it said
+    QTimer m_watchdog;
+    QString m_input;
+    QString m_fileFolder; // the current file's own folder
+    int m_files = 0;
+    bool m_busy = false;
+};

@@ -1,0 +1,173 @@
+// pellucor-renderer: the warm Ghostscript behind pellucor-batch. It starts
+// one interpreter, then renders each file it is sent in a child of its own.
+// Not linked to Qt: it forks, and only a single-threaded process may.
+#include "renderchild.h"
+#include "renderprotocol.h"
+#include "warminterpreter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <climits>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const Usage =
+    "usage: pellucor-renderer --time-limit=MS --memory-limit=MB --max-output=MB -- GHOSTSCRIPT-SWITCH...\n"
+    "Started by pellucor-batch; reads requests on standard input.\n";
+
+struct Options
+{
+    RenderLimits limits;
+    std::vector<std::string> switches;
+};
+
+bool parse(int argc, char **argv, Options &options)
+{
+    const auto number = [](const char *text, unsigned long long &value) {
+        char *end = nullptr;
+        errno = 0;
+        value = std::strtoull(text, &end, 10);
+        return errno == 0 && end != text && *end == '\0';
+    };
+    int i = 1;
+    for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::string argument = argv[i];
+        const auto equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        unsigned long long value = 0;
+        if (equals == std::string::npos || !number(argv[i] + equals + 1, value))
+            return false;
+        if (name == "--time-limit")
+            options.limits.time = std::chrono::milliseconds(value);
+        else if (name == "--memory-limit")
+            options.limits.memoryBytes = value << 20;
+        else if (name == "--max-output")
+            options.limits.outputBytes = value << 20;
+        else
+            return false;
+    }
+    if (i >= argc)
+        return false;
+    options.switches.emplace_back("-q"); // no banner while it starts: the child's messages are its own
+    for (++i; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-dBATCH") != 0) // it would end the interpreter after starting it
+            options.switches.emplace_back(argv[i]);
+    }
+    // Every child writes its pages into its own current folder.
+    options.switches.push_back(std::string("-sOutputFile=") + RenderProtocol::PagePattern);
+    return true;
+}
+
+// Requests arrive as NUL-terminated fields.
+class FieldReader
+{
+public:
+    explicit FieldReader(int fd) : m_fd(fd) {}
+
+    bool next(std::string &field)
+    {
+        field.clear();
+        for (;;) {
+            if (m_at == m_end) {
+                const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    return false;
+                m_at = 0;
+                m_end = size_t(n);
+            }
+            const char c = m_buffer[m_at++];
+            if (c == '\0')
+                return true;
+            field.push_back(c);
+        }
+    }
+
+private:
+    int m_fd;
+    char m_buffer[4096];
+    size_t m_at = 0;
+    size_t m_end = 0;
+};
+
+bool say(int fd, const std::string &line)
+{
+    size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    // Die with pellucor-batch; children die with this process in turn.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1)
+        return 1;
+    ::signal(SIGPIPE, SIG_IGN);
+
+    // The channel to pellucor-batch moves off the standard descriptors, which
+    // Ghostscript writes to: nothing a document prints can pass for an answer.
+    const int protocolIn = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int protocolOut = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (protocolIn < 0 || protocolOut < 0 || nothing < 0)
+        return 1;
+    ::dup2(nothing, STDIN_FILENO);
+    ::close(nothing);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+
+    // Safe mode lets documents write in Ghostscript's temporary folder, the
+    // one named when it starts: never the user's, but an empty one below the
+    // renderer's own folder, its current folder. Children get their own.
+    char folder[PATH_MAX];
+    if (!::getcwd(folder, sizeof folder))
+        return 1;
+    const std::string temporary = std::string(folder) + '/' + RenderProtocol::TemporaryName;
+    ::mkdir(temporary.c_str(), 0700);
+    for (const char *name : {"TMPDIR", "TEMP", "TMP"})
+        ::setenv(name, temporary.c_str(), 1);
+
+    try {
+        WarmInterpreter interpreter(options.switches);
+        if (!say(protocolOut, std::string(RenderProtocol::Ready) + '\n'))
+            return 1;
+        FieldReader requests(protocolIn);
+        std::string folder, input;
+        while (requests.next(folder) && requests.next(input)) {
+            const RenderEnding ending =
+                renderInChild(interpreter, input, folder, options.limits, protocolIn, protocolOut);
+            if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
+                return 1;
+        }
+    } catch (const std::exception &error) {
+        say(protocolOut, std::string(RenderProtocol::Failed) + ' ' + error.what() + '\n');
+        return 1;
+    }
+    return 0;
+}

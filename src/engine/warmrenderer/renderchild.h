@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+class WarmInterpreter;
+
+// The bounds of one child: past any of them it is stopped.
+struct RenderLimits
+{
+    std::chrono::milliseconds time{600000}; // wall clock, from before the input is opened
+    unsigned long long memoryBytes = 0;     // address space; 0 for none
+    unsigned long long outputBytes = 0;     // every file the child writes, together; 0 for none
+};
+
+// How a child ended: one of the endings of RenderProtocol and its number.
+struct RenderEnding
+{
+    const char *ending;
+    int number;
+};
+
+// Renders `input` in a child forked from `interpreter`, in `folder` (made
+// for this child alone, where its pages, messages and temporary files go),
+// and waits for it within `limits`. The child reads nothing but /dev/null,
+// dies with this process, and closes `protocolIn` and `protocolOut`, so that
+// nothing it does reaches the channel to pellucor-batch.
+RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
+                           const RenderLimits &limits, int protocolIn, int protocolOut);

@@ -1,0 +1,103 @@
+#include "warminterpreter.h"
+
+#include <ghostscript/iapi.h>
+#include <ghostscript/gserrors.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace {
+
+// Loaded once here rather than by every child: the fonts documents use most
+// and the colour spaces of the page. Inside save and restore on the null
+// device, so nothing of it shows on a page.
+const char *const WarmUp =
+    "save nulldevice "
+    "[/Times-Roman /Times-Bold /Times-Italic /Helvetica /Helvetica-Bold /Courier /Symbol] "
+    "{ findfont 12 scalefont setfont 0 0 moveto (Warm up 0123) show } forall "
+    "0.5 setgray 0 0 1 1 rectfill 0.1 0.2 0.3 setrgbcolor 0 0 1 1 rectfill "
+    "0.1 0.2 0.3 0.4 setcmykcolor 0 0 1 1 rectfill "
+    "restore";
+
+// Ghostscript's standard output and error go to descriptors 1 and 2 as they
+// are at the time of writing: the renderer's error output while it starts,
+// the child's message file while a document runs.
+int writeAll(int fd, const char *text, int length)
+{
+    int written = 0;
+    while (written < length) {
+        const ssize_t n = ::write(fd, text + written, size_t(length - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return written;
+        written += int(n);
+    }
+    return written;
+}
+
+int GSDLLCALL readNothing(void *, char *, int)
+{
+    return 0; // a document that reads its standard input finds it empty
+}
+
+int GSDLLCALL writeOutput(void *, const char *text, int length)
+{
+    return writeAll(STDOUT_FILENO, text, length);
+}
+
+int GSDLLCALL writeError(void *, const char *text, int length)
+{
+    return writeAll(STDERR_FILENO, text, length);
+}
+
+} // namespace
+
+WarmInterpreter::WarmInterpreter(const std::vector<std::string> &switches)
+{
+    if (const char *temporary = std::getenv("TMPDIR"))
+        m_temporary = temporary;
+    if (gsapi_new_instance(&m_instance, nullptr) < 0)
+        throw std::runtime_error("no Ghostscript instance could be made");
+    gsapi_set_stdio(m_instance, readNothing, writeOutput, writeError);
+
+    std::vector<char *> arguments{const_cast<char *>("gs")};
+    for (const std::string &argument : switches)
+        arguments.push_back(const_cast<char *>(argument.c_str()));
+    int code = gsapi_init_with_args(m_instance, int(arguments.size()), arguments.data());
+    m_initialised = true;
+    if (code < 0)
+        throw std::runtime_error("Ghostscript could not be initialised (code " + std::to_string(code) + ")");
+    int exitCode = 0;
+    code = gsapi_run_string(m_instance, WarmUp, 0, &exitCode);
+    if (code < 0)
+        throw std::runtime_error("Ghostscript could not load its fonts (code " + std::to_string(code) + ")");
+}
+
+WarmInterpreter::~WarmInterpreter()
+{
+    if (m_initialised)
+        gsapi_exit(m_instance);
+    gsapi_delete_instance(m_instance);
+}
+
+int WarmInterpreter::runDocument(const std::string &input, const std::string &temporary)
+{
+    // Safe mode lets a document use the temporary folder Ghostscript started
+    // with; every child gets one of its own instead, so that nothing left
+    // there reaches the next document.
+    for (const int kind : {GS_PERMIT_FILE_READING, GS_PERMIT_FILE_WRITING, GS_PERMIT_FILE_CONTROL}) {
+        gsapi_remove_control_path(m_instance, kind, (m_temporary + "/*").c_str());
+        gsapi_add_control_path(m_instance, kind, (temporary + "/*").c_str());
+    }
+    // It may read this one file besides its own resources.
+    gsapi_add_control_path(m_instance, GS_PERMIT_FILE_READING, input.c_str());
+    int exitCode = 0;
+    const int code = gsapi_run_file(m_instance, input.c_str(), 0, &exitCode);
+    if (code == 0 || (code == gs_error_Quit && exitCode == 0))
+        return 0;
+    return 1;
+}
