@@ -198,6 +198,10 @@ QString TempFolder()
         return own;
     }
 #endif
+    // Every path of the jobs is built on this one, and a job runs in a folder
+    // of its own: a relative TEMP would mean something else there.
+    if (!temp.isEmpty())
+        temp = QDir(temp).absolutePath();
     // A TEMP that names a folder not there (yet) is made, closed to others.
     if (!temp.isEmpty() && !QFileInfo(temp).exists()) {
         if (QDir().mkpath(temp))

@@ -303,6 +303,8 @@ private slots:
         qputenv("TEMP", QFile::encodeName(root.filePath("named")));
         QCOMPARE(TempFolder(), root.filePath("named"));
         QVERIFY(QFileInfo(root.filePath("named")).isDir()); // made when missing
+        qputenv("TEMP", QFile::encodeName(QDir::current().relativeFilePath(root.filePath("named"))));
+        QCOMPARE(TempFolder(), root.filePath("named")); // a job's folder is no place to resolve it
         makeFile(root.filePath("a file"));
         qputenv("TEMP", QFile::encodeName(root.filePath("a file")));
         QCOMPARE(ErrorNumberOf([] { TempFolder(); }), 76);
