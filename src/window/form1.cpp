@@ -62,6 +62,23 @@ QFont ArialBold(qreal points)
     return font;
 }
 
+// Every option button is a tab stop of its own. Qt takes the other buttons
+// of an exclusive group out of the tab chain whenever one gets the focus, so
+// Tab would never reach Option1 after Option2.
+class OptionButton : public QRadioButton
+{
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QRadioButton::focusInEvent(event);
+        for (QRadioButton *option : parentWidget()->findChildren<QRadioButton *>(Qt::FindDirectChildrenOnly))
+            option->setFocusPolicy(Qt::StrongFocus);
+    }
+};
+
 } // namespace
 
 namespace {
@@ -171,14 +188,14 @@ void Form1::CreateControls()
 
     Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 4230, 7800, 1815));
     Frame5->setTitle(QStringLiteral("Save Option"));
-    Option1 = Place<QRadioButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
+    Option1 = Place<OptionButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
     Option1->setText(QStringLiteral("Save results to this folder:"));
     Option1->setChecked(true);
     Frame1 = Place<QGroupBox>(Frame5, "Frame1", Twips(480, 510, 6840, 810));
     Text1 = Place<QLineEdit>(Frame1, "Text1", Twips(240, 300, 5670, 345));
     PushButton4 = Place<QPushButton>(Frame1, "PushButton4", Twips(6000, 300, 600, 345));
     PushButton4->setText(QStringLiteral("..."));
-    Option2 = Place<QRadioButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
+    Option2 = Place<OptionButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
     Option2->setText(QStringLiteral("Save results in folder of original file"));
 
     Frame3 = Place<QGroupBox>(this, "Frame3", Twips(120, 6120, 7800, 795));

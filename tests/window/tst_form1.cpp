@@ -6,6 +6,7 @@
 #include "filelist/listview.h"
 #include "window/captionedprogressbar.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -117,18 +118,25 @@ private slots:
         WindowFixture window;
         Form1 &form = *window.form;
         form.activateWindow();
-        form.ListView1->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(QApplication::focusWidget(), form.ListView1);
+        // Real Tab presses, round the window and back again; both option
+        // buttons are stops of their own.
+        const QStringList forward{"PushButton1", "PushButton3", "PushButton6", "PushButton7", "PushButton2",
+                                  "Slider1", "PushButton5", "Option2", "Option1", "Text1", "PushButton4",
+                                  "ListView1"};
+        const auto press = [](Qt::Key key) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            return QApplication::focusWidget()->objectName();
+        };
         QStringList order;
-        QWidget *widget = form.ListView1;
-        for (int i = 0; i < 12; ++i) {
-            order << widget->objectName();
-            do
-                widget = widget->nextInFocusChain();
-            while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisible());
-        }
-        QCOMPARE(order, (QStringList{"ListView1", "PushButton1", "PushButton3", "PushButton6", "PushButton7",
-                                     "PushButton2", "Slider1", "PushButton5", "Option2", "Option1", "Text1",
-                                     "PushButton4"}));
+        for (qsizetype i = 0; i < forward.size(); ++i)
+            order << press(Qt::Key_Tab);
+        QCOMPARE(order, forward);
+        order.clear();
+        for (qsizetype i = 0; i < forward.size(); ++i)
+            order.prepend(press(Qt::Key_Backtab));
+        QCOMPARE(order, QStringList{forward.last()} + forward.first(forward.size() - 1));
     }
 
     void captionsKeepPercentSigns()
