@@ -79,6 +79,19 @@ protected:
     }
 };
 
+// Sets an option from the store. Qt will not clear the selected button of an
+// exclusive group, but a store holding False for both options means neither.
+void RestoreOption(QRadioButton *option, bool selected)
+{
+    if (selected) {
+        option->setChecked(true); // clears the other one
+        return;
+    }
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(true);
+}
+
 } // namespace
 
 namespace {
@@ -119,8 +132,8 @@ void Form1::Form_Load()
     load.step(132, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OutputFolder)); });
     load.step(134, [&] { Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality))); });
     load.step(136, [&] { Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value())); });
-    load.step(138, [&] { Option1->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
-    load.step(140, [&] { Option2->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
+    load.step(138, [&] { RestoreOption(Option1, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
+    load.step(140, [&] { RestoreOption(Option2, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
     if (load.test(142, [&] { return Option1->isChecked(); }))
         load.step(144, [&] { Frame1->setEnabled(true); });
     else
