@@ -16,9 +16,13 @@
 #include "filelist/dropadder.h"
 #include "filelist/listview.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QCloseEvent>
 #include <QFile>
 #include <QIcon>
@@ -91,6 +95,35 @@ void RestoreOption(QRadioButton *option, bool selected)
     option->setChecked(false);
     option->setAutoExclusive(true);
 }
+
+// Frames are white like the window (or take the skin's colour), but the
+// style tints a group box's inside. This draws the style's outline in its
+// place (below the title, 4 pixels down without one) and leaves the inside.
+class FrameStyle : public QProxyStyle
+{
+public:
+    explicit FrameStyle(QObject *owner) : QProxyStyle(QApplication::style()->name()) { setParent(owner); }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameGroupBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const auto *frame = qobject_cast<const QGroupBox *>(widget);
+        const int title = frame && (frame->isCheckable() || !frame->title().isEmpty())
+                              ? qMax(pixelMetric(PM_ExclusiveIndicatorHeight, option, widget),
+                                     option->fontMetrics.height())
+                              : 0;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QColor(0x75, 0x75, 0x75, 51)); // the style's own faint grey line
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, title + 4.5, -0.5, -0.5), 2, 2);
+        painter->restore();
+    }
+};
 
 } // namespace
 
@@ -223,6 +256,9 @@ void Form1::CreateControls()
     Slider1->setTracking(false); // a change is the position the thumb is let go at
     Label3 = Place<QLabel>(Frame3, "Label3", Twips(7170, 300, 405, 225));
     Label3->setText(QStringLiteral("Max."));
+    auto *frameStyle = new FrameStyle(this);
+    for (QGroupBox *frame : {Frame5, Frame1, Frame3})
+        frame->setStyle(frameStyle);
 
     PushButton2 = Place<QPushButton>(this, "PushButton2", Twips(120, 7030, 7800, 405));
     PushButton2->setText(QStringLiteral("Start Converting To JPG"));

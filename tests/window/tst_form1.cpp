@@ -69,6 +69,12 @@ private slots:
             QCOMPARE(form.findChild<QWidget *>(name)->palette().color(QPalette::Window), QColor(Qt::white));
         QCOMPARE(form.PushButton2->palette().color(QPalette::Button), QColor(Qt::white));
         QVERIFY(form.findChild<QObject *>("CommonDialog1"));
+        // What is painted, not only the palette: the style tints group boxes.
+        const QImage shot = form.grab().toImage();
+        for (QWidget *control : QList<QWidget *>{form.Frame5, form.Frame1, form.Frame3, form.Option1}) {
+            const QPoint inside = control->mapTo(&form, QPoint(control->width() - 8, control->height() - 6));
+            QCOMPARE(shot.pixelColor(inside), QColor(Qt::white));
+        }
     }
 
     void fonts()
