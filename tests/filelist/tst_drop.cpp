@@ -70,6 +70,30 @@ private slots:
         QCOMPARE(window.form->ListView1->Count(), 0);
     }
 
+    void dropsAreAnsweredAsCopies()
+    {
+        // A file manager offering everything, Shift held: it proposes a move,
+        // and a source that moves by copy and delete would lose the files.
+        WindowFixture window;
+        const QString root = window.path("d");
+        MakeFiles(root, {"a.eps"});
+        std::unique_ptr<QMimeData> data(FileList({root + "/a.eps"}));
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        const QPoint where(20, 20);
+        QWidget *viewport = window.form->ListView1->viewport();
+        QDragEnterEvent enter(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QDragMoveEvent move(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QDropEvent drop(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(drop.proposedAction(), Qt::MoveAction);
+        for (QDropEvent *event : std::initializer_list<QDropEvent *>{&enter, &move, &drop}) {
+            QApplication::sendEvent(viewport, event);
+            QVERIFY(event->isAccepted());
+            QCOMPARE(event->dropAction(), Qt::CopyAction);
+        }
+        QCOMPARE(Entries(*window.form->ListView1), QStringList{root + "/a.eps"});
+        QVERIFY(QFileInfo::exists(root + "/a.eps"));
+    }
+
     void filesAreAppendedAsTheyAre()
     {
         WindowFixture window;
