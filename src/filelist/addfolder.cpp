@@ -75,13 +75,11 @@ void GetSubDirectories2016(QStringList &folders, bool recurse)
     if (walk.test(150, [&] { return recurse && !found.isEmpty(); }))
         walk.step(150, [&] { GetSubDirectories2016(found, true); });
     for (const QString &w : found) { // 152
-        walk.step(154, [&] {
-            if (!FolderExists(w))
-                return;
-            Shell::ProcessPendingEvents(); // 156
-            if (MayEnter(w))               // 158
-                folders.append(w);         // 160
-        });
+        if (!walk.test(154, [&] { return FolderExists(w); }))
+            continue;
+        walk.step(156, [] { Shell::ProcessPendingEvents(); });
+        if (walk.test(158, [&] { return MayEnter(w); }))
+            walk.step(160, [&] { folders.append(w); });
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -233,6 +234,39 @@ private slots:
         Scan(window, "eps", root);
         QVERIFY(sawBusy);
         QCOMPARE(Entries(*window.form->ListView1), QStringList{"/kept.eps"} + Prefixed(root, {"a.eps", "B/b.eps"}));
+    }
+
+    void aFolderGoneWhenItsAttributesAreReadIsReportedThere()
+    {
+        // The walk's last yield (line 156) comes right before the attributes
+        // of the last folder found are read (158): count the yields once,
+        // then remove that folder at the last one.
+        ScriptedPrompts prompts;
+        QTemporaryDir root;
+        const QString a = root.filePath("A") + "/";
+        MakeFiles(root.path(), {"A/B/b.eps"});
+        int yields = 0;
+        int removeAt = 0;
+        QTimer tick;
+        tick.setInterval(0);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (++yields == removeAt)
+                QDir(a + "B").removeRecursively();
+        });
+        tick.start();
+        QStringList folders{a};
+        AddFolder::GetSubDirectories2016(folders, true);
+        QCOMPARE(folders, (QStringList{a, a + "B/"}));
+        removeAt = yields;
+        yields = 0;
+        folders = {a};
+        AddFolder::GetSubDirectories2016(folders, true);
+        QVERIFY(!QFileInfo::exists(a + "B"));
+        const auto messages = prompts.messages();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().text.contains("\r\nin Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 at line 158\r\r"),
+                 qPrintable(messages.first().text));
+        QCOMPARE(folders, (QStringList{a, a + "B/"})); // resumed with line 160
     }
 
     void twentyThousandFilesWithTheWindowRepainting()
