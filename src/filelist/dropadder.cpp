@@ -1,6 +1,5 @@
 #include "dropadder.h"
 
-#include "addfolder.h"
 #include "listview.h"
 
 #include "common/filesystem.h"
@@ -28,14 +27,17 @@ bool IsDroppedFolder(const QString &path)
     }
 }
 
-void AppendDroppedPaths(ListView &list, const QStringList &paths)
+void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolder::Closing &closing)
 {
     const QChar separator = PathSeparator();
+    const auto closed = [&] { return closing && closing(); };
     QDeadlineTimer nextPaint(PaintInterval);
     try {
         for (const QString &path : paths) {
             if (nextPaint.hasExpired()) {
                 Shell::ProcessPendingEvents();
+                if (closed())
+                    return;
                 nextPaint.setRemainingTime(PaintInterval);
             }
             if (!IsDroppedFolder(path)) {
@@ -43,7 +45,9 @@ void AppendDroppedPaths(ListView &list, const QStringList &paths)
                 continue;
             }
             QStringList folders{path.endsWith(separator) ? path : path + separator};
-            AddFolder::GetSubDirectories2016(folders, true);
+            AddFolder::GetSubDirectories2016(folders, true, closing);
+            if (closed())
+                return;
             for (const QString &file : AddFolder::CollectFiles(folders, QStringLiteral("*.*")))
                 list.Append(file);
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "addfolder.h"
+
 #include <QStringList>
 
 class ListView;
@@ -11,5 +13,5 @@ bool IsDroppedFolder(const QString &path);
 // Appends what was dropped on the list, in drop order: a file as it is, a
 // folder as every file of its tree (any extension; "~" names and hidden
 // archive files left out). A path that fails on the way ends the drop,
-// keeping what was appended so far.
-void AppendDroppedPaths(ListView &list, const QStringList &paths);
+// keeping what was appended so far; so does the window closing meanwhile.
+void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolder::Closing &closing = {});

@@ -382,7 +382,9 @@ void Form1::PushButton3_Click()
     scan.step(112, [&] { SetMousePointer(PointerKind::Busy); });
     QStringList folders;
     scan.step(114, [&] { folders = {chosen + separator}; });
-    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true); });
+    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }); });
+    if (m_closing) // the program ends: nothing more of this click
+        return;
     for (QString folder : folders) { // 118
         scan.step(120, [&] { folder.chop(1); });
         AddFolder::FileNameArray names;
@@ -486,7 +488,7 @@ void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
 
 void Form1::ListView1_OLEDragDrop(const QMimeData *data)
 {
-    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data));
+    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data), [this] { return m_closing; });
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -236,6 +236,25 @@ private slots:
         QCOMPARE(Entries(*window.form->ListView1), QStringList{"/kept.eps"} + Prefixed(root, {"a.eps", "B/b.eps"}));
     }
 
+    void closingTheWindowEndsTheScan()
+    {
+        WindowFixture window;
+        const QString root = window.path("A");
+        MakeFiles(root, {"a.eps", "B/b.eps", "C/c.eps", "C/D/d.eps"});
+        int yieldsAfterClosing = -1;
+        QTimer tick; // fires once each time the walk lets events run
+        tick.setInterval(0);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (yieldsAfterClosing++ < 0)
+                window.form->close();
+        });
+        tick.start();
+        Scan(window, "eps", root);
+        tick.stop();
+        QCOMPARE(yieldsAfterClosing, 0);
+        QCOMPARE(window.form->ListView1->Count(), 0);
+    }
+
     void aFolderGoneWhenItsAttributesAreReadIsReportedThere()
     {
         // The walk's last yield (line 156) comes right before the attributes

@@ -194,6 +194,17 @@ private slots:
         QCOMPARE(list.Count(), 0);
     }
 
+    void closingTheWindowEndsTheDrop()
+    {
+        WindowFixture window;
+        const QString root = window.path("r");
+        MakeFiles(root, {"F/a.eps", "F/G/b.eps", "F/H/c.eps"});
+        QTimer::singleShot(0, window.form.get(), [&] { window.form->close(); }); // at the walk's first yield
+        std::unique_ptr<QMimeData> data(FileList({root + "/F", root + "/F/a.eps"}));
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        QCOMPARE(window.form->ListView1->Count(), 0);
+    }
+
     void entriesNeverLeaveAsDragData()
     {
         WindowFixture window;
