@@ -17,6 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace FileSystem {
 
@@ -107,10 +111,48 @@ bool writeAll(QFileDevice &device, const char *data, qint64 size)
     return true;
 }
 
+// Makes what was written to `file` durable before it takes an old file's
+// place: without this a crash can leave the new name on an empty file.
+bool syncToDisk(QFile &file)
+{
+#ifdef Q_OS_WIN
+    const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::_commit(descriptor) == 0;
+    ::_close(descriptor);
+    return synced;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// The replacement keeps the mode of the file it replaces, and its owner and
+// group where this user may set them; a new file gets the usual mode.
+void keepModeOf(const QString &replaced, QFile &replacement)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(replaced).constData(), &st) != 0)
+        return;
+    const int descriptor = replacement.handle();
+    // Else the group alone; else the file stays this user's, as a new one would.
+    const bool owned = ::fchown(descriptor, st.st_uid, st.st_gid) == 0
+                       || ::fchown(descriptor, static_cast<uid_t>(-1), st.st_gid) == 0;
+    Q_UNUSED(owned);
+    ::fchmod(descriptor, st.st_mode & 07777);
+#else
+    if (QFileInfo::exists(replaced))
+        replacement.setPermissions(QFile::permissions(replaced));
+#endif
+}
+
 // Writes a new version of a file beside it and renames it into place only
 // when every byte is on disk, so a failure never leaves a half-written file
 // under the name and an old file stays whole. (QSaveFile will not do: it can
-// report success after its final flush has failed on a full disk.)
+// report success after its final flush has failed on a full disk.) The
+// temporary name is short, so that any name the file system takes for the
+// file itself also fits the temporary one.
 class ReplacingWriter
 {
 public:
@@ -122,10 +164,17 @@ public:
             throw errorFor(RuntimeError::PermissionDenied, destination);
         if (info.isDir())
             throw errorForUnwritable(destination);
-        m_temporary.setFileName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                                + QStringLiteral(".%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++counter));
-        if (!m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-            throw errorForUnwritable(destination);
+        // A name left by a crashed program of the same process id is passed over.
+        for (int attempt = 0;; ++attempt) {
+            m_temporary.setFileName(info.absolutePath()
+                                    + QStringLiteral("/.pellucor-%1-%2.part")
+                                          .arg(QCoreApplication::applicationPid())
+                                          .arg(++counter));
+            if (m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+                break;
+            if (attempt == 10 || !QFileInfo(m_temporary.fileName()).exists())
+                throw errorForUnwritable(destination);
+        }
     }
     ~ReplacingWriter()
     {
@@ -147,12 +196,19 @@ public:
     {
         if (!m_temporary.flush())
             throw errorForFailedWrite(m_temporary, m_destination);
+        keepModeOf(m_destination, m_temporary);
+        if (!syncToDisk(m_temporary))
+            throw errorFromErrno(errno, m_destination, Source);
         m_temporary.close();
         if (m_temporary.error() != QFileDevice::NoError)
             throw errorForFailedWrite(m_temporary, m_destination);
         std::error_code error;
         std::filesystem::rename(QFile::encodeName(m_temporary.fileName()).toStdString(),
                                 QFile::encodeName(m_destination).toStdString(), error);
+        if (error == std::errc::filename_too_long)
+            throw RuntimeError(RuntimeError::BadFileName,
+                               QStringLiteral("File name too long: %1").arg(QDir::toNativeSeparators(m_destination)),
+                               Source);
         if (error)
             throw errorForUnwritable(m_destination);
         m_committed = true;
@@ -198,6 +254,10 @@ QString TempFolder()
         return own;
     }
 #endif
+    // Every path of the jobs is built on this one, and a job runs in a folder
+    // of its own: a relative TEMP would mean something else there.
+    if (!temp.isEmpty())
+        temp = QDir(temp).absolutePath();
     // A TEMP that names a folder not there (yet) is made, closed to others.
     if (!temp.isEmpty() && !QFileInfo(temp).exists()) {
         if (QDir().mkpath(temp))

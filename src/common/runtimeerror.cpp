@@ -20,6 +20,7 @@ QString RuntimeError::standardText(int number)
     case OutOfMemory: return QStringLiteral("Out of memory");
     case TypeMismatch: return QStringLiteral("Type mismatch");
     case FileNotFound: return QStringLiteral("File not found");
+    case BadFileName: return QStringLiteral("Bad file name");
     case FileAlreadyExists: return QStringLiteral("File already exists");
     case DiskFull: return QStringLiteral("Disk full");
     case PermissionDenied: return QStringLiteral("Permission denied");

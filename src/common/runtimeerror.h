@@ -17,6 +17,7 @@ public:
         OutOfMemory = 7,
         TypeMismatch = 13,
         FileNotFound = 53,
+        BadFileName = 64,
         FileAlreadyExists = 58,
         DiskFull = 61,
         PermissionDenied = 70,

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -66,9 +67,15 @@ QString FileDialogAnswer(const QStringList &paths, int bufferSize)
     if (paths.size() == 1) {
         answer = QDir::toNativeSeparators(paths.first());
     } else if (paths.size() > 1) {
-        answer = QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath());
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        const bool oneFolder = std::all_of(paths.cbegin(), paths.cend(), [&](const QString &path) {
+            return QFileInfo(path).absolutePath() == folder;
+        });
+        // Files from several folders (recent files, a search) keep their own.
+        if (oneFolder)
+            answer = QDir::toNativeSeparators(folder);
         for (const QString &path : paths)
-            answer += QChar(0) + QFileInfo(path).fileName();
+            answer += QChar(0) + (oneFolder ? QFileInfo(path).fileName() : QDir::toNativeSeparators(path));
     }
     if (answer.size() > bufferSize)
         throw RuntimeError(RuntimeError::DialogBufferTooSmall,

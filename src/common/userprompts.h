@@ -48,7 +48,8 @@ QString ShowInputBox(const QString &prompt, const QString &defaultText);
 
 // The file-open dialog's answer as one text: the full path when one file was
 // chosen; the folder, NUL, and the bare names separated by NUL when several
-// were; "" on cancel. An answer longer than `bufferSize` characters raises
+// were; "" on cancel. Several files from different folders give an empty
+// folder, NUL, and their full paths separated by NUL. An answer longer than `bufferSize` characters raises
 // error 20476, as the dialog's fixed name buffer would.
 QString ShowOpenDialog(const QString &title, const QString &filter, int bufferSize);
 QString FileDialogAnswer(const QStringList &paths, int bufferSize);

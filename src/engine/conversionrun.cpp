@@ -177,6 +177,9 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
         run.step(154, [&] { output = NormalizePath(output); });
 
         run.step(156, [&] { DeleteFileQuietly(staged); });
+        // An image left by an earlier run (closed mid-job, crashed) must not
+        // pass for this entry's.
+        run.step(156, [&] { DeleteFileQuietly(image); });
         run.step(158, [&] { view.SetMousePointer(PointerKind::Busy); });
         run.step(160, [&] { FileSystem::CopyFile(input, staged); });
         // 162-166: the copy is complete when it returns; one that could not

@@ -5,6 +5,7 @@
 #include "common/shell.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -108,7 +109,13 @@ QString GetSpecialFolderPath(int folderId)
 {
     if (folderId != DesktopFolderId)
         return {};
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+#ifndef Q_OS_WIN
+    // Many Linux systems name a desktop folder that is not there; the home
+    // folder then takes its place, so that the default output folder exists.
+    if (!QFileInfo(desktop).isDir())
+        desktop = QDir::homePath();
+#endif
     if (desktop.isEmpty())
         return {};
     QString buffer = QDir::toNativeSeparators(desktop) + QChar(0);

@@ -57,5 +57,6 @@ QString GetSpecialFolderPath(int folderId);
 QString PathFromSpecialFolderBuffer(const QString &buffer, PathFlavour flavour = NativeFlavour);
 
 // The user's desktop folder followed by one separator; `scratch` receives the
-// special-folder buffer. Error 5 when there is no desktop folder.
+// special-folder buffer. On Linux the home folder when the desktop folder does
+// not exist. Error 5 when there is no desktop folder.
 QString GetDesktopFolder(QString &scratch, PathFlavour flavour = NativeFlavour);

@@ -76,6 +76,12 @@ GShellResult GShell(const QString &file, int showMode, const QString &parameters
     return outcome;
 }
 
+int StartErrorResult(int number)
+{
+    // Unsigned arithmetic wraps where signed arithmetic would overflow.
+    return static_cast<int>(static_cast<quint32>(number) + static_cast<quint32>(ApplicationErrorBase));
+}
+
 int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
 {
     const int mode = ShowModeForWait(showMode ? std::optional<int>(*showMode) : std::nullopt);
@@ -85,7 +91,7 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
     GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
                                   options.environment, options.output != nullptr);
     if (started.error)
-        return started.error->number() + ApplicationErrorBase;
+        return StartErrorResult(started.error->number());
 
     // Wait for the program's own end signal while window events keep running;
     // the time limit ends a program that would never end.

@@ -63,18 +63,24 @@ struct WaitOptions
 inline constexpr qsizetype OutputKept = 16 * 1024;
 
 // Runs `command` with the verb "open" in `workingFolder` and waits for it to
-// end, letting window events run meanwhile. Returns the exit code, or a
-// negative error code: the recorded start error plus ApplicationErrorBase,
-// or JobTimedOut plus ApplicationErrorBase when the time limit ran out (the
-// program and what it started are then stopped), EndedBySignalResult when
-// it was killed, or AbandonedResult when the application quits meanwhile (the
-// program is then stopped too). `showMode`, when given, receives the mode used.
+// end, letting window events run meanwhile. Returns the exit code, or an
+// error code: StartErrorResult of the recorded start error, TimedOutResult
+// when the time limit ran out (the program and what it started are then
+// stopped), EndedBySignalResult when it was killed, or AbandonedResult when
+// the application quits meanwhile (the program is then stopped too).
+// `showMode`, when given, receives the mode used.
 int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder,
                  const WaitOptions &options = {});
 
-// Results of a wait that did not see the program end by itself.
-inline constexpr int TimedOutResult = ApplicationErrorBase + RuntimeError::JobTimedOut;
+// What a wait returns for a start error: its number plus ApplicationErrorBase
+// in 32-bit arithmetic. The numbers that already lie on a base wrap round to
+// positive results (31 gives 525367).
+int StartErrorResult(int number);
+
+// Results of a wait that did not see the program end by itself. No start
+// error gives them: the table's own numbers are 7 or more, the others wrap.
 inline constexpr int EndedBySignalResult = ApplicationErrorBase + 1; // crashed or killed from outside
 inline constexpr int AbandonedResult = ApplicationErrorBase + 2;    // the application is quitting
+inline constexpr int TimedOutResult = ApplicationErrorBase + 3;     // stopped at the time limit
 
 } // namespace Shell32

@@ -39,10 +39,12 @@ QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QStrin
     return Prompts().ChooseFolder(prompt, startFolder);
 }
 
-void GetSubDirectories2016(QStringList &folders, bool recurse)
+void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing)
 {
     GuardedProcedure walk(QStringLiteral("in Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 "));
     const QChar separator = PathSeparator();
+    // The window can only close while events run: the walk looks after each yield.
+    const auto closed = [&] { return closing && closing(); };
     QStringList found;
     walk.step(104, [&] { found.clear(); });
 
@@ -53,10 +55,14 @@ void GetSubDirectories2016(QStringList &folders, bool recurse)
             if (!FolderExists(v) || v.size() >= PathLimit) // 108, 110
                 continue;
             Shell::ProcessPendingEvents();                  // 114
+            if (closed())
+                return;
             if (!MayEnter(v))                               // 112, 116
                 continue;
             for (const QString &name : FileSystem::SubFolders(v)) { // 118
                 Shell::ProcessPendingEvents();                      // 120
+                if (closed())
+                    return;
                 if (name.size() < PathLimit && !HasUnusualCharacters(name) // 122-126
                     && name != QLatin1String(".") && name != QLatin1String(".."))
                     found.append(v + name + separator); // 132, 134
@@ -72,16 +78,19 @@ void GetSubDirectories2016(QStringList &folders, bool recurse)
         }
     }
 
-    if (walk.test(150, [&] { return recurse && !found.isEmpty(); }))
-        walk.step(150, [&] { GetSubDirectories2016(found, true); });
+    if (walk.test(150, [&] { return recurse && !found.isEmpty(); })) {
+        walk.step(150, [&] { GetSubDirectories2016(found, true, closing); });
+        if (closed())
+            return;
+    }
     for (const QString &w : found) { // 152
-        walk.step(154, [&] {
-            if (!FolderExists(w))
-                return;
-            Shell::ProcessPendingEvents(); // 156
-            if (MayEnter(w))               // 158
-                folders.append(w);         // 160
-        });
+        if (!walk.test(154, [&] { return FolderExists(w); }))
+            continue;
+        walk.step(156, [] { Shell::ProcessPendingEvents(); });
+        if (closed())
+            return;
+        if (walk.test(158, [&] { return MayEnter(w); }))
+            walk.step(160, [&] { folders.append(w); });
     }
 }
 

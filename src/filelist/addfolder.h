@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Walking a folder tree for files: the folder picker, the collector of the
 // sub-folders level by level, the file lister and its probes. Shared by the
 // folder scan, drag and drop and the sample loader; needs no widgets.
@@ -13,13 +15,18 @@ namespace AddFolder {
 // (no trailing separator but for a root), or "" when cancelled.
 QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QString &startFolder);
 
+// True once the window is closing; a walk then ends at once.
+using Closing = std::function<bool()>;
+
 // Appends to `folders` (paths ending in a separator) every folder below
 // them, level by level: all direct sub-folders first, grouped by parent in
 // list order, then the next level. Folders that are hidden system folders,
 // links to folders, longer than 259 characters or named with unusual
 // characters are not collected; a folder whose sub-folders cannot be listed
-// (no permission, vanished) is dropped from the list.
-void GetSubDirectories2016(QStringList &folders, bool recurse);
+// (no permission, vanished) is dropped from the list. The walk lets window
+// events run between folders and ends, leaving the list unfinished, as soon
+// as `closing` says so.
+void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing = {});
 
 // The names a file listing returns: 1-based, UBound() of them; with none it
 // holds the single index 0, an empty name.

@@ -39,10 +39,13 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
         add.step(122, [&] { list.Append(path); });
         return;
     }
-    // 124-128: several files: the folder first, then the names.
+    // 124-128: several files: the folder first, then the names. Without a
+    // folder the files came from several, and each name is a full path.
     for (qsizetype i = 1; i <= n; ++i) {
         QString path;
-        add.step(136, [&] { path = parts.at(0) + PathSeparator() + parts.at(i); });
+        add.step(136, [&] {
+            path = parts.at(0).isEmpty() ? parts.at(i) : parts.at(0) + PathSeparator() + parts.at(i);
+        });
         add.step(138, [&] { path = NormalizePath(path); });
         add.step(140, [&] { list.Append(path); });
     }

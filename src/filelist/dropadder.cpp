@@ -1,36 +1,53 @@
 #include "dropadder.h"
 
-#include "addfolder.h"
 #include "listview.h"
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
+#include "common/shell.h"
 #include "engine/pathhelpers.h"
+
+#include <QDeadlineTimer>
+
+#include <chrono>
 
 namespace {
 
-bool IsFolder(const QString &path)
-{
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(PathSeparator()))
-        trimmed.chop(1);
-    return !FileSystem::ListDirectory(FolderOfPath(trimmed), FileNameOfPath(trimmed), FileSystem::Directory).isEmpty()
-           && (FileSystem::FileAttributes(trimmed) & FileSystem::Directory);
-}
+// A drop of many files lets the window paint this often.
+constexpr std::chrono::milliseconds PaintInterval(50);
 
 } // namespace
 
-void AppendDroppedPaths(ListView &list, const QStringList &paths)
+bool IsDroppedFolder(const QString &path)
+{
+    try {
+        return FileSystem::FileAttributes(path) & FileSystem::Directory;
+    } catch (const RuntimeError &) {
+        return false; // not there: appended as it is, like any file
+    }
+}
+
+void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolder::Closing &closing)
 {
     const QChar separator = PathSeparator();
+    const auto closed = [&] { return closing && closing(); };
+    QDeadlineTimer nextPaint(PaintInterval);
     try {
         for (const QString &path : paths) {
-            if (!IsFolder(path)) {
+            if (nextPaint.hasExpired()) {
+                Shell::ProcessPendingEvents();
+                if (closed())
+                    return;
+                nextPaint.setRemainingTime(PaintInterval);
+            }
+            if (!IsDroppedFolder(path)) {
                 list.Append(path);
                 continue;
             }
             QStringList folders{path.endsWith(separator) ? path : path + separator};
-            AddFolder::GetSubDirectories2016(folders, true);
+            AddFolder::GetSubDirectories2016(folders, true, closing);
+            if (closed())
+                return;
             for (const QString &file : AddFolder::CollectFiles(folders, QStringLiteral("*.*")))
                 list.Append(file);
         }

@@ -139,9 +139,16 @@ void ListView::AnswerDragOver(QDropEvent *event)
     bool accept = true;
     emit OLEDragOver(event->mimeData(), accept);
     if (accept)
-        event->acceptProposedAction();
+        AnswerCopy(event);
     else
         event->ignore();
+}
+
+void ListView::AnswerCopy(QDropEvent *event)
+{
+    // The list keeps only paths: a source told "move" may delete its files.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void ListView::dragEnterEvent(QDragEnterEvent *event)
@@ -156,7 +163,7 @@ void ListView::dragMoveEvent(QDragMoveEvent *event)
 
 void ListView::dropEvent(QDropEvent *event)
 {
-    event->acceptProposedAction();
+    AnswerCopy(event);
     emit OLEDragDrop(event->mimeData());
 }
 

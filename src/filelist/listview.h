@@ -76,4 +76,6 @@ protected:
 private:
     // Drag enter and drag move get the same answer.
     void AnswerDragOver(QDropEvent *event);
+    // Accepts a drag or drop as a copy, whatever the source proposed.
+    static void AnswerCopy(QDropEvent *event);
 };

@@ -16,9 +16,13 @@
 #include "filelist/dropadder.h"
 #include "filelist/listview.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QCloseEvent>
 #include <QFile>
 #include <QIcon>
@@ -62,6 +66,65 @@ QFont ArialBold(qreal points)
     return font;
 }
 
+// Every option button is a tab stop of its own. Qt takes the other buttons
+// of an exclusive group out of the tab chain whenever one gets the focus, so
+// Tab would never reach Option1 after Option2.
+class OptionButton : public QRadioButton
+{
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QRadioButton::focusInEvent(event);
+        for (QRadioButton *option : parentWidget()->findChildren<QRadioButton *>(Qt::FindDirectChildrenOnly))
+            option->setFocusPolicy(Qt::StrongFocus);
+    }
+};
+
+// Sets an option from the store. Qt will not clear the selected button of an
+// exclusive group, but a store holding False for both options means neither.
+void RestoreOption(QRadioButton *option, bool selected)
+{
+    if (selected) {
+        option->setChecked(true); // clears the other one
+        return;
+    }
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(true);
+}
+
+// Frames are white like the window (or take the skin's colour), but the
+// style tints a group box's inside. This draws the style's outline in its
+// place (below the title, 4 pixels down without one) and leaves the inside.
+class FrameStyle : public QProxyStyle
+{
+public:
+    explicit FrameStyle(QObject *owner) : QProxyStyle(QApplication::style()->name()) { setParent(owner); }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameGroupBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const auto *frame = qobject_cast<const QGroupBox *>(widget);
+        const int title = frame && (frame->isCheckable() || !frame->title().isEmpty())
+                              ? qMax(pixelMetric(PM_ExclusiveIndicatorHeight, option, widget),
+                                     option->fontMetrics.height())
+                              : 0;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QColor(0x75, 0x75, 0x75, 51)); // the style's own faint grey line
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, title + 4.5, -0.5, -0.5), 2, 2);
+        painter->restore();
+    }
+};
+
 } // namespace
 
 namespace {
@@ -102,8 +165,8 @@ void Form1::Form_Load()
     load.step(132, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OutputFolder)); });
     load.step(134, [&] { Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality))); });
     load.step(136, [&] { Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value())); });
-    load.step(138, [&] { Option1->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
-    load.step(140, [&] { Option2->setChecked(SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
+    load.step(138, [&] { RestoreOption(Option1, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
+    load.step(140, [&] { RestoreOption(Option2, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
     if (load.test(142, [&] { return Option1->isChecked(); }))
         load.step(144, [&] { Frame1->setEnabled(true); });
     else
@@ -171,14 +234,14 @@ void Form1::CreateControls()
 
     Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 4230, 7800, 1815));
     Frame5->setTitle(QStringLiteral("Save Option"));
-    Option1 = Place<QRadioButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
+    Option1 = Place<OptionButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
     Option1->setText(QStringLiteral("Save results to this folder:"));
     Option1->setChecked(true);
     Frame1 = Place<QGroupBox>(Frame5, "Frame1", Twips(480, 510, 6840, 810));
     Text1 = Place<QLineEdit>(Frame1, "Text1", Twips(240, 300, 5670, 345));
     PushButton4 = Place<QPushButton>(Frame1, "PushButton4", Twips(6000, 300, 600, 345));
     PushButton4->setText(QStringLiteral("..."));
-    Option2 = Place<QRadioButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
+    Option2 = Place<OptionButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
     Option2->setText(QStringLiteral("Save results in folder of original file"));
 
     Frame3 = Place<QGroupBox>(this, "Frame3", Twips(120, 6120, 7800, 795));
@@ -193,6 +256,9 @@ void Form1::CreateControls()
     Slider1->setTracking(false); // a change is the position the thumb is let go at
     Label3 = Place<QLabel>(Frame3, "Label3", Twips(7170, 300, 405, 225));
     Label3->setText(QStringLiteral("Max."));
+    auto *frameStyle = new FrameStyle(this);
+    for (QGroupBox *frame : {Frame5, Frame1, Frame3})
+        frame->setStyle(frameStyle);
 
     PushButton2 = Place<QPushButton>(this, "PushButton2", Twips(120, 7030, 7800, 405));
     PushButton2->setText(QStringLiteral("Start Converting To JPG"));
@@ -316,7 +382,9 @@ void Form1::PushButton3_Click()
     scan.step(112, [&] { SetMousePointer(PointerKind::Busy); });
     QStringList folders;
     scan.step(114, [&] { folders = {chosen + separator}; });
-    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true); });
+    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }); });
+    if (m_closing) // the program ends: nothing more of this click
+        return;
     for (QString folder : folders) { // 118
         scan.step(120, [&] { folder.chop(1); });
         AddFolder::FileNameArray names;
@@ -420,7 +488,7 @@ void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
 
 void Form1::ListView1_OLEDragDrop(const QMimeData *data)
 {
-    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data));
+    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data), [this] { return m_closing; });
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -145,14 +145,26 @@ private slots:
         QCOMPARE(WildcardMatches(pattern, name), matches);
     }
 
+    void copyFileOverwritesAndLeavesNothingElse_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a short name") << "a.jpg";
+        QTest::newRow("the longest name a file may have") << QString(251, 'n') + ".jpg"; // 255 characters
+    }
     void copyFileOverwritesAndLeavesNothingElse()
     {
+        QFETCH(QString, name);
         QTemporaryDir root;
         makeFile(root.filePath("in/a.eps"), "new contents");
-        makeFile(root.filePath("out/a.jpg"), "old contents that are longer");
-        CopyFile(root.filePath("in/a.eps"), root.filePath("out/a.jpg"));
-        QCOMPARE(ReadBytes(root.filePath("out/a.jpg")), QByteArray("new contents"));
-        QCOMPARE(QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
+        makeFile(root.filePath("out/" + name), "old contents that are longer");
+        // The replaced file's mode stays, though the usual mode of a new file differs.
+        const auto privateMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QVERIFY(QFile::setPermissions(root.filePath("out/" + name), privateMode));
+        CopyFile(root.filePath("in/a.eps"), root.filePath("out/" + name));
+        QCOMPARE(ReadBytes(root.filePath("out/" + name)), QByteArray("new contents"));
+        const auto ownerGroupOther = QFileDevice::Permissions(0x7077);
+        QCOMPARE(QFile::permissions(root.filePath("out/" + name)) & ownerGroupOther, privateMode);
+        QCOMPARE(QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
     void copyFileFailures_data()
@@ -160,22 +172,32 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("destination");
         QTest::addColumn<int>("number");
-        QTest::newRow("missing source") << "in/missing.eps" << "out/a.jpg" << 53;
-        QTest::newRow("source is a folder") << "in" << "out/a.jpg" << 75;
-        QTest::newRow("destination folder missing") << "in/a.eps" << "nowhere/a.jpg" << 76;
-        QTest::newRow("destination below a file") << "in/a.eps" << "in/a.eps/a.jpg" << 76;
-        QTest::newRow("destination is a folder") << "in/a.eps" << "out" << 75;
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing source") << "in/missing.eps" << "out/a.jpg" << 53 << "File not found";
+        QTest::newRow("source is a folder") << "in" << "out/a.jpg" << 75 << "Path/File access error";
+        QTest::newRow("destination folder missing") << "in/a.eps" << "nowhere/a.jpg" << 76 << "Path not found";
+        QTest::newRow("destination below a file") << "in/a.eps" << "in/a.eps/a.jpg" << 76 << "Path not found";
+        QTest::newRow("destination is a folder") << "in/a.eps" << "out" << 75 << "Path/File access error";
+        QTest::newRow("a name longer than the file system takes")
+            << "in/a.eps" << "out/" + QString(300, 'n') + ".jpg" << 64 << "File name too long";
     }
     void copyFileFailures()
     {
         QFETCH(QString, source);
         QFETCH(QString, destination);
         QFETCH(int, number);
+        QFETCH(QString, says);
         QTemporaryDir root;
         makeFile(root.filePath("in/a.eps"), "input");
         makeFile(root.filePath("out/a.jpg"), "old output");
         const QString before = FolderSnapshot(root.path());
-        QCOMPARE(ErrorNumberOf([&] { CopyFile(root.filePath(source), root.filePath(destination)); }), number);
+        try {
+            CopyFile(root.filePath(source), root.filePath(destination));
+            QFAIL("the copy did not fail");
+        } catch (const RuntimeError &error) {
+            QCOMPARE(error.number(), number);
+            QVERIFY2(error.description().startsWith(says + ": "), qPrintable(error.description()));
+        }
         QCOMPARE(FolderSnapshot(root.path()), before);
     }
 
@@ -303,6 +325,8 @@ private slots:
         qputenv("TEMP", QFile::encodeName(root.filePath("named")));
         QCOMPARE(TempFolder(), root.filePath("named"));
         QVERIFY(QFileInfo(root.filePath("named")).isDir()); // made when missing
+        qputenv("TEMP", QFile::encodeName(QDir::current().relativeFilePath(root.filePath("named"))));
+        QCOMPARE(TempFolder(), root.filePath("named")); // a job's folder is no place to resolve it
         makeFile(root.filePath("a file"));
         qputenv("TEMP", QFile::encodeName(root.filePath("a file")));
         QCOMPARE(ErrorNumberOf([] { TempFolder(); }), 76);

@@ -23,6 +23,9 @@ private slots:
             << QString("/work") + nul + "a.eps" + nul + "b.eps" + nul + "c.eps";
         QTest::newRow("several at the root") << QStringList{"/a.eps", "/b.eps"}
                                              << QString("/") + nul + "a.eps" + nul + "b.eps";
+        QTest::newRow("several from different folders: no folder, full paths")
+            << QStringList{"/work/a.eps", "/old/b.eps", "/work/c.eps"}
+            << QString() + nul + "/work/a.eps" + nul + "/old/b.eps" + nul + "/work/c.eps";
     }
     void fileDialogAnswer()
     {

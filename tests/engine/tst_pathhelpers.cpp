@@ -7,9 +7,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 class PathHelpersTest : public QObject
 {
@@ -151,11 +152,29 @@ private slots:
         QCOMPARE(ErrorNumberOf([&] { ForceDeleteFile(root.filePath("missing")); }), 53);
     }
 
+    void desktopFolderHasExactlyOneTrailingSeparator_data()
+    {
+        QTest::addColumn<bool>("hasDesktop");
+        QTest::newRow("the desktop folder") << true;
+        QTest::newRow("no desktop folder: the home folder") << false;
+    }
     void desktopFolderHasExactlyOneTrailingSeparator()
     {
+        QFETCH(bool, hasDesktop);
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        const std::optional<QByteArray> oldConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
+                                                        ? std::optional(qgetenv("XDG_CONFIG_HOME")) : std::nullopt;
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_CONFIG_HOME"); // no user-dirs.dirs below the new home
+        if (hasDesktop)
+            QDir(home.path()).mkdir("Desktop");
         QString scratch = "ignored";
         const QString desktop = GetDesktopFolder(scratch);
-        const QString expected = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        qputenv("HOME", oldHome);
+        if (oldConfig)
+            qputenv("XDG_CONFIG_HOME", *oldConfig);
+        const QString expected = hasDesktop ? home.filePath("Desktop") : home.path();
         QCOMPARE(desktop, expected + "/");
         QCOMPARE(scratch.size(), 512);
         QCOMPARE(scratch.indexOf(QChar(0)), expected.size());

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -233,6 +234,58 @@ private slots:
         Scan(window, "eps", root);
         QVERIFY(sawBusy);
         QCOMPARE(Entries(*window.form->ListView1), QStringList{"/kept.eps"} + Prefixed(root, {"a.eps", "B/b.eps"}));
+    }
+
+    void closingTheWindowEndsTheScan()
+    {
+        WindowFixture window;
+        const QString root = window.path("A");
+        MakeFiles(root, {"a.eps", "B/b.eps", "C/c.eps", "C/D/d.eps"});
+        int yieldsAfterClosing = -1;
+        QTimer tick; // fires once each time the walk lets events run
+        tick.setInterval(0);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (yieldsAfterClosing++ < 0)
+                window.form->close();
+        });
+        tick.start();
+        Scan(window, "eps", root);
+        tick.stop();
+        QCOMPARE(yieldsAfterClosing, 0);
+        QCOMPARE(window.form->ListView1->Count(), 0);
+    }
+
+    void aFolderGoneWhenItsAttributesAreReadIsReportedThere()
+    {
+        // The walk's last yield (line 156) comes right before the attributes
+        // of the last folder found are read (158): count the yields once,
+        // then remove that folder at the last one.
+        ScriptedPrompts prompts;
+        QTemporaryDir root;
+        const QString a = root.filePath("A") + "/";
+        MakeFiles(root.path(), {"A/B/b.eps"});
+        int yields = 0;
+        int removeAt = 0;
+        QTimer tick;
+        tick.setInterval(0);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (++yields == removeAt)
+                QDir(a + "B").removeRecursively();
+        });
+        tick.start();
+        QStringList folders{a};
+        AddFolder::GetSubDirectories2016(folders, true);
+        QCOMPARE(folders, (QStringList{a, a + "B/"}));
+        removeAt = yields;
+        yields = 0;
+        folders = {a};
+        AddFolder::GetSubDirectories2016(folders, true);
+        QVERIFY(!QFileInfo::exists(a + "B"));
+        const auto messages = prompts.messages();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().text.contains("\r\nin Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 at line 158\r\r"),
+                 qPrintable(messages.first().text));
+        QCOMPARE(folders, (QStringList{a, a + "B/"})); // resumed with line 160
     }
 
     void twentyThousandFilesWithTheWindowRepainting()

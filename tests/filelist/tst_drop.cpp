@@ -2,6 +2,7 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
+#include "filelist/dropadder.h"
 #include "filelist/listview.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -70,6 +72,51 @@ private slots:
         QCOMPARE(window.form->ListView1->Count(), 0);
     }
 
+    void dropsAreAnsweredAsCopies()
+    {
+        // A file manager offering everything, Shift held: it proposes a move,
+        // and a source that moves by copy and delete would lose the files.
+        WindowFixture window;
+        const QString root = window.path("d");
+        MakeFiles(root, {"a.eps"});
+        std::unique_ptr<QMimeData> data(FileList({root + "/a.eps"}));
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        const QPoint where(20, 20);
+        QWidget *viewport = window.form->ListView1->viewport();
+        QDragEnterEvent enter(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QDragMoveEvent move(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QDropEvent drop(where, offered, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(drop.proposedAction(), Qt::MoveAction);
+        for (QDropEvent *event : std::initializer_list<QDropEvent *>{&enter, &move, &drop}) {
+            QApplication::sendEvent(viewport, event);
+            QVERIFY(event->isAccepted());
+            QCOMPARE(event->dropAction(), Qt::CopyAction);
+        }
+        QCOMPARE(Entries(*window.form->ListView1), QStringList{root + "/a.eps"});
+        QVERIFY(QFileInfo::exists(root + "/a.eps"));
+    }
+
+    void whatCountsAsAFolder_data()
+    {
+        QTest::addColumn<QString>("relative"); // below the fixture's folder; "/" is the root itself
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("a folder") << "F" << true;
+        QTest::newRow("a folder with a separator") << "F/" << true;
+        QTest::newRow("a hidden folder") << ".F" << true;
+        QTest::newRow("the root of the file system") << "/" << true;
+        QTest::newRow("a file") << "F/a.eps" << false;
+        QTest::newRow("a hidden file") << ".a.eps" << false;
+        QTest::newRow("a path that is not there") << "gone" << false;
+    }
+    void whatCountsAsAFolder()
+    {
+        QFETCH(QString, relative);
+        QFETCH(bool, folder);
+        QTemporaryDir root;
+        MakeFiles(root.path(), {"F/a.eps", ".F/b.eps", ".a.eps"});
+        QCOMPARE(IsDroppedFolder(relative == "/" ? relative : root.filePath(relative)), folder);
+    }
+
     void filesAreAppendedAsTheyAre()
     {
         WindowFixture window;
@@ -99,13 +146,13 @@ private slots:
     {
         WindowFixture window;
         const QString root = window.path("r");
-        MakeFiles(root, {"one.eps", "two.eps", "F/f1.eps", "F/G/g1.eps", "B/b1.eps"});
+        MakeFiles(root, {"one.eps", "two.eps", "F/f1.eps", "F/G/g1.eps", "B/b1.eps", ".H/h1.eps"});
         std::unique_ptr<QMimeData> data(
-            FileList({root + "/one.eps", root + "/F", root + "/two.eps", root + "/B"}));
+            FileList({root + "/one.eps", root + "/F", root + "/two.eps", root + "/B", root + "/.H"}));
         QVERIFY(Drop(*window.form->ListView1, data.get()));
         QCOMPARE(Entries(*window.form->ListView1),
                  (QStringList{root + "/one.eps", root + "/F/f1.eps", root + "/F/G/g1.eps", root + "/two.eps",
-                              root + "/B/b1.eps"}));
+                              root + "/B/b1.eps", root + "/.H/h1.eps"}));
     }
 
     void dropsArriveWhileBusy()
@@ -145,6 +192,17 @@ private slots:
 
         QTest::mouseClick(window.form->PushButton6, Qt::LeftButton);
         QCOMPARE(list.Count(), 0);
+    }
+
+    void closingTheWindowEndsTheDrop()
+    {
+        WindowFixture window;
+        const QString root = window.path("r");
+        MakeFiles(root, {"F/a.eps", "F/G/b.eps", "F/H/c.eps"});
+        QTimer::singleShot(0, window.form.get(), [&] { window.form->close(); }); // at the walk's first yield
+        std::unique_ptr<QMimeData> data(FileList({root + "/F", root + "/F/a.eps"}));
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        QCOMPARE(window.form->ListView1->Count(), 0);
     }
 
     void entriesNeverLeaveAsDragData()

@@ -106,6 +106,9 @@ private slots:
             << QStringList{"/work/c.eps", "/work/a.eps", "/work/b.eps"};
         QTest::newRow("two at the root") << QList<QStringList>{{"/a.eps", "/b.eps"}}
                                          << QStringList{"/a.eps", "/b.eps"};
+        QTest::newRow("from different folders, each in its own")
+            << QList<QStringList>{{"/work/a.eps", "/old/b.eps", "/b.eps"}}
+            << QStringList{"/work/a.eps", "/old/b.eps", "/b.eps"};
         QTest::newRow("the same twice") << QList<QStringList>{{"/w/a.eps", "/w/b.eps"}, {"/w/a.eps", "/w/b.eps"}}
                                         << QStringList{"/w/a.eps", "/w/b.eps", "/w/a.eps", "/w/b.eps"};
         QTest::newRow("a name typed for a missing file") << QList<QStringList>{{"/nowhere/typed.eps"}}

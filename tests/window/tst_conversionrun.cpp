@@ -278,6 +278,11 @@ private slots:
         const QStringList inputs{window.input("in/broken.eps", "broken.eps"), window.input("in/good.eps", "text.eps")};
         window.append(inputs);
         window.form->Text1->setText(window.path("in"));
+        // A whole image left in the working folder by an earlier run.
+        QDir().mkpath(window.workingFolder());
+        QFile::setPermissions(window.workingFolder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                          | QFileDevice::ExeOwner);
+        WriteBytes(window.workingFolder() + "/current.jpg", "\xFF\xD8 an earlier run's image \xFF\xD9");
         window.start();
         QCOMPARE(window.prompts.messages().size(), 1);
         QCOMPARE(window.prompts.messages().first().text,

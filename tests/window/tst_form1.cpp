@@ -6,6 +6,7 @@
 #include "filelist/listview.h"
 #include "window/captionedprogressbar.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -68,6 +69,12 @@ private slots:
             QCOMPARE(form.findChild<QWidget *>(name)->palette().color(QPalette::Window), QColor(Qt::white));
         QCOMPARE(form.PushButton2->palette().color(QPalette::Button), QColor(Qt::white));
         QVERIFY(form.findChild<QObject *>("CommonDialog1"));
+        // What is painted, not only the palette: the style tints group boxes.
+        const QImage shot = form.grab().toImage();
+        for (QWidget *control : QList<QWidget *>{form.Frame5, form.Frame1, form.Frame3, form.Option1}) {
+            const QPoint inside = control->mapTo(&form, QPoint(control->width() - 8, control->height() - 6));
+            QCOMPARE(shot.pixelColor(inside), QColor(Qt::white));
+        }
     }
 
     void fonts()
@@ -117,18 +124,25 @@ private slots:
         WindowFixture window;
         Form1 &form = *window.form;
         form.activateWindow();
-        form.ListView1->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(QApplication::focusWidget(), form.ListView1);
+        // Real Tab presses, round the window and back again; both option
+        // buttons are stops of their own.
+        const QStringList forward{"PushButton1", "PushButton3", "PushButton6", "PushButton7", "PushButton2",
+                                  "Slider1", "PushButton5", "Option2", "Option1", "Text1", "PushButton4",
+                                  "ListView1"};
+        const auto press = [](Qt::Key key) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            return QApplication::focusWidget()->objectName();
+        };
         QStringList order;
-        QWidget *widget = form.ListView1;
-        for (int i = 0; i < 12; ++i) {
-            order << widget->objectName();
-            do
-                widget = widget->nextInFocusChain();
-            while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisible());
-        }
-        QCOMPARE(order, (QStringList{"ListView1", "PushButton1", "PushButton3", "PushButton6", "PushButton7",
-                                     "PushButton2", "Slider1", "PushButton5", "Option2", "Option1", "Text1",
-                                     "PushButton4"}));
+        for (qsizetype i = 0; i < forward.size(); ++i)
+            order << press(Qt::Key_Tab);
+        QCOMPARE(order, forward);
+        order.clear();
+        for (qsizetype i = 0; i < forward.size(); ++i)
+            order.prepend(press(Qt::Key_Backtab));
+        QCOMPARE(order, QStringList{forward.last()} + forward.first(forward.size() - 1));
     }
 
     void captionsKeepPercentSigns()

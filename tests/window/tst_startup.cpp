@@ -33,6 +33,13 @@ std::function<void(WindowFixture &)> Storing(const Settings &stored)
     };
 }
 
+// The default output folder: the desktop folder, or the home folder where there is none.
+QString DefaultFolder()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return (QFileInfo(desktop).isDir() ? desktop : QDir::homePath()) + "/";
+}
+
 QString StoredText(const WindowFixture &window, const QString &key)
 {
     QSettings file(window.settingsFile(), QSettings::IniFormat);
@@ -50,7 +57,7 @@ private slots:
     {
         WindowFixture window;
         Form1 &form = *window.form;
-        QCOMPARE(form.Text1->text(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + "/");
+        QCOMPARE(form.Text1->text(), DefaultFolder());
         QCOMPARE(form.Slider1->value(), 75);
         QCOMPARE(form.Frame3->title(), QString("JPG Quality = 75"));
         QVERIFY(form.Option1->isChecked());
@@ -66,36 +73,49 @@ private slots:
         QTest::addColumn<Settings>("stored");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<int>("quality");
+        QTest::addColumn<bool>("option1");
         QTest::addColumn<bool>("option2");
-        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + "/";
-        QTest::newRow("an emptied folder stays empty") << Settings{{OutputFolder, ""}} << "" << 75 << false;
-        QTest::newRow("folder kept as typed") << Settings{{OutputFolder, "/data/out"}} << "/data/out" << 75 << false;
+        const QString desktop = DefaultFolder();
+        QTest::newRow("an emptied folder stays empty") << Settings{{OutputFolder, ""}} << "" << 75 << true << false;
+        QTest::newRow("folder kept as typed") << Settings{{OutputFolder, "/data/out"}} << "/data/out" << 75 << true
+                                              << false;
         QTest::newRow("both options true: the second wins")
-            << Settings{{Option1, "True"}, {Option2, "True"}} << desktop << 75 << true;
-        QTest::newRow("option two") << Settings{{Option1, "False"}, {Option2, "True"}} << desktop << 75 << true;
+            << Settings{{Option1, "True"}, {Option2, "True"}} << desktop << 75 << false << true;
+        QTest::newRow("option two") << Settings{{Option1, "False"}, {Option2, "True"}} << desktop << 75 << false
+                                    << true;
         QTest::newRow("options as numbers and any case")
-            << Settings{{Option1, "0"}, {Option2, "tRUE"}} << desktop << 75 << true;
-        QTest::newRow("quality with letters after it") << Settings{{JPGQuality, "80abc"}} << desktop << 80 << false;
-        QTest::newRow("quality of letters only") << Settings{{JPGQuality, "abc"}} << desktop << 0 << false;
-        QTest::newRow("74.5 rounds to even") << Settings{{JPGQuality, "74.5"}} << desktop << 74 << false;
-        QTest::newRow("75.5 rounds to even") << Settings{{JPGQuality, "75.5"}} << desktop << 76 << false;
-        QTest::newRow("quality beyond the slider") << Settings{{JPGQuality, "250"}} << desktop << 100 << false;
+            << Settings{{Option1, "0"}, {Option2, "tRUE"}} << desktop << 75 << false << true;
+        QTest::newRow("both options false: neither")
+            << Settings{{Option1, "False"}, {Option2, "False"}} << desktop << 75 << false << false;
+        QTest::newRow("quality with letters after it") << Settings{{JPGQuality, "80abc"}} << desktop << 80 << true
+                                                       << false;
+        QTest::newRow("quality of letters only") << Settings{{JPGQuality, "abc"}} << desktop << 0 << true << false;
+        QTest::newRow("74.5 rounds to even") << Settings{{JPGQuality, "74.5"}} << desktop << 74 << true << false;
+        QTest::newRow("75.5 rounds to even") << Settings{{JPGQuality, "75.5"}} << desktop << 76 << true << false;
+        QTest::newRow("quality beyond the slider") << Settings{{JPGQuality, "250"}} << desktop << 100 << true
+                                                   << false;
     }
     void storedChoicesAreRestored()
     {
         QFETCH(Settings, stored);
         QFETCH(QString, folder);
         QFETCH(int, quality);
+        QFETCH(bool, option1);
         QFETCH(bool, option2);
         WindowFixture window(Storing(stored));
         Form1 &form = *window.form;
         QCOMPARE(form.Text1->text(), folder);
         QCOMPARE(form.Slider1->value(), quality);
         QCOMPARE(form.Frame3->title(), "JPG Quality = " + QString::number(quality));
+        QCOMPARE(form.Option1->isChecked(), option1);
         QCOMPARE(form.Option2->isChecked(), option2);
-        QCOMPARE(form.Option1->isChecked(), !option2);
-        QCOMPARE(form.Frame1->isEnabled(), !option2);
+        QCOMPARE(form.Frame1->isEnabled(), option1);
         QVERIFY(window.prompts.shown.isEmpty());
+        // The options still exclude each other once the user picks one.
+        QTest::mouseClick(form.Option1, Qt::LeftButton);
+        QVERIFY(form.Option1->isChecked() && !form.Option2->isChecked());
+        QTest::mouseClick(form.Option2, Qt::LeftButton);
+        QVERIFY(!form.Option1->isChecked() && form.Option2->isChecked());
     }
 
     void anOptionThatIsNoBooleanIsReportedAndStartUpGoesOn()
