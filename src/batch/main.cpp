@@ -164,9 +164,7 @@ int main(int argc, char *argv[])
 
     ProgressReporter progress(int(items.size()), command.quiet);
     BatchEngine engine(items, settings);
-    int done = 0;
     QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
-        ++done;
         progress.Done(items.at(report.index).input, report.converted, report.message);
     });
     StopSignals stopSignals;
@@ -178,8 +176,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (stopSignals.received()) {
-        std::fprintf(stderr, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n",
-                     qPrintable(stopSignals.receivedName()), int(items.size()) - done, int(items.size()));
+        progress.Stopped(stopSignals.receivedName());
         progress.Finish();
         return 128 + stopSignals.received();
     }

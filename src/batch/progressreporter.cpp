@@ -70,6 +70,14 @@ void ProgressReporter::Show(bool force)
     std::fflush(m_stream);
 }
 
+void ProgressReporter::Stopped(const QString &why)
+{
+    if (m_terminal && !m_quiet && m_done < m_total)
+        std::fputc('\n', m_stream); // the bar's line is still open
+    std::fprintf(m_stream, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n", qPrintable(why),
+                 m_total - m_done, m_total);
+}
+
 int ProgressReporter::Finish()
 {
     const double seconds = m_clock.elapsed() / 1000.0;

@@ -15,6 +15,8 @@ public:
     ProgressReporter(int total, bool quiet, std::FILE *stream = stderr);
 
     void Done(const QString &input, bool converted, const QString &message);
+    // Says that the run was stopped by `why` before every file was done.
+    void Stopped(const QString &why);
     // Prints the summary; returns the number of failed files.
     int Finish();
 
