@@ -5,6 +5,7 @@
 #include "stopsignals.h"
 
 #include "common/filesystem.h"
+#include "common/sandbox.h"
 #include "common/runtimeerror.h"
 #include "engine/batchengine.h"
 #include "engine/outputnames.h"
@@ -160,6 +161,15 @@ int main(int argc, char *argv[])
         // Not a fault of the command line: nothing could be converted.
         std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
         return 1;
+    }
+
+    // Say once what the kernel cannot enforce, never pretend it applied.
+    if (const std::vector<std::string> gaps = Sandbox::missing(); !gaps.empty()) {
+        QStringList words;
+        for (const std::string &gap : gaps)
+            words << QString::fromStdString(gap);
+        std::fprintf(stderr, "pellucor-batch: note: this kernel cannot restrict Ghostscript's %s; there it runs with -dSAFER only.\n",
+                     qPrintable(words.join(QStringLiteral(", "))));
     }
 
     ProgressReporter progress(int(items.size()), command.quiet);

@@ -5,11 +5,13 @@
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
+#include "common/sandbox.h"
 #include "common/shell.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <cstring>
@@ -21,6 +23,7 @@ constexpr qsizetype MessagesKept = 64 * 1024; // a chatty file must not fill the
 // The renderer keeps the time limit itself; this is for a renderer that stops answering.
 constexpr std::chrono::seconds RendererGrace{10};
 constexpr int RendererStopWait = 3000; // milliseconds
+constexpr int SandboxRefusedStatus = 125; // how a started program ends that its sandbox refused
 
 QString protocolWord(const char *word)
 {
@@ -173,7 +176,17 @@ void RenderWorker::startSeparateRun()
     // Quiet, as the renderer is: a file's messages are then its own words.
     const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
                                   + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
-    m_process = Shell::PrepareProgram(m_settings.program, arguments, m_fileFolder, environment);
+    // The same sandbox as a renderer's child, but for starting this Ghostscript.
+    Sandbox::Rules rules;
+    rules.readable = Sandbox::systemReadable();
+    rules.readable.push_back(QFile::encodeName(m_input).toStdString());
+    rules.writable = {QFile::encodeName(m_fileFolder).toStdString()};
+    rules.executable = {QFile::encodeName(QStandardPaths::findExecutable(m_settings.program)).toStdString()};
+    rules.memoryBytes = quint64(m_settings.memoryLimitMegabytes) << 20;
+    rules.fileSizeBytes = quint64(m_settings.outputLimitMegabytes) << 20;
+    rules.cpuSeconds = quint64(m_settings.timeLimit.count() / 1000 + 1);
+    const Sandbox sandbox(rules); // applied while the process starts, below
+    m_process = Shell::PrepareProgram(m_settings.program, arguments, m_fileFolder, environment, &sandbox);
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(
@@ -181,8 +194,11 @@ void RenderWorker::startSeparateRun()
     connect(m_process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
         m_process->disconnect(this);
         m_process.release()->deleteLater();
-        conclude(protocolWord(status == QProcess::NormalExit ? RenderProtocol::Exited : RenderProtocol::Signalled),
-                 status == QProcess::NormalExit ? exitCode : 0);
+        if (status == QProcess::NormalExit && exitCode == SandboxRefusedStatus)
+            conclude(protocolWord(RenderProtocol::Unconfined), 0);
+        else
+            conclude(protocolWord(status == QProcess::NormalExit ? RenderProtocol::Exited : RenderProtocol::Signalled),
+                     status == QProcess::NormalExit ? exitCode : 0);
     });
     m_watchdog.start(m_settings.timeLimit);
     m_process->start();
@@ -255,6 +271,8 @@ void RenderWorker::conclude(const QString &ending, int number)
         outcome.message = outputReason;
     } else if (ending == protocolWord(RenderProtocol::NotRegular)) {
         outcome.message = QStringLiteral("not a regular file");
+    } else if (ending == protocolWord(RenderProtocol::Unconfined)) {
+        outcome.message = QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied");
     } else if (ending == protocolWord(RenderProtocol::Unreadable)) {
         outcome.message = errorFromErrno(number, m_input, Source).description();
     } else {

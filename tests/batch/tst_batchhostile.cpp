@@ -2,12 +2,14 @@
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 
+#include "common/sandbox.h"
 #include "engine/batchengine.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -54,6 +56,39 @@ class BatchHostileInputTest : public QObject
     Q_OBJECT
 
 private slots:
+    void renderChildrenAreConfined()
+    {
+        if (!Sandbox::missing().empty())
+            QSKIP("this kernel cannot confine Ghostscript fully");
+        QTemporaryDir root;
+        WriteBytes(root.filePath("slow.eps"), SlowEps());
+        BatchSettings settings;
+        settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
+        settings.workRoot = root.path();
+        settings.memoryLimitMegabytes = 700;
+        settings.outputLimitMegabytes = 300;
+        BatchEngine engine({{root.filePath("slow.eps"), root.filePath("slow.jpg")}}, settings);
+        QByteArray status, limits;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-*-0"}, QDir::Dirs);
+            const qint64 child = workers.isEmpty() ? 0 : FindGhostscriptIn(root.filePath(workers.first() + "/1"),
+                                                                           "pellucor-render");
+            if (child == 0)
+                return;
+            status = ReadBytes(QString("/proc/%1/status").arg(child));
+            limits = ReadBytes(QString("/proc/%1/limits").arg(child));
+            if (status.contains("Seccomp:\t2"))
+                engine.stop();
+        });
+        watch.start(1);
+        engine.Run();
+        QVERIFY2(status.contains("NoNewPrivs:\t1\n"), status.constData());
+        QVERIFY2(status.contains("Seccomp:\t2\n"), status.constData());
+        QVERIFY2(limits.simplified().contains("Max address space 734003200 734003200 bytes"), limits.constData());
+        QVERIFY2(limits.simplified().contains("Max file size 314572800 314572800 bytes"), limits.constData());
+    }
+
     void filesCannotReachEachOther_data()
     {
         QTest::addColumn<int>("jobs");

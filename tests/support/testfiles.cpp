@@ -14,6 +14,9 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -164,4 +167,30 @@ QByteArray SlowEps()
     return "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 4000 4000\n%%Creator: Pellucor tests\n%%EndComments\n"
            "1 srand 0 1 30000 { pop rand 1000 mod 1000 div rand 1000 mod 1000 div rand 1000 mod 1000 div setrgbcolor\n"
            "rand 4000 mod rand 4000 mod rand 60 mod 1 add rand 60 mod 1 add rectfill } for showpage\n%%EOF\n";
+}
+
+LoopbackListener::LoopbackListener()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(m_fd, 4) != 0
+        || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        qFatal("no listener on 127.0.0.1");
+    m_port = ntohs(address.sin_port);
+}
+
+LoopbackListener::~LoopbackListener()
+{
+    ::close(m_fd);
+}
+
+bool LoopbackListener::connectionWaiting() const
+{
+    const int accepted = ::accept(m_fd, nullptr, nullptr);
+    if (accepted >= 0)
+        ::close(accepted);
+    return accepted >= 0;
 }

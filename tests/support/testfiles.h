@@ -37,6 +37,24 @@ qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name = "
 // in the middle.
 QByteArray SlowEps();
 
+// A TCP listener on 127.0.0.1 that accepts nobody: a test asks afterwards
+// whether anybody tried to connect.
+class LoopbackListener
+{
+public:
+    LoopbackListener();
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener &) = delete;
+    LoopbackListener &operator=(const LoopbackListener &) = delete;
+
+    int port() const { return m_port; }
+    bool connectionWaiting() const;
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
 // True while the process runs; a zombie waiting for its parent counts as ended.
 bool ProcessAlive(qint64 pid);
 // The same for a process whose id a script wrote into `pidFile`.

@@ -1,6 +1,7 @@
 #include "renderchild.h"
 
 #include "renderprotocol.h"
+#include "common/sandbox.h"
 #include "warminterpreter.h"
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,20 +23,19 @@ using Clock = std::chrono::steady_clock;
 // How often a running child's output is measured.
 constexpr std::chrono::milliseconds OutputCheckInterval{20};
 
-void setLimit(int resource, rlim_t soft, rlim_t hard)
-{
-    const rlimit limit{soft, hard};
-    ::setrlimit(resource, &limit);
-}
+// Exit statuses of a child that never reached Ghostscript.
+constexpr int RendererGone = 127;
+constexpr int FolderUnusable = 126;
+constexpr int SandboxRefused = 125;
 
 // Everything the child does before Ghostscript sees the document. Returns
 // only when the child is ready to render.
-void prepareChild(const std::string &folder, const RenderLimits &limits, pid_t parent, int protocolIn,
-                  int protocolOut)
+void prepareChild(const std::string &input, const std::string &folder, const RenderLimits &limits, pid_t parent,
+                  int protocolIn, int protocolOut)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent)
-        ::_exit(127); // the renderer is already gone
+        ::_exit(RendererGone);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -45,10 +44,10 @@ void prepareChild(const std::string &folder, const RenderLimits &limits, pid_t p
     ::close(protocolOut);
 
     if (::chdir(folder.c_str()) != 0)
-        ::_exit(126);
+        ::_exit(FolderUnusable);
     const int messages = ::open(RenderProtocol::MessagesName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (messages < 0)
-        ::_exit(126);
+        ::_exit(FolderUnusable);
     ::dup2(messages, STDOUT_FILENO);
     ::dup2(messages, STDERR_FILENO);
     ::close(messages);
@@ -60,15 +59,18 @@ void prepareChild(const std::string &folder, const RenderLimits &limits, pid_t p
     for (const char *name : {"TMPDIR", "TEMP", "TMP"})
         ::setenv(name, temporary.c_str(), 1);
 
-    setLimit(RLIMIT_CORE, 0, 0);
-    if (limits.memoryBytes > 0)
-        setLimit(RLIMIT_AS, limits.memoryBytes, limits.memoryBytes);
-    if (limits.outputBytes > 0)
-        setLimit(RLIMIT_FSIZE, limits.outputBytes, limits.outputBytes);
-    // Processor time backs the wall clock, should the renderer be stopped:
-    // SIGXCPU a second after the time limit, SIGKILL a second later.
-    const rlim_t seconds = rlim_t(limits.time.count() / 1000 + 1);
-    setLimit(RLIMIT_CPU, seconds, seconds + 1);
+    // It may read what rendering needs and its one input, write in its own
+    // folder only, start nothing; processor time backs the wall clock, should
+    // the renderer be stopped.
+    Sandbox::Rules rules;
+    rules.readable = Sandbox::systemReadable();
+    rules.readable.push_back(input);
+    rules.writable = {folder};
+    rules.memoryBytes = limits.memoryBytes;
+    rules.fileSizeBytes = limits.outputBytes;
+    rules.cpuSeconds = (unsigned long long)(limits.time.count() / 1000 + 1);
+    if (!Sandbox(rules).apply())
+        ::_exit(SandboxRefused);
 }
 
 // What the child's files in `folder` hold so far, counted cheaply: pages that
@@ -131,6 +133,8 @@ RenderEnding waitForChild(pid_t child, const std::string &folder, const RenderLi
         if (ended == child) {
             if (WIFSIGNALED(status))
                 return {RenderProtocol::Signalled, WTERMSIG(status)};
+            if (WEXITSTATUS(status) == SandboxRefused)
+                return {RenderProtocol::Unconfined, 0};
             return {RenderProtocol::Exited, WEXITSTATUS(status)};
         }
         const auto now = Clock::now();
@@ -175,7 +179,7 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
-        prepareChild(folder, limits, parent, protocolIn, protocolOut);
+        prepareChild(input, folder, limits, parent, protocolIn, protocolOut);
         ::_exit(interpreter.runDocument(input, folder + '/' + RenderProtocol::TemporaryName));
     }
     const int forkError = errno;

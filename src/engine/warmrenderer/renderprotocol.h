@@ -17,6 +17,7 @@ inline constexpr const char *OutputTooLarge = "output"; // wrote more than the o
 inline constexpr const char *NotRegular = "irregular";  // the input is no regular file; 0
 inline constexpr const char *Unreadable = "unreadable"; // the input could not be opened; errno
 inline constexpr const char *NotStarted = "unstarted";  // no child could be made; errno
+inline constexpr const char *Unconfined = "unconfined"; // the sandbox could not be applied, so it did not run; 0
 
 // The page files a child writes in its folder, as Ghostscript's OutputFile.
 inline constexpr const char *PagePattern = "p%06d.jpg";
