@@ -1,5 +1,7 @@
 #include "shell.h"
 
+#include "sandbox.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -24,8 +26,7 @@ QString withoutEnclosingQuotes(const QString &text)
 } // namespace
 
 StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
-                    const QString &folder, int showMode, const QProcessEnvironment &extraEnvironment,
-                    bool keepOutput)
+                    const QString &folder, int showMode, const StartExtras &extras)
 {
     Q_UNUSED(verb);      // only "open" (or the default action) is ever asked for
     Q_UNUSED(showMode);  // no console windows here: every start is hidden
@@ -68,9 +69,9 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     arguments += QProcess::splitCommand(parameters);
 
     auto process = PrepareProgram(program, arguments, folder.isEmpty() ? target.absolutePath() : folder,
-                                  extraEnvironment);
+                                  extras.environment, extras.sandbox);
     process->setStandardInputFile(QProcess::nullDevice());
-    if (keepOutput) {
+    if (extras.keepOutput) {
         process->setProcessChannelMode(QProcess::MergedChannels);
     } else {
         process->setStandardOutputFile(QProcess::nullDevice());
@@ -87,7 +88,7 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
 }
 
 std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments, const QString &folder,
-                                         const QProcessEnvironment &extraEnvironment)
+                                         const QProcessEnvironment &extraEnvironment, const Sandbox *sandbox)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString inheritedPath = environment.value(QStringLiteral("PATH"));
@@ -103,7 +104,11 @@ std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringLi
     process->setProcessEnvironment(environment);
 #ifdef Q_OS_UNIX
     // A group of its own, so that ending the program also ends what it started.
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process->setChildProcessModifier([sandbox] {
+        ::setpgid(0, 0);
+        if (sandbox && !sandbox->apply())
+            ::_exit(125);
+    });
 #endif
     return process;
 }

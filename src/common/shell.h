@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class Sandbox;
+
 // The shell and event-loop services the program stands on: starting a
 // program or script the way the platform's shell does, ending it, and
 // letting pending window events run.
@@ -37,22 +39,30 @@ struct StartResult
     std::unique_ptr<QProcess> process; // set when the start succeeded
 };
 
+// What a start adds to the platform's way of starting a program.
+struct StartExtras
+{
+    QProcessEnvironment environment;  // added to the inherited environment
+    bool keepOutput = false;          // output on the process's read channel, else discarded
+    const Sandbox *sandbox = nullptr; // applied in the child before the program runs; kept by the caller
+};
+
 // Starts `file` (which may be enclosed in double quotes) in `folder`, the way
 // the shell's "open" does. On Linux a ".sh" file runs under /bin/sh and any
 // other executable file runs itself; `folder` becomes the current folder and
 // comes first on PATH, so a program placed there wins. The started program
 // runs in a process group of its own, with no console and its output
-// discarded unless `keepOutput` asks for it on the process's read channel.
-// `extraEnvironment` is added to the inherited environment.
+// discarded unless `extras` keeps it.
 StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
-                    const QString &folder, int showMode,
-                    const QProcessEnvironment &extraEnvironment = {}, bool keepOutput = false);
+                    const QString &folder, int showMode, const StartExtras &extras = {});
 
 // A program set up to start the way Execute starts one: in `folder` (first
-// on PATH), in a process group of its own, with `extraEnvironment` added.
-// Its channels are left to the caller.
+// on PATH), in a process group of its own, with `extraEnvironment` added and
+// inside `sandbox` when one is given (a child the sandbox refuses to take
+// ends at once with status 125). Its channels are left to the caller.
 std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments,
-                                         const QString &folder, const QProcessEnvironment &extraEnvironment = {});
+                                         const QString &folder, const QProcessEnvironment &extraEnvironment = {},
+                                         const Sandbox *sandbox = nullptr);
 
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);

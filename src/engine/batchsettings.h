@@ -17,8 +17,8 @@ struct BatchSettings
     std::optional<int> resolution; // dots per inch; Ghostscript's default without it
     int jobs = 1;
     std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit;
-    int memoryLimitMegabytes = 2048;
-    int outputLimitMegabytes = 1024;
+    int memoryLimitMegabytes = GhostscriptJob::MemoryLimitMegabytes;
+    int outputLimitMegabytes = GhostscriptJob::OutputLimitMegabytes;
     QString renderer; // the warm renderer program
     QString program;  // when set, a separate run of this Ghostscript per file instead of the renderer
     QString workRoot; // the workers' folders go below it

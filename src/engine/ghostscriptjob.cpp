@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 namespace GhostscriptJob {
 
@@ -49,6 +50,25 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
     FileSystem::WriteTextFile(path, text, LineEnd(flavour));
 }
 
+Sandbox::Rules JobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+{
+    Sandbox::Rules rules;
+    rules.readable = Sandbox::systemReadable();
+    rules.writable = {QFile::encodeName(workingFolder).toStdString()};
+    QString ghostscript = QStandardPaths::findExecutable(QStringLiteral("gs"), {workingFolder});
+    if (ghostscript.isEmpty())
+        ghostscript = QStandardPaths::findExecutable(QStringLiteral("gs"));
+    for (const QString &program :
+         {QStringLiteral("/bin/sh"), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
+        if (!program.isEmpty())
+            rules.executable.push_back(QFile::encodeName(program).toStdString());
+    }
+    rules.memoryBytes = quint64(MemoryLimitMegabytes) << 20;
+    rules.fileSizeBytes = quint64(OutputLimitMegabytes) << 20;
+    rules.cpuSeconds = quint64(timeLimit.count() / 1000 + 1);
+    return rules;
+}
+
 int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QString *message)
 {
     const QString privateTemp = QDir(workingFolder).filePath(PrivateTempName);
@@ -56,8 +76,10 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QS
     QDir().mkpath(privateTemp);
     QFile::setPermissions(privateTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
+    const Sandbox sandbox(JobSandboxRules(workingFolder, timeLimit));
     Shell32::WaitOptions options;
     options.timeLimit = timeLimit;
+    options.sandbox = &sandbox;
     const QString nativeTemp = QDir::toNativeSeparators(privateTemp);
     options.environment.insert(QStringLiteral("TMPDIR"), nativeTemp);
     options.environment.insert(QStringLiteral("TEMP"), nativeTemp);

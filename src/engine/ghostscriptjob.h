@@ -3,6 +3,8 @@
 #include "pathhelpers.h"
 #include "shell32.h"
 
+#include "common/sandbox.h"
+
 #include <QString>
 
 #include <chrono>
@@ -17,6 +19,12 @@ inline const QString StagedOutputName = QStringLiteral("current.jpg");
 // a PostScript file write there, so it holds nothing else and is emptied
 // after every job.
 inline const QString PrivateTempName = QStringLiteral("gstmp");
+
+// The bounds of one Ghostscript run, in the window's jobs and the batch's
+// files alike: no EPS file needs more, and a hostile one must not take the
+// machine's memory or disk.
+inline constexpr int MemoryLimitMegabytes = 2048;
+inline constexpr int OutputLimitMegabytes = 1024;
 
 // The working folder of the jobs: TEMP (private to the user, see
 // FileSystem::TempFolder) followed by "ps". Only the path; nothing is created.
@@ -44,7 +52,14 @@ QString ScriptText(int quality, PathFlavour flavour = NativeFlavour);
 // Failures (missing folder, no permission, full disk) reach the caller.
 void SaveStringToFile(const QString &path, const QString &text, PathFlavour flavour = NativeFlavour);
 
-// Runs the script of `workingFolder` hidden, there, with a fresh empty
+// The sandbox of a job in `workingFolder`: it reads what Ghostscript needs,
+// writes in the working folder only, and starts the shell, the Ghostscript
+// the script finds first (one copied beside it wins over the system's) and
+// rm for the script's second line, nothing else; within the bounds above and
+// processor time behind `timeLimit`.
+Sandbox::Rules JobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit);
+
+// Runs the script of `workingFolder` hidden, there, inside the sandbox above, with a fresh empty
 // temporary folder for Ghostscript, and waits for it to end. Returns what
 // Shell32::ShellAndWait returns; `message`, when given, receives
 // Ghostscript's error line, if it wrote one.

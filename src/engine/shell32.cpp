@@ -60,13 +60,12 @@ int ShowModeForWait(std::optional<int> showMode)
 }
 
 GShellResult GShell(const QString &file, int showMode, const QString &parameters, const QString &folder,
-                    const QString &verb, qintptr ownerWindow, const QProcessEnvironment &environment,
-                    bool keepOutput)
+                    const QString &verb, qintptr ownerWindow, const Shell::StartExtras &extras)
 {
     Q_UNUSED(ownerWindow);
     GShellResult outcome;
     const int mode = EffectiveShowMode(file, showMode, parameters, folder);
-    Shell::StartResult started = Shell::Execute(verb, file, parameters, folder, mode, environment, keepOutput);
+    Shell::StartResult started = Shell::Execute(verb, file, parameters, folder, mode, extras);
     outcome.result = started.code;
     outcome.process = std::move(started.process);
     if (outcome.result >= 0 && outcome.result <= Shell::LastFailureCode) {
@@ -89,7 +88,7 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
         *showMode = mode;
 
     GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
-                                  options.environment, options.output != nullptr);
+                                  {options.environment, options.output != nullptr, options.sandbox});
     if (started.error)
         return StartErrorResult(started.error->number());
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/runtimeerror.h"
+#include "common/shell.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -49,14 +50,14 @@ struct GShellResult
 // Starts a document or program through the shell. Failures are recorded in
 // the result's error, with the number and message of the shell's table.
 GShellResult GShell(const QString &file, int showMode, const QString &parameters, const QString &folder,
-                    const QString &verb, qintptr ownerWindow,
-                    const QProcessEnvironment &environment = {}, bool keepOutput = false);
+                    const QString &verb, qintptr ownerWindow, const Shell::StartExtras &extras = {});
 
 struct WaitOptions
 {
     std::chrono::milliseconds timeLimit = JobTimeLimit;
     QProcessEnvironment environment; // added to the started program's environment
     QByteArray *output = nullptr;     // receives the end of what the program printed, when given
+    const Sandbox *sandbox = nullptr; // the program runs inside it, when given
 };
 
 // How much of a program's output a wait keeps: its last words, never a flood.

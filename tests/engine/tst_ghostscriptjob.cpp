@@ -160,7 +160,8 @@ private slots:
     {
         Workplace work;
         work.writeScript(75);
-        WriteScript(work.file("gs"), "echo $$ > gs.pid\nexec sleep 600\n");
+        // Spins in the shell: the sandbox lets it start no other program.
+        WriteScript(work.file("gs"), "echo $$ > gs.pid\nwhile :; do :; done\n");
         work.stage(TestDataPath("shapes.eps"));
         QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)), Shell32::TimedOutResult);
         QVERIFY(QFileInfo::exists(work.file("gs.pid")));

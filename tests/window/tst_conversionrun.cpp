@@ -310,7 +310,8 @@ private slots:
         WindowFixture window;
         QTemporaryDir application;
         QDir().mkpath(application.filePath("ps"));
-        WriteScript(application.filePath("ps/gs"), "echo $$ > gs.pid\nexec sleep 600\n");
+        // Spins in the shell: the sandbox lets it start no other program.
+        WriteScript(application.filePath("ps/gs"), "echo $$ > gs.pid\nwhile :; do :; done\n");
         FileSystem::SetApplicationFolder(application.path());
         window.form->Conversion().setJobTimeLimit(std::chrono::milliseconds(500));
         const QString input = window.input("in/a.eps", "shapes.eps");

@@ -3,10 +3,13 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
+#include "common/filesystem.h"
+#include "common/sandbox.h"
 #include "engine/ghostscriptjob.h"
 #include "filelist/listview.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
@@ -77,6 +80,44 @@ private slots:
         }
         QVERIFY(!window.form->Conversion().IsConverting());
     }
+
+#ifdef PELLUCOR_COMPROMISED_GS
+    void aCompromisedGhostscriptIsConfined()
+    {
+        if (!Sandbox::missing().empty())
+            QSKIP("this kernel cannot confine Ghostscript fully");
+        QTemporaryDir home, application;
+        WriteBytes(home.filePath("secret.txt"), "the launch code is 0000");
+        QDir().mkpath(application.filePath("ps"));
+        QVERIFY(QFile::copy(PELLUCOR_COMPROMISED_GS, application.filePath("ps/gs")));
+        LoopbackListener listener;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("PELLUCOR_TEST_LISTENER_PORT", QByteArray::number(listener.port()));
+        const auto planted = [] {
+            return QDir(QDir::tempPath()).entryList({"pellucor-compromised-*"}, QDir::Files | QDir::Hidden);
+        };
+        const QStringList plantedBefore = planted();
+
+        WindowFixture window([&](WindowFixture &) { FileSystem::SetApplicationFolder(application.path()); });
+        QDir().mkpath(window.path("out"));
+        const QString input = window.input("in/shapes.eps", "shapes.eps");
+        window.append({input});
+        window.form->Text1->setText(window.path("out"));
+        window.start();
+        qputenv("HOME", oldHome);
+        qunsetenv("PELLUCOR_TEST_LISTENER_PORT");
+
+        QCOMPARE(window.prompts.messages().last().text, QString("Done."));
+        const QByteArray image = ReadBytes(window.path("out/shapes.jpg"));
+        QCOMPARE(image, GhostscriptReference(input, window.form->QualityValue()));
+        QVERIFY(!image.contains("launch code"));
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"secret.txt"});
+        QCOMPARE(planted(), plantedBefore);
+        QVERIFY(!listener.connectionWaiting());
+        QVERIFY(!ReadBytes(window.workingFolder() + "/id.txt").contains("uid="));
+    }
+#endif
 };
 
 PELLUCOR_REGISTER_TEST(HostileInputTest)
