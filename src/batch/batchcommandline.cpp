@@ -1,15 +1,78 @@
 #include "batchcommandline.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
 #include <cmath>
 
 namespace {
+
+struct Options
+{
+    QCommandLineOption output{QStringLiteral("output"), QStringLiteral("Put every image in DIR."), QStringLiteral("DIR")};
+    QCommandLineOption beside{QStringLiteral("beside"), QStringLiteral("Put each image beside its input file.")};
+    QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."), QStringLiteral("N")};
+    QCommandLineOption resolution{QStringLiteral("resolution"),
+                                  QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
+                                  QStringLiteral("DPI")};
+    QCommandLineOption extension{QStringLiteral("extension"),
+                                 QStringLiteral("Extension to search folders for (default eps, * for all files)."),
+                                 QStringLiteral("EXT")};
+    QCommandLineOption filesFrom{QStringLiteral("files-from"),
+                                 QStringLiteral("Also convert the files and folders listed in FILE, one a line "
+                                                "(- for standard input)."),
+                                 QStringLiteral("FILE")};
+    QCommandLineOption null{QStringLiteral("null"),
+                            QStringLiteral("The --files-from list is separated by NUL characters, as find -print0 "
+                                           "writes it.")};
+    QCommandLineOption jobs{QStringLiteral("jobs"), QStringLiteral("Files rendered at once (default: the number of cores)."),
+                            QStringLiteral("N")};
+    QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Time limit for one file (default 600)."),
+                               QStringLiteral("SECONDS")};
+    QCommandLineOption memoryLimit{QStringLiteral("memory-limit"),
+                                   QStringLiteral("Memory one file may use (default 2048, or less on a machine whose "
+                                                  "memory shared among the jobs is less)."),
+                                   QStringLiteral("MB")};
+    QCommandLineOption maxOutput{QStringLiteral("max-output"),
+                                 QStringLiteral("Bytes one file may write while it is rendered (default 1024)."),
+                                 QStringLiteral("MB")};
+    QCommandLineOption shard{QStringLiteral("shard"),
+                             QStringLiteral("Convert only the K-th of N parts of the sorted list of files, for "
+                                            "running on N machines."),
+                             QStringLiteral("K/N")};
+    QCommandLineOption report{QStringLiteral("report"),
+                              QStringLiteral("Write one JSON line per file to FILE (- for standard output), in "
+                                             "input order, as the files finish."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("No progress, no summary but the failures.")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version.")};
+    QCommandLineOption help{QStringLiteral("help"), QStringLiteral("Show this text.")};
+
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Converts EPS files to JPEG images with Ghostscript, many at a time.\n\n"
+            "Files are converted as given; folders are searched, with every folder below them, for files\n"
+            "with the extension (names starting with \"~\" and hidden files are left out, links to folders\n"
+            "are not followed). Without --output, --beside or --quality the choices last made in the\n"
+            "Pellucor window are used. Existing images are replaced.\n\n"
+            "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
+            "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
+        parser.addOptions({output, beside, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
+                           maxOutput, shard, report, quiet, version, help});
+        parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
+                                     QStringLiteral("PATH..."));
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    }
+};
 
 int WholeNumber(const QString &option, const QString &text, int lowest, int highest)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < lowest || value > highest)
-        throw UsageError(QStringLiteral("%1 needs a whole number from %2 to %3, not \"%4\"")
+        throw UsageError(QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
                              .arg(option).arg(lowest).arg(highest).arg(text));
     return value;
 }
@@ -18,102 +81,106 @@ int WholeNumber(const QString &option, const QString &text, int lowest, int high
 
 BatchCommandLine ParseBatchCommandLine(const QStringList &arguments)
 {
-    BatchCommandLine command;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString argument = arguments.at(i);
-        if (optionsEnded || !argument.startsWith(QLatin1String("--")) || argument == QLatin1String("--")) {
-            if (!optionsEnded && argument == QLatin1String("--"))
-                optionsEnded = true;
-            else
-                command.paths.append(argument);
-            continue;
-        }
-        // "--name=value" and "--name value" mean the same.
-        QString value;
-        bool inlineValue = false;
-        if (const qsizetype equals = argument.indexOf(u'='); equals > 0) {
-            value = argument.mid(equals + 1);
-            argument.truncate(equals);
-            inlineValue = true;
-        }
-        const auto takeValue = [&]() -> QString {
-            if (inlineValue)
-                return value;
-            if (i + 1 >= arguments.size())
-                throw UsageError(argument + QStringLiteral(" needs a value"));
-            return arguments.at(++i);
-        };
-        if (argument == QLatin1String("--help")) {
-            command.help = true;
-        } else if (argument == QLatin1String("--quiet")) {
-            command.quiet = true;
-        } else if (argument == QLatin1String("--beside")) {
-            command.beside = true;
-        } else if (argument == QLatin1String("--output")) {
-            command.outputFolder = takeValue();
-            if (command.outputFolder->isEmpty())
-                throw UsageError(QStringLiteral("--output needs a folder"));
-        } else if (argument == QLatin1String("--quality")) {
-            command.quality = WholeNumber(argument, takeValue(), 0, 100);
-        } else if (argument == QLatin1String("--resolution")) {
-            command.resolution = WholeNumber(argument, takeValue(), 1, 10000);
-        } else if (argument == QLatin1String("--jobs")) {
-            command.jobs = WholeNumber(argument, takeValue(), 1, 1024);
-        } else if (argument == QLatin1String("--timeout")) {
-            const QString text = takeValue();
-            bool ok = false;
-            const double seconds = text.toDouble(&ok);
-            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 7)
-                throw UsageError(QStringLiteral("--timeout needs a number of seconds above 0, not \"%1\"").arg(text));
-            command.timeoutSeconds = seconds;
-        } else if (argument == QLatin1String("--memory-limit")) {
-            command.memoryLimitMegabytes = WholeNumber(argument, takeValue(), 64, 1024 * 1024);
-        } else if (argument == QLatin1String("--max-output")) {
-            command.maxOutputMegabytes = WholeNumber(argument, takeValue(), 1, 1024 * 1024);
-        } else if (argument == QLatin1String("--extension")) {
-            command.extension = takeValue();
-            if (command.extension.isEmpty())
-                throw UsageError(QStringLiteral("--extension needs an extension such as eps, or * for all files"));
-        } else {
-            throw UsageError(QStringLiteral("unknown option %1").arg(argument));
-        }
+    const Options options;
+    QCommandLineParser parser;
+    options.addTo(parser);
+    if (!parser.parse(QStringList{QStringLiteral("pellucor-batch")} + arguments)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            throw UsageError(QStringLiteral("unknown option --%1").arg(parser.unknownOptionNames().first()));
+        QString complaint = parser.errorText(); // "Missing value after '--jobs'."
+        complaint[0] = complaint.at(0).toLower();
+        if (complaint.endsWith(u'.'))
+            complaint.chop(1);
+        throw UsageError(complaint);
     }
-    if (command.help)
+    BatchCommandLine command;
+    command.help = parser.isSet(options.help);
+    command.version = parser.isSet(options.version);
+    if (command.help || command.version)
         return command;
+
+    const auto number = [&](const QCommandLineOption &option, int lowest, int highest) -> std::optional<int> {
+        if (!parser.isSet(option))
+            return std::nullopt;
+        return WholeNumber(option.names().first(), parser.value(option), lowest, highest);
+    };
+    command.paths = parser.positionalArguments();
+    command.beside = parser.isSet(options.beside);
+    command.quiet = parser.isSet(options.quiet);
+    command.nullSeparated = parser.isSet(options.null);
+    command.quality = number(options.quality, 0, 100);
+    command.resolution = number(options.resolution, 1, 10000);
+    command.jobs = number(options.jobs, 1, 1024);
+    command.memoryLimitMegabytes = number(options.memoryLimit, 64, 1024 * 1024);
+    command.maxOutputMegabytes = number(options.maxOutput, 1, 1024 * 1024);
+    if (parser.isSet(options.output)) {
+        command.outputFolder = parser.value(options.output);
+        if (command.outputFolder->isEmpty())
+            throw UsageError(QStringLiteral("--output needs a folder"));
+    }
+    if (parser.isSet(options.timeout)) {
+        const QString text = parser.value(options.timeout);
+        bool ok = false;
+        const double seconds = text.toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 7)
+            throw UsageError(QStringLiteral("--timeout needs a number of seconds above 0, not \"%1\"").arg(text));
+        command.timeoutSeconds = seconds;
+    }
+    if (parser.isSet(options.extension)) {
+        command.extension = parser.value(options.extension);
+        if (command.extension.isEmpty())
+            throw UsageError(QStringLiteral("--extension needs an extension such as eps, or * for all files"));
+    }
+    if (parser.isSet(options.filesFrom))
+        command.filesFrom = parser.value(options.filesFrom);
+    if (parser.isSet(options.report))
+        command.report = parser.value(options.report);
+    if (parser.isSet(options.shard)) {
+        const QString text = parser.value(options.shard);
+        const QStringList parts = text.split(u'/');
+        bool shardOk = false, shardsOk = false;
+        command.shard = parts.value(0).toInt(&shardOk);
+        command.shards = parts.value(1).toInt(&shardsOk);
+        if (parts.size() != 2 || !shardOk || !shardsOk || command.shards < 1 || command.shard < 1
+            || command.shard > command.shards)
+            throw UsageError(QStringLiteral("--shard needs K/N with 1 <= K <= N, not \"%1\"").arg(text));
+    }
+
     if (command.outputFolder && command.beside)
         throw UsageError(QStringLiteral("--output and --beside exclude each other"));
-    if (command.paths.isEmpty())
+    if (command.nullSeparated && !command.filesFrom)
+        throw UsageError(QStringLiteral("--null goes with --files-from"));
+    if (command.paths.isEmpty() && !command.filesFrom)
         throw UsageError(QStringLiteral("no files or folders to convert"));
     return command;
 }
 
 QString BatchUsage()
 {
-    return QStringLiteral(
-        "Usage: pellucor-batch [options] PATH...\n"
-        "Converts EPS files to JPEG images with Ghostscript, many at a time.\n"
-        "\n"
-        "Files are converted as given; folders are searched, with every folder below\n"
-        "them, for files with the extension (names starting with \"~\" and hidden\n"
-        "files are left out, links to folders are not followed).\n"
-        "\n"
-        "Options:\n"
-        "  --output DIR       put every image in DIR\n"
-        "  --beside           put each image beside its input file\n"
-        "  --quality N        JPEG quality, 0 to 100\n"
-        "  --resolution DPI   render at DPI dots per inch (Ghostscript's default without it)\n"
-        "  --extension EXT    extension to search folders for (default eps, * for all files)\n"
-        "  --jobs N           files rendered at once (default: the number of cores)\n"
-        "  --timeout SECONDS  time limit for one file (default 600)\n"
-        "  --memory-limit MB  memory one file may use (default: 2048, or less on a\n"
-        "                     machine whose memory shared among the jobs is less)\n"
-        "  --max-output MB    bytes one file may write while it is rendered (default 1024)\n"
-        "  --quiet            no progress, no summary but the failures\n"
-        "  --help             show this text\n"
-        "\n"
-        "Without --output, --beside or --quality the choices last made in the Pellucor\n"
-        "window are used. Existing images are replaced.\n"
-        "\n"
-        "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage.\n");
+    const Options options;
+    QCommandLineParser parser;
+    options.addTo(parser);
+    // The parser names the program as it was called; the text names it as installed.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1String(" [options]")), QStringLiteral("Usage: pellucor-batch"));
+    return text;
+}
+
+QStringList PathsFromList(const QByteArray &list, bool nullSeparated)
+{
+    QStringList paths;
+    for (const QByteArray &entry : list.split(nullSeparated ? '\0' : '\n')) {
+        if (!entry.isEmpty())
+            paths.append(QFile::decodeName(entry));
+    }
+    return paths;
+}
+
+QStringList ShardOf(QStringList files, int shard, int shards)
+{
+    std::sort(files.begin(), files.end());
+    QStringList part;
+    for (qsizetype i = shard - 1; i < files.size(); i += shards)
+        part.append(files.at(i));
+    return part;
 }

@@ -18,9 +18,15 @@ struct BatchCommandLine
     std::optional<double> timeoutSeconds;
     std::optional<int> memoryLimitMegabytes; // --memory-limit MB
     std::optional<int> maxOutputMegabytes;   // --max-output MB
+    std::optional<QString> filesFrom;        // --files-from FILE, "-" for standard input
+    bool nullSeparated = false;              // --null
+    std::optional<QString> report;           // --report FILE, "-" for standard output
+    int shard = 1;                           // --shard K/N: the K-th part ...
+    int shards = 1;                          // ... of N
     QString extension = QStringLiteral("eps");
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // A command line that cannot be carried out; the text is one line for the user.
@@ -39,3 +45,11 @@ BatchCommandLine ParseBatchCommandLine(const QStringList &arguments);
 
 // The text --help prints.
 QString BatchUsage();
+
+// The paths of a --files-from list: one a line, or NUL-separated; empty ones skipped.
+QStringList PathsFromList(const QByteArray &list, bool nullSeparated);
+
+// The K-th of N deterministic, disjoint parts of `files`, taken by position
+// in the sorted list, so that N machines given the same list convert
+// everything exactly once.
+QStringList ShardOf(QStringList files, int shard, int shards);

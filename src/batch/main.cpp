@@ -1,6 +1,7 @@
 // pellucor-batch: the window's conversion without the window, several files
 // at once, each rendered in a process of its own.
 #include "batchcommandline.h"
+#include "jsonreport.h"
 #include "progressreporter.h"
 #include "stopsignals.h"
 
@@ -8,6 +9,7 @@
 #include "common/sandbox.h"
 #include "common/runtimeerror.h"
 #include "engine/batchengine.h"
+#include "engine/ghostscriptjob.h"
 #include "engine/outputnames.h"
 #include "engine/pathhelpers.h"
 #include "filelist/addfolder.h"
@@ -15,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -67,12 +70,25 @@ OutputChoice ChooseOutput(const BatchCommandLine &command)
     return choice;
 }
 
+// The paths of the --files-from list.
+QStringList ListedPaths(const BatchCommandLine &command)
+{
+    QFile list;
+    const bool opened = *command.filesFrom == QLatin1String("-")
+                            ? list.open(stdin, QIODevice::ReadOnly)
+                            : (list.setFileName(*command.filesFrom), list.open(QIODevice::ReadOnly));
+    if (!opened)
+        throw UsageError(QStringLiteral("the list %1 cannot be read: %2").arg(*command.filesFrom, list.errorString()));
+    return PathsFromList(list.readAll(), command.nullSeparated);
+}
+
 // Files as given; folders searched like the window's folder scan.
 QStringList InputFiles(const BatchCommandLine &command)
 {
     QStringList files;
     const QString pattern = QStringLiteral("*.") + command.extension;
-    for (const QString &path : command.paths) {
+    const QStringList paths = command.paths + (command.filesFrom ? ListedPaths(command) : QStringList());
+    for (const QString &path : paths) {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
             files.append(absolute);
@@ -103,7 +119,7 @@ QString SeparateGhostscript()
 // jobs is less: files rendered at once must not push each other into swap.
 int DefaultMemoryLimit(int jobs)
 {
-    constexpr int Usual = 2048;
+    constexpr int Usual = GhostscriptJob::MemoryLimitMegabytes;
 #ifdef Q_OS_UNIX
     const long long pages = ::sysconf(_SC_PHYS_PAGES);
     const long long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -119,19 +135,29 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pellucor-batch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELLUCOR_VERSION));
     BatchCommandLine command;
     OutputChoice output;
     QStringList inputs;
+    JsonReport report;
     try {
         command = ParseBatchCommandLine(QCoreApplication::arguments().mid(1));
         if (command.help) {
             std::fputs(qPrintable(BatchUsage()), stdout);
             return 0;
         }
+        if (command.version) {
+            std::printf("pellucor-batch %s\n", qPrintable(QCoreApplication::applicationVersion()));
+            return 0;
+        }
         output = ChooseOutput(command);
         inputs = InputFiles(command);
         if (inputs.isEmpty())
             throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(command.extension));
+        if (command.shards > 1)
+            inputs = ShardOf(inputs, command.shard, command.shards);
+        if (command.report)
+            report.open(*command.report);
     } catch (const UsageError &error) {
         std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n", qPrintable(error.message()));
         return UsageFailure;
@@ -174,8 +200,9 @@ int main(int argc, char *argv[])
 
     ProgressReporter progress(int(items.size()), command.quiet);
     BatchEngine engine(items, settings);
-    QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
-        progress.Done(items.at(report.index).input, report.converted, report.message);
+    QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &done) {
+        progress.Done(items.at(done.index).input, done.converted, done.message);
+        report.add(items.at(done.index), done);
     });
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &BatchEngine::stop);
@@ -185,6 +212,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
         return 1;
     }
+    report.finish();
     if (stopSignals.received()) {
         progress.Stopped(stopSignals.receivedName());
         progress.Finish();

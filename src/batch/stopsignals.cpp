@@ -12,7 +12,7 @@
 namespace {
 
 #ifdef Q_OS_UNIX
-constexpr int Handled[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int Handled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE}; // SIGPIPE: a reader of the report went away
 int wakeUp[2] = {-1, -1}; // the handler writes the signal's number, the event loop reads it
 
 void noteSignal(int number)

@@ -70,6 +70,7 @@ void BatchEngine::Dispatch(RenderWorker *worker)
         return;
     const int index = m_next++;
     m_working.insert(worker, index);
+    m_clocks[index].start();
     worker->render(m_items.at(index).input);
 }
 
@@ -123,5 +124,5 @@ void BatchEngine::Commit(int index, const QString &image, const QString &message
 void BatchEngine::Report(int index, bool converted, const QString &message)
 {
     ++m_reported;
-    emit ItemDone({index, converted, message});
+    emit ItemDone({index, converted, message, m_clocks.take(index).elapsed() / 1000.0});
 }

@@ -3,6 +3,7 @@
 #include "batchsettings.h"
 #include "renderworker.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -21,6 +22,7 @@ struct BatchReport
     int index = 0;
     bool converted = false;
     QString message; // Ghostscript's words or the reason, when there are any
+    double seconds = 0; // from the start of its rendering to its image in place
 };
 
 // Converts many files with a few workers at once, each file in a process of
@@ -53,6 +55,7 @@ private:
     BatchSettings m_settings;
     QList<RenderWorker *> m_workers;
     QHash<RenderWorker *, int> m_working; // which file each worker renders
+    QHash<int, QElapsedTimer> m_clocks;   // since each file's rendering started
     int m_next = 0;
     int m_reported = 0;
     bool m_stopped = false;

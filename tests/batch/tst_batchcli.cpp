@@ -2,7 +2,10 @@
 #include "support/testregistry.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,7 +67,7 @@ private slots:
                                               << "--quality needs a whole number from 0 to 100, not \"high\"";
         QTest::newRow("no inputs") << QStringList{"--quality", "50"} << "no files or folders to convert";
         QTest::newRow("nothing at all") << QStringList{} << "no files or folders to convert";
-        QTest::newRow("value missing") << QStringList{"a.eps", "--jobs"} << "--jobs needs a value";
+        QTest::newRow("value missing") << QStringList{"a.eps", "--jobs"} << "missing value after '--jobs'";
         QTest::newRow("no jobs") << QStringList{"--jobs", "0", "a.eps"}
                                  << "--jobs needs a whole number from 1 to 1024, not \"0\"";
         QTest::newRow("timeout of nothing") << QStringList{"--timeout", "0", "a.eps"}
@@ -73,6 +76,11 @@ private slots:
                                              << "--output and --beside exclude each other";
         QTest::newRow("missing output folder") << QStringList{"--output", "/no/such/folder", "a.eps"}
                                                << "the output folder /no/such/folder does not exist";
+        QTest::newRow("a list without its file") << QStringList{"--null", "a.eps"} << "--null goes with --files-from";
+        QTest::newRow("a part beyond the parts") << QStringList{"--shard", "4/3", "a.eps"}
+                                                 << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
+        QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
+                                                  << "the list /no/such/list cannot be read: No such file or directory";
     }
     void badUsage()
     {
@@ -85,12 +93,29 @@ private slots:
         QCOMPARE(run.output, QString());
     }
 
-    void help()
+    void helpVersionAndManualAgree()
     {
         const Run run = Batch({"--help"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.output.startsWith("Usage: pellucor-batch [options] PATH..."));
-        QVERIFY(run.output.contains("--resolution DPI"));
+        QCOMPARE(Batch({"--version"}).output, QString("pellucor-batch " PELLUCOR_VERSION "\n"));
+
+        // The manual documents exactly the options --help lists, and the exit statuses.
+        const QRegularExpression option("^  (--[a-z-]+)", QRegularExpression::MultilineOption);
+        QStringList helped, documented;
+        for (const auto &match : option.globalMatch(run.output))
+            helped << match.captured(1);
+        const QString manual = QString::fromUtf8(ReadBytes(PELLUCOR_SOURCE_DIR "/src/batch/pellucor-batch.1"));
+        const QStringList lines = manual.section(".SH OPTIONS", 1).section(".SH ", 0, 0).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            if (lines.at(i - 1) == ".TP") // the option a paragraph documents
+                documented << lines.at(i).section(' ', 1, 1).remove('"').replace("\\-", "-");
+        helped.sort();
+        documented.sort();
+        QCOMPARE(documented, helped);
+        for (const char *status : {".B 0\n", ".B 1\n", ".B 2\n", ".B 128 + signal\n"})
+            QVERIFY(manual.section(".SH EXIT STATUS", 1).contains(status));
+        QVERIFY(manual.contains(".TH PELLUCOR-BATCH 1 \"") && manual.contains("\"Pellucor " PELLUCOR_VERSION "\""));
     }
 
     void aFolderOfAThousandFiles()
@@ -167,6 +192,65 @@ private slots:
         QCOMPARE(given.exitCode, 1);
         QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
+    }
+
+    void aListFromStandardInputSplitAcrossMachines()
+    {
+        QTemporaryDir home;
+        QStringList inputs;
+        for (int i = 0; i < 10; ++i) {
+            inputs << home.filePath(QString("in/f%1.eps").arg(i));
+            QDir().mkpath(home.filePath("in"));
+            WriteBytes(inputs.last(), NumberedEps(i));
+        }
+        inputs << home.filePath("in/two\nlines.eps") << home.filePath("in/broken.eps");
+        WriteBytes(inputs.at(10), NumberedEps(10));
+        WriteBytes(inputs.at(11), ReadBytes(TestDataPath("broken.eps")));
+        QByteArray list;
+        for (const QString &input : inputs)
+            list += QFile::encodeName(input) + '\0';
+        QDir().mkpath(home.filePath("out"));
+
+        // Three machines, each given the same list and its own part.
+        QStringList converted;
+        for (int shard = 1; shard <= 3; ++shard) {
+            QProcess batch;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+            environment.insert("TEMP", home.filePath("temp"));
+            batch.setProcessEnvironment(environment);
+            batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
+                        {"--quiet", "--quality", "75", "--output", home.filePath("out"), "--files-from", "-", "--null",
+                         "--report", "-", "--shard", QString("%1/3").arg(shard)});
+            batch.write(list);
+            batch.closeWriteChannel();
+            QVERIFY(batch.waitForFinished(60000));
+            const QList<QByteArray> lines = batch.readAllStandardOutput().split('\n');
+            QCOMPARE(lines.last(), QByteArray()); // every line ended
+            for (const QByteArray &line : lines.mid(0, lines.size() - 1)) {
+                const QJsonObject report = QJsonDocument::fromJson(line).object();
+                const QString input = report.value("input").toString();
+                const QString output = report.value("output").toString();
+                QVERIFY2(inputs.contains(input), line.constData());
+                QVERIFY2(!converted.contains(input), "converted on two machines");
+                converted << input;
+                QCOMPARE(output, home.filePath("out/" + QFileInfo(input).completeBaseName() + ".jpg"));
+                QVERIFY(report.value("seconds").toDouble() > 0);
+                if (input.endsWith("/broken.eps")) {
+                    QCOMPARE(report.value("status").toString(), QString("failed"));
+                    QCOMPARE(report.value("reason").toString(), QString("Error: /undefined in thisnameisnotdefined"));
+                    QCOMPARE(report.value("bytes").toInt(), 0);
+                } else {
+                    QCOMPARE(report.value("status").toString(), QString("converted"));
+                    QVERIFY(!report.contains("reason"));
+                    QCOMPARE(report.value("bytes").toInteger(), QFileInfo(output).size());
+                    QCOMPARE(ReadBytes(output), GhostscriptReference(input, 75));
+                }
+            }
+        }
+        converted.sort();
+        inputs.sort();
+        QCOMPARE(converted, inputs); // everything exactly once
     }
 
     void resolutionMatchesASeparateRun()
