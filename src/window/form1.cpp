@@ -24,6 +24,8 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QIcon>
 #include <QRandomGenerator>
@@ -489,6 +491,15 @@ void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
 void Form1::ListView1_OLEDragDrop(const QMimeData *data)
 {
     AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data), [this] { return m_closing; });
+}
+
+void Form1::addStartPaths(const QStringList &paths)
+{
+    // A drop names full paths; a command line may name them from the current folder.
+    QStringList absolute;
+    for (const QString &path : paths)
+        absolute << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    AppendDroppedPaths(*ListView1, absolute, [this] { return m_closing; });
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

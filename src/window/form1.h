@@ -42,6 +42,8 @@ public:
 
     // Dresses the window and restores the saved choices; run once, before it is shown.
     void Form_Load();
+    // Adds paths named when the program started, as a drop of them would.
+    void addStartPaths(const QStringList &paths);
 
     // Handlers, named after their control and event.
     void PushButton1_Click();

@@ -65,6 +65,7 @@ private slots:
     void choicesOfOneRunAreTheNextRunsStart();
 
     void samplesConvertedByAUser();
+    void filesNamedOnTheCommandLine();
     void handPointerOverAButton();
     void twoWindowsConvertingAtOnce();
 
@@ -158,6 +159,30 @@ void EndToEndTest::samplesConvertedByAUser()
         const QString image = home.filePath("out/" + QFileInfo(name).completeBaseName() + ".jpg");
         QCOMPARE(ReadBytes(image), GhostscriptReference(samples.filePath(name), 75));
     }
+    program.key("Return");
+}
+
+void EndToEndTest::filesNamedOnTheCommandLine()
+{
+    QTemporaryDir home;
+    for (const char *name : {"in/a.eps", "in/folder/b.eps", "in/folder/sub/c.ps"}) {
+        QDir().mkpath(QFileInfo(home.filePath(name)).absolutePath());
+        QVERIFY(QFile::copy(TestDataPath("shapes.eps"), home.filePath(name)));
+    }
+    QDir().mkpath(home.filePath("out"));
+    {
+        QSettings stored(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
+        stored.setValue("Pellucor/Output Folder", home.filePath("out"));
+    }
+    // As a file manager's "Open with" passes them: a file and a folder.
+    RunningProgram program(ProgramEnvironment(home), {home.filePath("in/a.eps"), home.filePath("in/folder") + "/"});
+    QVERIFY(program.waitForMainWindow());
+    QVERIFY(!program.waitForDialog("Pellucor", 1000)); // nothing else happens until Start
+    program.click(Centre("PushButton2"));
+    QVERIFY2(program.waitForDialog("Pellucor", 120000), "no closing message");
+    // A drop of a folder takes every file of its tree, whatever the extension.
+    QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+    QCOMPARE(ReadBytes(home.filePath("out/c.jpg")), GhostscriptReference(home.filePath("in/folder/sub/c.ps"), 75));
     program.key("Return");
 }
 

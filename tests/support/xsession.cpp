@@ -53,11 +53,11 @@ QList<XWindow> WindowTree(quint64 window)
     return windows;
 }
 
-RunningProgram::RunningProgram(const QProcessEnvironment &environment)
+RunningProgram::RunningProgram(const QProcessEnvironment &environment, const QStringList &arguments)
 {
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(PELLUCOR_APP_DIR "/pellucor"), {});
+    m_process.start(QStringLiteral(PELLUCOR_APP_DIR "/pellucor"), arguments);
     m_process.waitForStarted();
 }
 

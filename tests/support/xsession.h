@@ -39,7 +39,7 @@ QList<XWindow> WindowTree(quint64 window);
 class RunningProgram
 {
 public:
-    explicit RunningProgram(const QProcessEnvironment &environment);
+    explicit RunningProgram(const QProcessEnvironment &environment, const QStringList &arguments = {});
     ~RunningProgram();
     RunningProgram(const RunningProgram &) = delete;
     RunningProgram &operator=(const RunningProgram &) = delete;
