@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellucor"));
-    QApplication::setDesktopFileName(QStringLiteral("pellucor"));
+    QApplication::setDesktopFileName(QStringLiteral("com.example.pellucor")); // the launcher entry's name
     QApplication::setStyle(QStringLiteral("Fusion")); // the same look on every desktop
 
     DialogPrompts prompts;
