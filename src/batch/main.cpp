@@ -6,6 +6,7 @@
 #include "stopsignals.h"
 
 #include "common/filesystem.h"
+#include "common/platform.h"
 #include "common/sandbox.h"
 #include "common/runtimeerror.h"
 #include "engine/batchengine.h"
@@ -22,10 +23,6 @@
 #include <QThread>
 
 #include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -101,32 +98,13 @@ QStringList InputFiles(const BatchCommandLine &command)
     return files;
 }
 
-// As for the window, a Ghostscript placed beside the program wins over the
-// system's; it runs separately for each file. Without one, the warm renderer
-// (built on the system's Ghostscript library) renders every file. Windows
-// cannot fork, so there every file gets a separate run.
-QString SeparateGhostscript()
-{
-#ifdef Q_OS_WIN
-    return FileSystem::ApplicationFolder() + QStringLiteral("/ps/gswin32c.exe");
-#else
-    const QFileInfo own(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs"));
-    return own.isFile() && own.isExecutable() ? own.absoluteFilePath() : QString();
-#endif
-}
-
 // 2048 MB for one file, or less where the machine's memory shared among the
 // jobs is less: files rendered at once must not push each other into swap.
 int DefaultMemoryLimit(int jobs)
 {
-    constexpr int Usual = GhostscriptJob::MemoryLimitMegabytes;
-#ifdef Q_OS_UNIX
-    const long long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (pages > 0 && pageSize > 0)
-        return int(qBound(256LL, pages * pageSize / (1024 * 1024) / jobs, Usual * 1LL));
-#endif
-    return Usual;
+    constexpr long long Usual = GhostscriptJob::MemoryLimitMegabytes;
+    const long long memory = Platform::PhysicalMemoryMegabytes();
+    return int(memory > 0 ? qBound(256LL, memory / jobs, Usual) : Usual);
 }
 
 } // namespace
@@ -180,7 +158,10 @@ int main(int argc, char *argv[])
     settings.memoryLimitMegabytes = command.memoryLimitMegabytes.value_or(DefaultMemoryLimit(settings.jobs));
     settings.outputLimitMegabytes = command.maxOutputMegabytes.value_or(settings.outputLimitMegabytes);
     settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
-    settings.program = SeparateGhostscript();
+    // As for the window, a Ghostscript placed beside the program wins over
+    // the system's; it runs separately for each file (always on Windows,
+    // which cannot fork). Without one the warm renderer renders every file.
+    settings.program = Platform::SeparateGhostscript(FileSystem::ApplicationFolder());
     try {
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {

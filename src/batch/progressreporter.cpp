@@ -1,10 +1,6 @@
 #include "progressreporter.h"
 
-#include <QtGlobal>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include "common/platform.h"
 
 namespace {
 
@@ -19,11 +15,7 @@ QString Duration(double seconds)
 ProgressReporter::ProgressReporter(int total, bool quiet, std::FILE *stream)
     : m_total(total), m_quiet(quiet), m_stream(stream)
 {
-#ifdef Q_OS_UNIX
-    m_terminal = ::isatty(::fileno(stream)) != 0;
-#else
-    m_terminal = false;
-#endif
+    m_terminal = Platform::IsTerminal(stream);
     m_clock.start();
 }
 

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal, so that a run stopped
+// Turns SIGINT, SIGTERM, SIGHUP and SIGPIPE into a Qt signal, so that a run stopped
 // from outside ends cleanly: Ghostscript stopped, folders removed, the summary
 // printed. Until one exists the signals keep their usual effect.
 class StopSignals : public QObject

@@ -1,5 +1,6 @@
 #include "filesystem.h"
 
+#include "platform.h"
 #include "runtimeerror.h"
 
 #include <QCoreApplication>
@@ -13,14 +14,6 @@
 #include <filesystem>
 #include <system_error>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace FileSystem {
 
@@ -42,10 +35,8 @@ RuntimeError errorForMissing(const QString &path)
 {
     for (QFileInfo folder(QFileInfo(path).absolutePath()); !folder.isRoot(); folder = QFileInfo(folder.absolutePath())) {
         if (folder.exists()) {
-#ifdef Q_OS_UNIX
-            if (folder.isDir() && !folder.isExecutable())
+            if (!Platform::MayEnter(folder))
                 return errorFor(RuntimeError::PermissionDenied, path);
-#endif
             break;
         }
     }
@@ -56,13 +47,8 @@ RuntimeError errorForMissing(const QString &path)
 QString withoutTrailingSeparators(const QString &path)
 {
     QString result = path;
-    while (result.size() > 1 && (result.endsWith(u'/') || result.endsWith(u'\\'))) {
-#ifdef Q_OS_WIN
-        if (result.size() == 3 && result.at(1) == u':')
-            break; // "C:\" is a root, not "C:" (the current folder of drive C)
-#endif
+    while (result.size() > 1 && (result.endsWith(u'/') || result.endsWith(u'\\')) && !Platform::IsDriveRoot(result))
         result.chop(1);
-    }
     return result;
 }
 
@@ -109,42 +95,6 @@ bool writeAll(QFileDevice &device, const char *data, qint64 size)
         size -= written;
     }
     return true;
-}
-
-// Makes what was written to `file` durable before it takes an old file's
-// place: without this a crash can leave the new name on an empty file.
-bool syncToDisk(QFile &file)
-{
-#ifdef Q_OS_WIN
-    const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
-    if (descriptor < 0)
-        return false;
-    const bool synced = ::_commit(descriptor) == 0;
-    ::_close(descriptor);
-    return synced;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
-}
-
-// The replacement keeps the mode of the file it replaces, and its owner and
-// group where this user may set them; a new file gets the usual mode.
-void keepModeOf(const QString &replaced, QFile &replacement)
-{
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (::stat(QFile::encodeName(replaced).constData(), &st) != 0)
-        return;
-    const int descriptor = replacement.handle();
-    // Else the group alone; else the file stays this user's, as a new one would.
-    const bool owned = ::fchown(descriptor, st.st_uid, st.st_gid) == 0
-                       || ::fchown(descriptor, static_cast<uid_t>(-1), st.st_gid) == 0;
-    Q_UNUSED(owned);
-    ::fchmod(descriptor, st.st_mode & 07777);
-#else
-    if (QFileInfo::exists(replaced))
-        replacement.setPermissions(QFile::permissions(replaced));
-#endif
 }
 
 // Writes a new version of a file beside it and renames it into place only
@@ -196,8 +146,8 @@ public:
     {
         if (!m_temporary.flush())
             throw errorForFailedWrite(m_temporary, m_destination);
-        keepModeOf(m_destination, m_temporary);
-        if (!syncToDisk(m_temporary))
+        Platform::KeepModeOf(m_destination, m_temporary);
+        if (!Platform::SyncToDisk(m_temporary))
             throw errorFromErrno(errno, m_destination, Source);
         m_temporary.close();
         if (m_temporary.error() != QFileDevice::NoError)
@@ -244,16 +194,8 @@ void SetApplicationFolder(const QString &folder)
 QString TempFolder()
 {
     QString temp = Environment(QStringLiteral("TEMP"));
-#ifndef Q_OS_WIN
     if (temp.isEmpty())
-        temp = Environment(QStringLiteral("XDG_RUNTIME_DIR"));
-    if (temp.isEmpty()) {
-        // The system temporary folder is shared by every user: keep a folder of our own there.
-        const QString own = QDir::tempPath() + QStringLiteral("/pellucor-") + QString::number(::geteuid());
-        EnsurePrivateFolder(own);
-        return own;
-    }
-#endif
+        temp = Platform::DefaultTempFolder();
     // Every path of the jobs is built on this one, and a job runs in a folder
     // of its own: a relative TEMP would mean something else there.
     if (!temp.isEmpty())
@@ -273,35 +215,7 @@ QString TempFolder()
 
 void EnsurePrivateFolder(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(withoutTrailingSeparators(path));
-    struct stat st {};
-    if (::lstat(native.constData(), &st) != 0) {
-        if (errno != ENOENT || ::mkdir(native.constData(), 0700) != 0 || ::lstat(native.constData(), &st) != 0)
-            throw RuntimeError(errorFromErrno(errno, path, Source).number(),
-                               QStringLiteral("The folder %1 cannot be created: %2")
-                                   .arg(path, QString::fromLocal8Bit(::strerror(errno))),
-                               Source);
-    }
-    QString problem;
-    if (S_ISLNK(st.st_mode))
-        problem = QStringLiteral("is a link");
-    else if (!S_ISDIR(st.st_mode))
-        problem = QStringLiteral("is not a folder");
-    else if (st.st_uid != ::geteuid())
-        problem = QStringLiteral("belongs to another user");
-    else if ((st.st_mode & 077) != 0)
-        problem = QStringLiteral("is open to other users");
-    if (!problem.isEmpty())
-        throw RuntimeError(RuntimeError::PermissionDenied,
-                           QStringLiteral("The folder %1 %2, so it is not used for the conversion's "
-                                          "files. Remove it or point TEMP at a private folder.")
-                               .arg(path, problem),
-                           Source);
-#else
-    if (!QDir().mkpath(path))
-        throw errorFor(RuntimeError::PathNotFound, path);
-#endif
+    Platform::EnsurePrivateFolder(path);
 }
 
 void CopyFolder(const QString &source, const QString &destination)
@@ -464,13 +378,8 @@ QStringList SubFolders(const QString &folder)
     const QFileInfo info(withoutTrailingSeparators(folder));
     if (!info.exists() || !info.isDir())
         throw errorFor(RuntimeError::PathNotFound, folder);
-#ifdef Q_OS_UNIX
-    if (!info.isReadable() || !info.isExecutable())
+    if (!info.isReadable() || !Platform::MayEnter(info))
         throw errorFor(RuntimeError::PermissionDenied, folder);
-#else
-    if (!info.isReadable())
-        throw errorFor(RuntimeError::PermissionDenied, folder);
-#endif
     return QDir(folder).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
                                   QDir::Name | QDir::IgnoreCase);
 }

@@ -1,16 +1,12 @@
 #include "shell.h"
 
-#include "sandbox.h"
+#include "platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <unistd.h>
-#endif
 
 namespace Shell {
 
@@ -44,31 +40,14 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
         return result;
     }
 
-    QString program;
-    QStringList arguments;
-#ifdef Q_OS_WIN
-    const QString suffix = target.suffix().toLower();
-    if (suffix == QLatin1String("bat") || suffix == QLatin1String("cmd")) {
-        program = QStringLiteral("cmd.exe");
-        arguments = {QStringLiteral("/c"), QDir::toNativeSeparators(target.absoluteFilePath())};
-    } else if (suffix == QLatin1String("exe")) {
-        program = target.absoluteFilePath();
-    }
-#else
-    if (target.isFile() && target.suffix() == QLatin1String("sh")) {
-        program = QStringLiteral("/bin/sh");
-        arguments = {target.absoluteFilePath()};
-    } else if (target.isFile() && target.isExecutable()) {
-        program = target.absoluteFilePath();
-    }
-#endif
-    if (program.isEmpty()) {
+    Platform::StartCommand command = Platform::CommandFor(target);
+    if (command.program.isEmpty()) {
         result.code = NoAssociationCode;
         return result;
     }
-    arguments += QProcess::splitCommand(parameters);
+    command.arguments += QProcess::splitCommand(parameters);
 
-    auto process = PrepareProgram(program, arguments, folder.isEmpty() ? target.absolutePath() : folder,
+    auto process = PrepareProgram(command.program, command.arguments, folder.isEmpty() ? target.absolutePath() : folder,
                                   extras.environment, extras.sandbox);
     process->setStandardInputFile(QProcess::nullDevice());
     if (extras.keepOutput) {
@@ -102,25 +81,13 @@ std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringLi
     process->setArguments(arguments);
     process->setWorkingDirectory(folder);
     process->setProcessEnvironment(environment);
-#ifdef Q_OS_UNIX
-    // A group of its own, so that ending the program also ends what it started.
-    process->setChildProcessModifier([sandbox] {
-        ::setpgid(0, 0);
-        if (sandbox && !sandbox->apply())
-            ::_exit(125);
-    });
-#endif
+    Platform::PrepareProcessTree(*process, sandbox);
     return process;
 }
 
 void KillProcessTree(QProcess &process)
 {
-#ifdef Q_OS_UNIX
-    if (const qint64 pid = process.processId(); pid > 0)
-        ::kill(-static_cast<pid_t>(pid), SIGKILL);
-#endif
-    process.kill();
-    process.waitForFinished(5000);
+    Platform::KillProcessTree(process);
 }
 
 void ProcessPendingEvents()

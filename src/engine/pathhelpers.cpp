@@ -109,13 +109,7 @@ QString GetSpecialFolderPath(int folderId)
 {
     if (folderId != DesktopFolderId)
         return {};
-    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-#ifndef Q_OS_WIN
-    // Many Linux systems name a desktop folder that is not there; the home
-    // folder then takes its place, so that the default output folder exists.
-    if (!QFileInfo(desktop).isDir())
-        desktop = QDir::homePath();
-#endif
+    const QString desktop = Platform::DesktopFolder();
     if (desktop.isEmpty())
         return {};
     QString buffer = QDir::toNativeSeparators(desktop) + QChar(0);

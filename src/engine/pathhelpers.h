@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/platform.h"
+
 #include <QString>
 
 // Helpers on path texts and on the file system, used throughout the program.
@@ -8,11 +10,7 @@
 // native one; the other is compiled everywhere so both are tested everywhere.
 enum class PathFlavour { Windows, Linux };
 
-#ifdef Q_OS_WIN
-inline constexpr PathFlavour NativeFlavour = PathFlavour::Windows;
-#else
-inline constexpr PathFlavour NativeFlavour = PathFlavour::Linux;
-#endif
+inline const PathFlavour NativeFlavour = Platform::UsesWindowsPaths() ? PathFlavour::Windows : PathFlavour::Linux;
 
 QChar PathSeparator(PathFlavour flavour = NativeFlavour);
 

@@ -5,6 +5,7 @@
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
+#include "common/platform.h"
 #include "common/sandbox.h"
 #include "common/shell.h"
 
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <csignal>
 #include <cstring>
 
 namespace {
@@ -256,13 +256,11 @@ void RenderWorker::conclude(const QString &ending, int number)
             outcome.message = QStringLiteral("Ghostscript produced no image");
     } else if (ending == protocolWord(RenderProtocol::Signalled)) {
         // Pages of a file that was stopped may be unfinished: none of them count.
-#ifdef Q_OS_UNIX
-        if (number == SIGXCPU)
+        if (Platform::IsProcessorTimeLimit(number))
             outcome.message = timeLimitReason();
-        else if (number == SIGXFSZ)
+        else if (Platform::IsFileSizeLimit(number))
             outcome.message = outputReason;
         else
-#endif
             outcome.message = QStringLiteral("Ghostscript ended abnormally")
                               + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
     } else if (ending == protocolWord(RenderProtocol::TimedOut)) {

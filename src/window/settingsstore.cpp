@@ -1,5 +1,6 @@
 #include "settingsstore.h"
 
+#include "common/platform.h"
 #include "common/runtimeerror.h"
 #include "engine/pathhelpers.h"
 
@@ -15,14 +16,7 @@ namespace {
 
 std::unique_ptr<QSettings> OpenStore()
 {
-#ifdef Q_OS_WIN
-    // Where earlier versions of the program kept these keys.
-    auto store = std::make_unique<QSettings>(
-        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Veltranix"),
-        QSettings::NativeFormat);
-#else
-    auto store = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Veltranix"));
-#endif
+    std::unique_ptr<QSettings> store = Platform::OpenSettings();
     store->beginGroup(QStringLiteral("Pellucor"));
     return store;
 }

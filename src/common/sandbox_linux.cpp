@@ -1,6 +1,6 @@
+// The kernel sandbox on Linux: Landlock, seccomp and resource limits.
 #include "sandbox.h"
 
-#ifdef __linux__
 #include <seccomp.h>
 
 #include <cerrno>
@@ -18,9 +18,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#endif
-
-#ifdef __linux__
 
 namespace {
 
@@ -253,26 +250,3 @@ std::vector<std::string> Sandbox::missing()
         gaps.emplace_back("system calls");
     return gaps;
 }
-
-#else // no kernel sandbox on this platform: the limits it has, and nothing else
-
-std::vector<std::string> Sandbox::systemReadable()
-{
-    return {};
-}
-
-Sandbox::Sandbox(const Rules &rules) : m_rules(rules) {}
-
-Sandbox::~Sandbox() = default;
-
-bool Sandbox::apply() const noexcept
-{
-    return true;
-}
-
-std::vector<std::string> Sandbox::missing()
-{
-    return {"file access", "network connections", "system calls"};
-}
-
-#endif

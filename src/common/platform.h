@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+class QFile;
+class QFileInfo;
+class QProcess;
+class QSettings;
+class Sandbox;
+
+// Everything that differs between Linux and Windows, behind small functions;
+// platform_unix.cpp and platform_windows.cpp implement them, and CMake builds
+// the one for the platform at hand. The rest of the program has no #if.
+namespace Platform {
+
+// Paths: "\" separators, drive letters and network paths, or "/".
+bool UsesWindowsPaths();
+// True for "C:\": a root, not "C:" (the current folder of drive C).
+bool IsDriveRoot(const QString &path);
+
+// The folder below which the conversion's folders go when TEMP names none:
+// a folder of this user's own, made private; "" where TEMP always names one.
+QString DefaultTempFolder();
+// Creates `path` (one level) private to this user, or checks that an
+// existing one is a real folder owned by this user and closed to others.
+// RuntimeError 70 when it is not, or the error of the failed creation.
+void EnsurePrivateFolder(const QString &path);
+// False for an existing folder this user may not enter.
+bool MayEnter(const QFileInfo &folder);
+
+// Makes what was written to `file` durable before it takes an old file's place.
+bool SyncToDisk(QFile &file);
+// The replacement gets the mode of the file it replaces, and its owner and
+// group where this user may set them.
+void KeepModeOf(const QString &replaced, QFile &replacement);
+
+// The desktop folder, without a trailing separator; where a Linux system
+// names one that is not there, the home folder.
+QString DesktopFolder();
+
+// The settings store, before the program's group is entered.
+std::unique_ptr<QSettings> OpenSettings();
+
+// How the shell starts `target`: the program and the arguments before any
+// of the caller's; no program when the platform has no association for it.
+struct StartCommand
+{
+    QString program;
+    QStringList arguments;
+};
+StartCommand CommandFor(const QFileInfo &target);
+// Sets up a process so that it and everything it starts can be ended
+// together, and so that it runs inside `sandbox` when one is given.
+void PrepareProcessTree(QProcess &process, const Sandbox *sandbox);
+// Ends a started program and everything it started in turn.
+void KillProcessTree(QProcess &process);
+
+// True when `stream` is a terminal, where a progress bar can be redrawn.
+bool IsTerminal(std::FILE *stream);
+
+// Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE (on Windows: nothing), to be
+// taken one by one with TakeStopSignal when the descriptor returned becomes
+// readable; -1 when none are caught.
+int CatchStopSignals();
+// The next stop signal caught; 0 when none waits.
+int TakeStopSignal();
+// Gives the stop signals their usual effect back.
+void ReleaseStopSignals();
+// A signal's name for the user ("Interrupt").
+QString SignalName(int number);
+// Whether a process ended by `number` ran past its processor-time limit or
+// its file-size limit.
+bool IsProcessorTimeLimit(int number);
+bool IsFileSizeLimit(int number);
+
+// A Ghostscript placed in the application folder's ps/ that runs separately
+// for each file of a batch; "" to render with the warm renderer. Windows has
+// no warm renderer: there it is always the one in ps/.
+QString SeparateGhostscript(const QString &applicationFolder);
+// The machine's memory in megabytes; 0 when unknown.
+long long PhysicalMemoryMegabytes();
+
+} // namespace Platform

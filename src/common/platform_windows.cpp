@@ -1,0 +1,171 @@
+// The platform layer on Windows.
+#include "platform.h"
+
+#include "runtimeerror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+namespace Platform {
+
+namespace {
+
+// The job object that holds a started program and everything it starts.
+const char *const JobProperty = "pellucorJob";
+
+HANDLE jobOf(const QProcess &process)
+{
+    return reinterpret_cast<HANDLE>(process.property(JobProperty).value<quintptr>());
+}
+
+} // namespace
+
+bool UsesWindowsPaths()
+{
+    return true;
+}
+
+bool IsDriveRoot(const QString &path)
+{
+    return path.size() == 3 && path.at(1) == u':' && (path.at(2) == u'\\' || path.at(2) == u'/');
+}
+
+QString DefaultTempFolder()
+{
+    return {}; // TEMP is always set, and private to the user
+}
+
+void EnsurePrivateFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        throw RuntimeError(RuntimeError::PathNotFound,
+                           QStringLiteral("%1: %2").arg(RuntimeError::standardText(RuntimeError::PathNotFound),
+                                                        QDir::toNativeSeparators(path)),
+                           QStringLiteral("Platform"));
+}
+
+bool MayEnter(const QFileInfo &)
+{
+    return true;
+}
+
+bool SyncToDisk(QFile &file)
+{
+    const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::_commit(descriptor) == 0;
+    ::_close(descriptor);
+    return synced;
+}
+
+void KeepModeOf(const QString &replaced, QFile &replacement)
+{
+    if (QFileInfo::exists(replaced))
+        replacement.setPermissions(QFile::permissions(replaced));
+}
+
+QString DesktopFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+std::unique_ptr<QSettings> OpenSettings()
+{
+    // Where earlier versions of the program kept these keys.
+    return std::make_unique<QSettings>(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Veltranix"), QSettings::NativeFormat);
+}
+
+StartCommand CommandFor(const QFileInfo &target)
+{
+    const QString suffix = target.suffix().toLower();
+    if (suffix == QLatin1String("bat") || suffix == QLatin1String("cmd"))
+        return {QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QDir::toNativeSeparators(target.absoluteFilePath())}};
+    if (suffix == QLatin1String("exe"))
+        return {target.absoluteFilePath(), {}};
+    return {};
+}
+
+void PrepareProcessTree(QProcess &process, const Sandbox *)
+{
+    // Every process the program starts joins its job, and closing the job
+    // ends them all: the command interpreter and the Ghostscript it started.
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    process.setProperty(JobProperty, QVariant::fromValue(reinterpret_cast<quintptr>(job)));
+    QObject::connect(&process, &QProcess::started, &process, [&process, job] {
+        if (HANDLE started = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process.processId()))) {
+            ::AssignProcessToJobObject(job, started);
+            ::CloseHandle(started);
+        }
+    });
+    QObject::connect(&process, &QObject::destroyed, [job] { ::CloseHandle(job); });
+}
+
+void KillProcessTree(QProcess &process)
+{
+    if (HANDLE job = jobOf(process))
+        ::TerminateJobObject(job, 1);
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+bool IsTerminal(std::FILE *)
+{
+    return false;
+}
+
+int CatchStopSignals()
+{
+    return -1; // Ctrl-C ends a console program and its job at once
+}
+
+int TakeStopSignal()
+{
+    return 0;
+}
+
+void ReleaseStopSignals() {}
+
+QString SignalName(int number)
+{
+    return QString::number(number);
+}
+
+bool IsProcessorTimeLimit(int)
+{
+    return false;
+}
+
+bool IsFileSizeLimit(int)
+{
+    return false;
+}
+
+QString SeparateGhostscript(const QString &applicationFolder)
+{
+    return applicationFolder + QStringLiteral("/ps/gswin32c.exe");
+}
+
+long long PhysicalMemoryMegabytes()
+{
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return ::GlobalMemoryStatusEx(&status) ? static_cast<long long>(status.ullTotalPhys / (1024 * 1024)) : 0;
+}
+
+} // namespace Platform
