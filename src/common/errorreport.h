@@ -13,6 +13,11 @@ enum class ReportForm {
     Short, // description, location and line only
 };
 
+// The location text a report names a guarded procedure by:
+// "in <project>2021/08/31.<module>.<procedure> ", the project being
+// Harrowmede for the folder walk's module AddFolder, Quorvane for the rest.
+QString procedureLocation(const QString &module, const QString &procedure);
+
 // description, CR LF, location, "at line ", number; the full form goes on
 // with two CR and the request line.
 QString ComposeErrorReport(const QString &description, const QString &location, int line, ReportForm form);

@@ -17,7 +17,7 @@
 #include <cmath>
 #include <memory>
 
-const QString ConversionRun::Location = QStringLiteral("in Quorvane2021/08/31.Form1.PushButton2_Click ");
+const QString ConversionRun::Location = procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
 const QString ConversionRun::WaitingCaption = QStringLiteral("Waiting for another conversion to finish...");
 
 namespace {

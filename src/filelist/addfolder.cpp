@@ -41,7 +41,7 @@ QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QStrin
 
 void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing)
 {
-    GuardedProcedure walk(QStringLiteral("in Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 "));
+    GuardedProcedure walk(procedureLocation(QStringLiteral("AddFolder"), QStringLiteral("GetSubDirectories2016")));
     const QChar separator = PathSeparator();
     // The window can only close while events run: the walk looks after each yield.
     const auto closed = [&] { return closing && closing(); };

@@ -11,7 +11,7 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
 {
     // A selection too long for the dialog's buffer gets a message of its own
     // pointing to the folder scan, and nothing is added.
-    GuardedProcedure add(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton1_Click "), ReportForm::Full,
+    GuardedProcedure add(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton1_Click")), ReportForm::Full,
                          [](const RuntimeError &error) {
                              if (error.number() != RuntimeError::DialogBufferTooSmall)
                                  return false;

@@ -146,7 +146,7 @@ void Form1::Form_Load()
     if (m_loaded)
         return;
     m_loaded = true;
-    GuardedProcedure load(QStringLiteral("in Quorvane2021/08/31.Form1.Form_Load "));
+    GuardedProcedure load(procedureLocation(QStringLiteral("Form1"), QStringLiteral("Form_Load")));
     const QString application = FileSystem::ApplicationFolder();
     const QChar separator = PathSeparator();
 
@@ -358,7 +358,7 @@ void Form1::PushButton2_Click()
 
 void Form1::PushButton3_Click()
 {
-    GuardedProcedure scan(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton3_Click "));
+    GuardedProcedure scan(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton3_Click")));
     const QChar separator = PathSeparator();
     QString extension;
     scan.step(100, [&] {
@@ -408,7 +408,7 @@ void Form1::PushButton3_Click()
 
 void Form1::PushButton4_Click()
 {
-    GuardedProcedure browse(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton4_Click "), ReportForm::Short);
+    GuardedProcedure browse(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton4_Click")), ReportForm::Short);
     QString last;
     QString chosen;
     browse.step(100, [&] { last = SettingsStore::ReadSetting(SettingsStore::LastFolderDot); });
@@ -455,7 +455,7 @@ void Form1::Text1_Change()
 
 void Form1::PushButton5_Click()
 {
-    GuardedProcedure help(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton5_Click "));
+    GuardedProcedure help(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton5_Click")));
     help.step(100, [] { ShowMessage(HelpText()); });
 }
 
@@ -469,7 +469,7 @@ QString Form1::HelpText()
 
 void Form1::PushButton6_Click()
 {
-    GuardedProcedure clear(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton6_Click "));
+    GuardedProcedure clear(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton6_Click")));
     clear.step(100, [&] {
         if (m_mousePointer != PointerKind::Busy)
             ListView1->Clear();
@@ -478,7 +478,7 @@ void Form1::PushButton6_Click()
 
 void Form1::PushButton7_Click()
 {
-    GuardedProcedure samples(QStringLiteral("in Quorvane2021/08/31.Form1.PushButton7_Click "));
+    GuardedProcedure samples(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
     samples.step(100, [&] { LoadSamples(*ListView1); });
 }
 

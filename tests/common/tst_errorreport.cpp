@@ -7,7 +7,7 @@
 
 namespace {
 
-const QString Location = QStringLiteral("in Quorvane2021/08/31.Form1.PushButton2_Click ");
+const QString Location = procedureLocation("Form1", "PushButton2_Click");
 const QString Request = QStringLiteral("\r\rPlease email screenshot of this message to support@example.com");
 
 void FailingHelper()
@@ -22,6 +22,27 @@ class ErrorReportTest : public QObject
     Q_OBJECT
 
 private slots:
+    // What users quote to support: written out here once, for all nine.
+    void locationTexts_data()
+    {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("procedure");
+        QTest::addColumn<QString>("text");
+        for (const char *handler : {"Form_Load", "PushButton1_Click", "PushButton2_Click", "PushButton3_Click",
+                                    "PushButton4_Click", "PushButton5_Click", "PushButton6_Click", "PushButton7_Click"})
+            QTest::newRow(handler) << "Form1" << handler
+                                   << QString("in Quorvane2021/08/31.Form1.%1 ").arg(handler);
+        QTest::newRow("folder walk") << "AddFolder" << "GetSubDirectories2016"
+                                     << "in Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 ";
+    }
+    void locationTexts()
+    {
+        QFETCH(QString, module);
+        QFETCH(QString, procedure);
+        QFETCH(QString, text);
+        QCOMPARE(procedureLocation(module, procedure), text);
+    }
+
     void composition_data()
     {
         QTest::addColumn<QString>("description");
@@ -92,7 +113,7 @@ private slots:
     {
         ScriptedPrompts prompts;
         QStringList ran;
-        GuardedProcedure procedure("in Quorvane2021/08/31.Form1.PushButton1_Click ", ReportForm::Full,
+        GuardedProcedure procedure(procedureLocation("Form1", "PushButton1_Click"), ReportForm::Full,
                                    [](const RuntimeError &error) { return error.number() == 20476; });
         procedure.step(110, [] { throw RuntimeError(5, "ordinary"); });
         procedure.step(111, [&] { ran << "111"; });
@@ -107,10 +128,10 @@ private slots:
     void shortFormHasNoRequestLine()
     {
         ScriptedPrompts prompts;
-        GuardedProcedure procedure("in Quorvane2021/08/31.Form1.PushButton4_Click ", ReportForm::Short);
+        const QString location = procedureLocation("Form1", "PushButton4_Click");
+        GuardedProcedure procedure(location, ReportForm::Short);
         procedure.step(100, [] { throw RuntimeError(76, "Path not found"); });
-        QCOMPARE(prompts.shown.first().text,
-                 QString("Path not found\r\nin Quorvane2021/08/31.Form1.PushButton4_Click at line 100"));
+        QCOMPARE(prompts.shown.first().text, "Path not found\r\n" + location + "at line 100");
     }
 };
 

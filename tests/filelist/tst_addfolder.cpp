@@ -2,6 +2,8 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
+#include "common/errorreport.h"
+
 #include "filelist/addfolder.h"
 #include "filelist/listview.h"
 #include "window/settingsstore.h"
@@ -283,7 +285,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(a + "B"));
         const auto messages = prompts.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().text.contains("\r\nin Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 at line 158\r\r"),
+        QVERIFY2(messages.first().text.contains("\r\n" + procedureLocation("AddFolder", "GetSubDirectories2016") + "at line 158\r\r"),
                  qPrintable(messages.first().text));
         QCOMPARE(folders, (QStringList{a, a + "B/"})); // resumed with line 160
     }

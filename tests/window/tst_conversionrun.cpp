@@ -4,6 +4,8 @@
 #include "support/testregistry.h"
 #include "support/tinyfilesystem.h"
 
+#include "common/errorreport.h"
+
 #include "common/filesystem.h"
 #include "filelist/listview.h"
 #include "window/captionedprogressbar.h"
@@ -21,7 +23,7 @@
 namespace {
 
 const QString Done = QStringLiteral("Done.");
-const QString Location = QStringLiteral("in Quorvane2021/08/31.Form1.PushButton2_Click ");
+const QString Location = procedureLocation("Form1", "PushButton2_Click");
 
 struct Input
 {

@@ -2,6 +2,8 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
+#include "common/errorreport.h"
+
 #include "filelist/listview.h"
 
 #include <QDir>
@@ -13,7 +15,7 @@
 
 namespace {
 
-const QString Location = QStringLiteral("in Quorvane2021/08/31.Form1.PushButton2_Click ");
+const QString Location = procedureLocation("Form1", "PushButton2_Click");
 
 QString Report(const WindowFixture &window)
 {

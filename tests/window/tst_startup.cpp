@@ -2,6 +2,8 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
+#include "common/errorreport.h"
+
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
 #include "filelist/listview.h"
@@ -124,7 +126,7 @@ private slots:
         const auto messages = window.prompts.messages();
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages.first().title, QString("Application Error"));
-        QVERIFY2(messages.first().text.contains("\r\nin Quorvane2021/08/31.Form1.Form_Load at line 138\r\r"),
+        QVERIFY2(messages.first().text.contains("\r\n" + procedureLocation("Form1", "Form_Load") + "at line 138\r\r"),
                  qPrintable(messages.first().text));
         QVERIFY(window.form->Option2->isChecked());
         QVERIFY(!window.form->Frame1->isEnabled());
