@@ -67,7 +67,7 @@ struct Options
     }
 };
 
-int WholeNumber(const QString &option, const QString &text, int lowest, int highest)
+int wholeNumber(const QString &option, const QString &text, int lowest, int highest)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
@@ -79,7 +79,7 @@ int WholeNumber(const QString &option, const QString &text, int lowest, int high
 
 } // namespace
 
-BatchCommandLine ParseBatchCommandLine(const QStringList &arguments)
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
 {
     const Options options;
     QCommandLineParser parser;
@@ -102,7 +102,7 @@ BatchCommandLine ParseBatchCommandLine(const QStringList &arguments)
     const auto number = [&](const QCommandLineOption &option, int lowest, int highest) -> std::optional<int> {
         if (!parser.isSet(option))
             return std::nullopt;
-        return WholeNumber(option.names().first(), parser.value(option), lowest, highest);
+        return wholeNumber(option.names().first(), parser.value(option), lowest, highest);
     };
     command.paths = parser.positionalArguments();
     command.beside = parser.isSet(options.beside);
@@ -155,7 +155,7 @@ BatchCommandLine ParseBatchCommandLine(const QStringList &arguments)
     return command;
 }
 
-QString BatchUsage()
+QString batchUsage()
 {
     const Options options;
     QCommandLineParser parser;
@@ -166,7 +166,7 @@ QString BatchUsage()
     return text;
 }
 
-QStringList PathsFromList(const QByteArray &list, bool nullSeparated)
+QStringList pathsFromList(const QByteArray &list, bool nullSeparated)
 {
     QStringList paths;
     for (const QByteArray &entry : list.split(nullSeparated ? '\0' : '\n')) {
@@ -176,7 +176,7 @@ QStringList PathsFromList(const QByteArray &list, bool nullSeparated)
     return paths;
 }
 
-QStringList ShardOf(QStringList files, int shard, int shards)
+QStringList shardOf(QStringList files, int shard, int shards)
 {
     std::sort(files.begin(), files.end());
     QStringList part;

@@ -41,15 +41,15 @@ private:
 };
 
 // Reads the arguments after the program name; UsageError for anything wrong.
-BatchCommandLine ParseBatchCommandLine(const QStringList &arguments);
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
 
 // The text --help prints.
-QString BatchUsage();
+QString batchUsage();
 
 // The paths of a --files-from list: one a line, or NUL-separated; empty ones skipped.
-QStringList PathsFromList(const QByteArray &list, bool nullSeparated);
+QStringList pathsFromList(const QByteArray &list, bool nullSeparated);
 
 // The K-th of N deterministic, disjoint parts of `files`, taken by position
 // in the sorted list, so that N machines given the same list convert
 // everything exactly once.
-QStringList ShardOf(QStringList files, int shard, int shards);
+QStringList shardOf(QStringList files, int shard, int shards);

@@ -36,7 +36,7 @@ struct OutputChoice
 };
 
 // The command line's choices, else those the window stored last.
-OutputChoice ChooseOutput(const BatchCommandLine &command)
+OutputChoice chooseOutput(const BatchCommandLine &command)
 {
     OutputChoice choice;
     bool option1 = true, option2 = false;
@@ -68,7 +68,7 @@ OutputChoice ChooseOutput(const BatchCommandLine &command)
 }
 
 // The paths of the --files-from list.
-QStringList ListedPaths(const BatchCommandLine &command)
+QStringList listedPaths(const BatchCommandLine &command)
 {
     QFile list;
     const bool opened = *command.filesFrom == QLatin1String("-")
@@ -76,15 +76,15 @@ QStringList ListedPaths(const BatchCommandLine &command)
                             : (list.setFileName(*command.filesFrom), list.open(QIODevice::ReadOnly));
     if (!opened)
         throw UsageError(QStringLiteral("the list %1 cannot be read: %2").arg(*command.filesFrom, list.errorString()));
-    return PathsFromList(list.readAll(), command.nullSeparated);
+    return pathsFromList(list.readAll(), command.nullSeparated);
 }
 
 // Files as given; folders searched like the window's folder scan.
-QStringList InputFiles(const BatchCommandLine &command)
+QStringList inputFiles(const BatchCommandLine &command)
 {
     QStringList files;
     const QString pattern = QStringLiteral("*.") + command.extension;
-    const QStringList paths = command.paths + (command.filesFrom ? ListedPaths(command) : QStringList());
+    const QStringList paths = command.paths + (command.filesFrom ? listedPaths(command) : QStringList());
     for (const QString &path : paths) {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
@@ -100,7 +100,7 @@ QStringList InputFiles(const BatchCommandLine &command)
 
 // 2048 MB for one file, or less where the machine's memory shared among the
 // jobs is less: files rendered at once must not push each other into swap.
-int DefaultMemoryLimit(int jobs)
+int defaultMemoryLimit(int jobs)
 {
     constexpr long long Usual = GhostscriptJob::MemoryLimitMegabytes;
     const long long memory = Platform::PhysicalMemoryMegabytes();
@@ -119,21 +119,21 @@ int main(int argc, char *argv[])
     QStringList inputs;
     JsonReport report;
     try {
-        command = ParseBatchCommandLine(QCoreApplication::arguments().mid(1));
+        command = parseBatchCommandLine(QCoreApplication::arguments().mid(1));
         if (command.help) {
-            std::fputs(qPrintable(BatchUsage()), stdout);
+            std::fputs(qPrintable(batchUsage()), stdout);
             return 0;
         }
         if (command.version) {
             std::printf("pellucor-batch %s\n", qPrintable(QCoreApplication::applicationVersion()));
             return 0;
         }
-        output = ChooseOutput(command);
-        inputs = InputFiles(command);
+        output = chooseOutput(command);
+        inputs = inputFiles(command);
         if (inputs.isEmpty())
             throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(command.extension));
         if (command.shards > 1)
-            inputs = ShardOf(inputs, command.shard, command.shards);
+            inputs = shardOf(inputs, command.shard, command.shards);
         if (command.report)
             report.open(*command.report);
     } catch (const UsageError &error) {
@@ -155,7 +155,7 @@ int main(int argc, char *argv[])
     settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
     if (command.timeoutSeconds)
         settings.timeLimit = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
-    settings.memoryLimitMegabytes = command.memoryLimitMegabytes.value_or(DefaultMemoryLimit(settings.jobs));
+    settings.memoryLimitMegabytes = command.memoryLimitMegabytes.value_or(defaultMemoryLimit(settings.jobs));
     settings.outputLimitMegabytes = command.maxOutputMegabytes.value_or(settings.outputLimitMegabytes);
     settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
     // As for the window, a Ghostscript placed beside the program wins over
@@ -181,23 +181,23 @@ int main(int argc, char *argv[])
 
     ProgressReporter progress(int(items.size()), command.quiet);
     BatchEngine engine(items, settings);
-    QObject::connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &done) {
-        progress.Done(items.at(done.index).input, done.converted, done.message);
+    QObject::connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &done) {
+        progress.done(items.at(done.index).input, done.converted, done.message);
         report.add(items.at(done.index), done);
     });
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &BatchEngine::stop);
     try {
-        engine.Run();
+        engine.run();
     } catch (const RuntimeError &error) {
         std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
         return 1;
     }
     report.finish();
     if (stopSignals.received()) {
-        progress.Stopped(stopSignals.receivedName());
-        progress.Finish();
+        progress.stopped(stopSignals.receivedName());
+        progress.finish();
         return 128 + stopSignals.received();
     }
-    return progress.Finish() == 0 ? 0 : 1;
+    return progress.finish() == 0 ? 0 : 1;
 }

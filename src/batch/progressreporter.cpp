@@ -19,7 +19,7 @@ ProgressReporter::ProgressReporter(int total, bool quiet, std::FILE *stream)
     m_clock.start();
 }
 
-QString ProgressReporter::BarLine(int done, int failed, int total, double seconds, int width)
+QString ProgressReporter::barLine(int done, int failed, int total, double seconds, int width)
 {
     const int filled = total > 0 ? int(qint64(width) * done / total) : width;
     const double rate = seconds > 0 ? done / seconds : 0;
@@ -31,17 +31,17 @@ QString ProgressReporter::BarLine(int done, int failed, int total, double second
         .arg(left);
 }
 
-void ProgressReporter::Done(const QString &input, bool converted, const QString &message)
+void ProgressReporter::done(const QString &input, bool converted, const QString &message)
 {
     ++m_done;
     if (!converted) {
         ++m_failed;
         m_failures.append({input, message});
     }
-    Show(m_done == m_total);
+    show(m_done == m_total);
 }
 
-void ProgressReporter::Show(bool force)
+void ProgressReporter::show(bool force)
 {
     if (m_quiet)
         return;
@@ -52,7 +52,7 @@ void ProgressReporter::Show(bool force)
     m_lastShown = now;
     const double seconds = now / 1000.0;
     if (m_terminal) {
-        std::fprintf(m_stream, "\r%s\033[K", qPrintable(BarLine(m_done, m_failed, m_total, seconds, 30)));
+        std::fprintf(m_stream, "\r%s\033[K", qPrintable(barLine(m_done, m_failed, m_total, seconds, 30)));
         if (force)
             std::fputc('\n', m_stream);
     } else {
@@ -62,7 +62,7 @@ void ProgressReporter::Show(bool force)
     std::fflush(m_stream);
 }
 
-void ProgressReporter::Stopped(const QString &why)
+void ProgressReporter::stopped(const QString &why)
 {
     if (m_terminal && !m_quiet && m_done < m_total)
         std::fputc('\n', m_stream); // the bar's line is still open
@@ -70,7 +70,7 @@ void ProgressReporter::Stopped(const QString &why)
                  m_total - m_done, m_total);
 }
 
-int ProgressReporter::Finish()
+int ProgressReporter::finish()
 {
     const double seconds = m_clock.elapsed() / 1000.0;
     if (!m_quiet)

@@ -14,17 +14,17 @@ class ProgressReporter
 public:
     ProgressReporter(int total, bool quiet, std::FILE *stream = stderr);
 
-    void Done(const QString &input, bool converted, const QString &message);
+    void done(const QString &input, bool converted, const QString &message);
     // Says that the run was stopped by `why` before every file was done.
-    void Stopped(const QString &why);
+    void stopped(const QString &why);
     // Prints the summary; returns the number of failed files.
-    int Finish();
+    int finish();
 
     // "[####......] 40/100 files, 1 failed, 12.3 files/s, 0:05 left", `width` columns of bar.
-    static QString BarLine(int done, int failed, int total, double seconds, int width);
+    static QString barLine(int done, int failed, int total, double seconds, int width);
 
 private:
-    void Show(bool force);
+    void show(bool force);
 
     int m_total;
     bool m_quiet;

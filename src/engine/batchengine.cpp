@@ -27,7 +27,7 @@ BatchEngine::~BatchEngine()
         QDir(m_heldFolder).removeRecursively();
 }
 
-void BatchEngine::Run()
+void BatchEngine::run()
 {
     if (m_items.isEmpty())
         return;
@@ -43,13 +43,13 @@ void BatchEngine::Run()
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.
         connect(
             worker, &RenderWorker::finished, this,
-            [this, worker](const RenderWorker::Outcome &outcome) { Received(worker, outcome); },
+            [this, worker](const RenderWorker::Outcome &outcome) { received(worker, outcome); },
             Qt::QueuedConnection);
     }
     QEventLoop loop;
     m_loop = &loop;
     for (RenderWorker *worker : m_workers)
-        Dispatch(worker);
+        dispatch(worker);
     if (m_reported < m_items.size() && !m_stopped)
         loop.exec();
     m_loop = nullptr;
@@ -64,7 +64,7 @@ void BatchEngine::stop()
         m_loop->quit();
 }
 
-void BatchEngine::Dispatch(RenderWorker *worker)
+void BatchEngine::dispatch(RenderWorker *worker)
 {
     if (m_next >= m_items.size() || m_stopped)
         return;
@@ -74,7 +74,7 @@ void BatchEngine::Dispatch(RenderWorker *worker)
     worker->render(m_items.at(index).input);
 }
 
-void BatchEngine::Received(RenderWorker *worker, const RenderWorker::Outcome &outcome)
+void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &outcome)
 {
     if (m_stopped)
         return;
@@ -82,7 +82,7 @@ void BatchEngine::Received(RenderWorker *worker, const RenderWorker::Outcome &ou
     const QString output = m_items.at(index).output;
     const auto sharers = m_sharers.constFind(output);
     if (sharers == m_sharers.cend()) {
-        Commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
+        commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
     } else {
         // Keep it until every earlier input with this output has been written.
         QString held;
@@ -97,32 +97,32 @@ void BatchEngine::Received(RenderWorker *worker, const RenderWorker::Outcome &ou
         while (!waiting.isEmpty() && m_held.contains(waiting.first())) {
             const int first = waiting.takeFirst();
             const auto [heldImage, heldMessage] = m_held.take(first);
-            Commit(first, heldImage, heldMessage);
+            commit(first, heldImage, heldMessage);
             if (!heldImage.isEmpty())
                 QFile::remove(heldImage);
         }
     }
-    Dispatch(worker);
+    dispatch(worker);
     if (m_reported == m_items.size() && m_loop)
         m_loop->quit();
 }
 
-void BatchEngine::Commit(int index, const QString &image, const QString &message)
+void BatchEngine::commit(int index, const QString &image, const QString &message)
 {
     if (image.isEmpty()) {
-        Report(index, false, message);
+        report(index, false, message);
         return;
     }
     try {
         FileSystem::CopyFile(image, m_items.at(index).output);
-        Report(index, true, message);
+        report(index, true, message);
     } catch (const RuntimeError &error) {
-        Report(index, false, QStringLiteral("the image could not be saved: ") + error.description());
+        report(index, false, QStringLiteral("the image could not be saved: ") + error.description());
     }
 }
 
-void BatchEngine::Report(int index, bool converted, const QString &message)
+void BatchEngine::report(int index, bool converted, const QString &message)
 {
     ++m_reported;
-    emit ItemDone({index, converted, message, m_clocks.take(index).elapsed() / 1000.0});
+    emit itemDone({index, converted, message, m_clocks.take(index).elapsed() / 1000.0});
 }

@@ -38,18 +38,18 @@ public:
     ~BatchEngine() override;
 
     // Converts everything; returns when every file has its report, or after stop.
-    void Run();
+    void run();
     // Ends the run at once: what is being rendered is abandoned, unreported.
     void stop();
 
 signals:
-    void ItemDone(const BatchReport &report);
+    void itemDone(const BatchReport &report);
 
 private:
-    void Dispatch(RenderWorker *worker);
-    void Received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
-    void Commit(int index, const QString &image, const QString &message);
-    void Report(int index, bool converted, const QString &message);
+    void dispatch(RenderWorker *worker);
+    void received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
+    void commit(int index, const QString &image, const QString &message);
+    void report(int index, bool converted, const QString &message);
 
     QList<BatchItem> m_items;
     BatchSettings m_settings;

@@ -50,7 +50,7 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
     FileSystem::WriteTextFile(path, text, LineEnd(flavour));
 }
 
-Sandbox::Rules JobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
@@ -76,7 +76,7 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QS
     QDir().mkpath(privateTemp);
     QFile::setPermissions(privateTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    const Sandbox sandbox(JobSandboxRules(workingFolder, timeLimit));
+    const Sandbox sandbox(jobSandboxRules(workingFolder, timeLimit));
     Shell32::WaitOptions options;
     options.timeLimit = timeLimit;
     options.sandbox = &sandbox;

@@ -57,7 +57,7 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
 // the script finds first (one copied beside it wins over the system's) and
 // rm for the script's second line, nothing else; within the bounds above and
 // processor time behind `timeLimit`.
-Sandbox::Rules JobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit);
+Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit);
 
 // Runs the script of `workingFolder` hidden, there, inside the sandbox above, with a fresh empty
 // temporary folder for Ghostscript, and waits for it to end. Returns what

@@ -107,8 +107,8 @@ private slots:
         QList<BatchReport> reports;
         {
             BatchEngine engine(items, settings);
-            connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) { reports << report; });
-            engine.Run();
+            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
+            engine.run();
         }
         QCOMPARE(reports.size(), items.size());
         QVERIFY2(QDir(root.filePath("temp")).isEmpty(), "the interpreters' folders were left behind");
@@ -166,10 +166,10 @@ private slots:
         settings.timeLimit = std::chrono::seconds(20); // far beyond what the answers may take
         QStringList messages;
         BatchEngine engine(items, settings);
-        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
             messages << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
         });
-        engine.Run();
+        engine.run();
         messages.sort();
         QCOMPARE(messages, (QStringList{"0 0 File not found: " + root.filePath("in/gone.eps"),
                                         "1 0 not a regular file", "2 0 not a regular file",
@@ -196,8 +196,8 @@ private slots:
         settings.program = program.isEmpty() ? QString() : root.filePath(program);
         BatchEngine engine({{root.filePath("a.eps"), root.filePath("a.jpg")}}, settings);
         QString message;
-        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) { message = report.message; });
-        engine.Run();
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { message = report.message; });
+        engine.run();
         QVERIFY2(message.contains("could not be started"), qPrintable(message));
     }
 

@@ -151,7 +151,7 @@ private slots:
         BatchEngine engine({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
                            settings);
         QStringList reports;
-        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) {
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
             reports << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
         });
         bool killed = false;
@@ -176,7 +176,7 @@ private slots:
             }
         });
         watch.start(1);
-        engine.Run();
+        engine.run();
         watch.stop();
         QVERIFY(killed);
         reports.sort();

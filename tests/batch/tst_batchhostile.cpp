@@ -82,7 +82,7 @@ private slots:
                 engine.stop();
         });
         watch.start(1);
-        engine.Run();
+        engine.run();
         QVERIFY2(status.contains("NoNewPrivs:\t1\n"), status.constData());
         QVERIFY2(status.contains("Seccomp:\t2\n"), status.constData());
         QVERIFY2(limits.simplified().contains("Max address space 734003200 734003200 bytes"), limits.constData());
@@ -110,8 +110,8 @@ private slots:
         settings.workRoot = root.path();
         QHash<int, BatchReport> reports;
         BatchEngine engine(items, settings);
-        connect(&engine, &BatchEngine::ItemDone, [&](const BatchReport &report) { reports.insert(report.index, report); });
-        engine.Run();
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports.insert(report.index, report); });
+        engine.run();
         QCOMPARE(reports.size(), items.size());
         for (int i = 0; i < items.size(); ++i) {
             const QByteArray reference = GhostscriptReference(items.at(i).input, 75);
