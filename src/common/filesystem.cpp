@@ -57,6 +57,14 @@ bool isLinkedFolder(const QFileInfo &info)
     return info.isSymLink() && info.isDir();
 }
 
+// A folder where a file was wanted.
+RuntimeError errorForFolder(const QString &path)
+{
+    return RuntimeError(RuntimeError::PathFileAccessError,
+                        QStringLiteral("Path/File access error: %1 is a folder").arg(QDir::toNativeSeparators(path)),
+                        Source);
+}
+
 // Why a file in `folder` could not be created or replaced.
 RuntimeError errorForUnwritable(const QString &path)
 {
@@ -65,10 +73,7 @@ RuntimeError errorForUnwritable(const QString &path)
     if (!parent.exists() || !parent.isDir())
         return errorFor(RuntimeError::PathNotFound, info.absolutePath());
     if (info.isDir())
-        return RuntimeError(RuntimeError::PathFileAccessError,
-                            QStringLiteral("Path/File access error: %1 is a folder")
-                                .arg(QDir::toNativeSeparators(path)),
-                            Source);
+        return errorForFolder(path);
     if (!parent.isWritable() || (info.exists() && !info.isWritable()))
         return errorFor(RuntimeError::PermissionDenied, path);
     return errorFor(RuntimeError::PathFileAccessError, path);
@@ -247,10 +252,7 @@ void CopyFile(const QString &source, const QString &destination)
     if (!sourceInfo.exists())
         throw errorForMissing(source);
     if (sourceInfo.isDir())
-        throw RuntimeError(RuntimeError::PathFileAccessError,
-                           QStringLiteral("Path/File access error: %1 is a folder")
-                               .arg(QDir::toNativeSeparators(source)),
-                           Source);
+        throw errorForFolder(source);
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         throw errorFor(RuntimeError::PermissionDenied, source);
@@ -274,10 +276,7 @@ void DeleteFile(const QString &path)
     if (!info.exists() && !info.isSymLink())
         throw errorFor(RuntimeError::FileNotFound, path);
     if (info.isDir() && !info.isSymLink())
-        throw RuntimeError(RuntimeError::PathFileAccessError,
-                           QStringLiteral("Path/File access error: %1 is a folder")
-                               .arg(QDir::toNativeSeparators(path)),
-                           Source);
+        throw errorForFolder(path);
     if (!QFile::remove(path))
         throw errorForUnwritable(path);
 }

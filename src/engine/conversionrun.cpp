@@ -19,6 +19,7 @@
 
 const QString ConversionRun::Location = procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
 const QString ConversionRun::WaitingCaption = QStringLiteral("Waiting for another conversion to finish...");
+const QString ConversionRun::IdleCaption = QStringLiteral("Progress Bar");
 
 namespace {
 
@@ -66,7 +67,7 @@ bool JobFailed(int result)
 QString JobFailureReason(int result, std::chrono::milliseconds limit)
 {
     if (result == Shell32::TimedOutResult)
-        return QStringLiteral("stopped after running %1 seconds").arg(limit.count() / 1000.0);
+        return GhostscriptJob::TimeLimitReason(limit);
     if (result == Shell32::EndedBySignalResult)
         return QStringLiteral("Ghostscript was ended from outside");
     return QStringLiteral("Ghostscript could not be started");
@@ -227,6 +228,6 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
     lock.unlock(); // the working folder is done with
     run.step(190, [&] { view.SetMousePointer(PointerKind::Default); });
     run.step(192, [&] { view.SetProgressValue(0); });
-    run.step(194, [&] { view.SetProgressCaption(QStringLiteral("Progress Bar")); });
+    run.step(194, [&] { view.SetProgressCaption(IdleCaption); });
     run.step(196, [&] { ShowMessage(ClosingMessage(entries, failed)); });
 }

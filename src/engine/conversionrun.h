@@ -42,6 +42,7 @@ class ConversionRun
 public:
     static const QString Location;
     static const QString WaitingCaption;
+    static const QString IdleCaption; // the progress bar's caption between runs
     static constexpr int NamedFailuresShown = 10;
 
     // The run itself, step by step; see the numbered steps in the source.

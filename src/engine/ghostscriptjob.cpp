@@ -101,6 +101,11 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QS
     return result;
 }
 
+QString TimeLimitReason(std::chrono::milliseconds limit)
+{
+    return QStringLiteral("stopped after running %1 seconds").arg(limit.count() / 1000.0);
+}
+
 QString GhostscriptError(const QByteArray &output)
 {
     const qsizetype at = output.lastIndexOf("Error: ");

@@ -66,6 +66,9 @@ Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::millis
 int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit,
            QString *message = nullptr);
 
+// Why a run past its time limit has no image.
+QString TimeLimitReason(std::chrono::milliseconds limit);
+
 // The "Error: ..." line in what Ghostscript printed; "" when there is none.
 QString GhostscriptError(const QByteArray &output);
 

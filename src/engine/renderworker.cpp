@@ -19,7 +19,6 @@
 namespace {
 
 const QString Source = QStringLiteral("RenderWorker");
-constexpr qsizetype MessagesKept = 64 * 1024; // a chatty file must not fill the memory
 // The renderer keeps the time limit itself; this is for a renderer that stops answering.
 constexpr std::chrono::seconds RendererGrace{10};
 constexpr int RendererStopWait = 3000; // milliseconds
@@ -54,8 +53,8 @@ QByteArray tailOf(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    file.seek(qMax<qint64>(0, file.size() - MessagesKept));
-    return file.read(MessagesKept);
+    file.seek(qMax<qint64>(0, file.size() - Shell32::OutputKept));
+    return file.read(Shell32::OutputKept);
 }
 
 } // namespace
@@ -228,11 +227,6 @@ void RenderWorker::stop()
     m_process.release()->deleteLater();
 }
 
-QString RenderWorker::timeLimitReason() const
-{
-    return QStringLiteral("stopped after running %1 seconds").arg(m_settings.timeLimit.count() / 1000.0);
-}
-
 void RenderWorker::conclude(const QString &ending, int number)
 {
     if (!m_busy)
@@ -257,14 +251,14 @@ void RenderWorker::conclude(const QString &ending, int number)
     } else if (ending == protocolWord(RenderProtocol::Signalled)) {
         // Pages of a file that was stopped may be unfinished: none of them count.
         if (Platform::IsProcessorTimeLimit(number))
-            outcome.message = timeLimitReason();
+            outcome.message = GhostscriptJob::TimeLimitReason(m_settings.timeLimit);
         else if (Platform::IsFileSizeLimit(number))
             outcome.message = outputReason;
         else
             outcome.message = QStringLiteral("Ghostscript ended abnormally")
                               + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
     } else if (ending == protocolWord(RenderProtocol::TimedOut)) {
-        outcome.message = timeLimitReason();
+        outcome.message = GhostscriptJob::TimeLimitReason(m_settings.timeLimit);
     } else if (ending == protocolWord(RenderProtocol::OutputTooLarge)) {
         outcome.message = outputReason;
     } else if (ending == protocolWord(RenderProtocol::NotRegular)) {

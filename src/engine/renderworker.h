@@ -46,7 +46,6 @@ private:
     void startSeparateRun();
     void conclude(const QString &ending, int number);
     QString gatherPages(QString *failure) const;
-    QString timeLimitReason() const;
 
     QString m_folder;
     BatchSettings m_settings;

@@ -166,7 +166,7 @@ void Form1::Form_Load()
     load.step(130, [&] { ListView1->setColumnWidth(0, Pixels(7000)); });
     load.step(132, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OutputFolder)); });
     load.step(134, [&] { Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality))); });
-    load.step(136, [&] { Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value())); });
+    load.step(136, [&] { showQuality(); });
     load.step(138, [&] { RestoreOption(Option1, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
     load.step(140, [&] { RestoreOption(Option2, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
     if (load.test(142, [&] { return Option1->isChecked(); }))
@@ -265,7 +265,7 @@ void Form1::CreateControls()
     PushButton2 = Place<QPushButton>(this, "PushButton2", Twips(120, 7030, 7800, 405));
     PushButton2->setText(QStringLiteral("Start Converting To JPG"));
     ProgressBar1 = Place<CaptionedProgressBar>(this, "ProgressBar1", Twips(120, 7550, 7800, 405));
-    ProgressBar1->SetCaption(QStringLiteral("Progress Bar"));
+    ProgressBar1->SetCaption(ConversionRun::IdleCaption);
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
 
     CommonDialog1 = new CommonDialog(this);
@@ -444,7 +444,7 @@ void Form1::WriteOptions()
 
 void Form1::Slider1_Change()
 {
-    Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value()));
+    showQuality();
     SettingsStore::WriteSetting(SettingsStore::JPGQuality, QString::number(Slider1->value()));
 }
 
@@ -582,18 +582,26 @@ void Form1::ListView1_MouseMove(const QPoint &point)
 void Form1::ListView1_KeyDown(int keyCode, int shift)
 {
     Q_UNUSED(shift); // Shift+Delete and Ctrl+Delete remove an entry as well
-    if (keyCode == ListView::KeyDelete && m_mousePointer != PointerKind::Busy && ListView1->Count() > 0) {
-        if (const int selected = ListView1->SelectedIndex())
-            ListView1->Remove(selected);
-    }
+    if (keyCode == ListView::KeyDelete)
+        removeSelectedEntry();
 }
 
 void Form1::ListView1_DblClick()
+{
+    removeSelectedEntry();
+}
+
+void Form1::removeSelectedEntry()
 {
     if (m_mousePointer != PointerKind::Busy && ListView1->Count() > 0) {
         if (const int selected = ListView1->SelectedIndex())
             ListView1->Remove(selected);
     }
+}
+
+void Form1::showQuality()
+{
+    Frame3->setTitle(QStringLiteral("JPG Quality = ") + QString::number(Slider1->value()));
 }
 
 int Form1::EntryCount() const

@@ -20,8 +20,12 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 
-// The program's one window. Its controls keep their names as object names,
-// so tests and accessibility tools find them.
+// The program's one window. Its controls, handlers and properties keep the
+// numbered names the program's behaviour is described by (PushButton2,
+// PushButton2_Click, MousePointer), so that the location in an error report
+// and a numbered step lead straight to the code; they are the controls'
+// object names too, for tests and accessibility tools. New code uses Qt's
+// naming (addStartPaths, setJobTimeLimit).
 class Form1 : public QWidget, public ConversionView
 {
     Q_OBJECT
@@ -85,26 +89,26 @@ public:
     void SetProgressCaption(const QString &caption) override;
     bool Closing() const override { return m_closing; }
 
-    QPushButton *PushButton1;
-    QPushButton *PushButton2;
-    QPushButton *PushButton3;
-    QPushButton *PushButton4;
-    QPushButton *PushButton5;
-    QPushButton *PushButton6;
-    QPushButton *PushButton7;
-    ListView *ListView1;
-    QGroupBox *Frame5;
-    QRadioButton *Option1;
-    QGroupBox *Frame1;
-    QLineEdit *Text1;
-    QRadioButton *Option2;
-    QGroupBox *Frame3;
-    QLabel *Label2;
-    QSlider *Slider1;
-    QLabel *Label3;
-    CaptionedProgressBar *ProgressBar1;
-    CommonDialog *CommonDialog1;
-    QObject *SkinFramework1;
+    QPushButton *PushButton1;          // "Add EPS File(s)"
+    QPushButton *PushButton2;          // "Start Converting To JPG"
+    QPushButton *PushButton3;          // "Add All EPS File(s) In Folder"
+    QPushButton *PushButton4;          // "...", picks the output folder
+    QPushButton *PushButton5;          // "Help"
+    QPushButton *PushButton6;          // "Clear List"
+    QPushButton *PushButton7;          // "Load Sample/Example Files"
+    ListView *ListView1;               // the input files, column "EPS File(s)"
+    QGroupBox *Frame5;                 // "Save Option"
+    QRadioButton *Option1;             // "Save results to this folder:"
+    QGroupBox *Frame1;                 // around the output folder box and PushButton4
+    QLineEdit *Text1;                  // the output folder
+    QRadioButton *Option2;             // "Save results in folder of original file"
+    QGroupBox *Frame3;                 // "JPG Quality = N"
+    QLabel *Label2;                    // "Min."
+    QSlider *Slider1;                  // the JPEG quality, 0 to 100
+    QLabel *Label3;                    // "Max."
+    CaptionedProgressBar *ProgressBar1; // "Progress Bar", then "Processing: <name>"
+    CommonDialog *CommonDialog1;       // the file dialog of PushButton1
+    QObject *SkinFramework1;           // applies the optional skin x/o.cjs
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -116,6 +120,10 @@ private:
     void ConnectHandlers();
     void ApplySkin();
     void WriteOptions();
+    // Removes the selected entry, unless a run is busy: Delete and double-click.
+    void removeSelectedEntry();
+    // "JPG Quality = N" above the slider.
+    void showQuality();
 
     ConversionRun m_conversion;
     PointerKind m_mousePointer = PointerKind::Default;

@@ -18,15 +18,6 @@
 
 namespace {
 
-void MakeFiles(const QString &root, const QStringList &relativePaths)
-{
-    for (const QString &relative : relativePaths) {
-        const QString path = root + "/" + relative;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        WriteBytes(path, "%!PS\n");
-    }
-}
-
 QStringList Prefixed(const QString &root, const QStringList &relativePaths)
 {
     QStringList paths;

@@ -45,14 +45,6 @@ bool Drop(ListView &list, QMimeData *data)
     return true;
 }
 
-void MakeFiles(const QString &root, const QStringList &relativePaths)
-{
-    for (const QString &relative : relativePaths) {
-        QDir().mkpath(QFileInfo(root + "/" + relative).absolutePath());
-        WriteBytes(root + "/" + relative, "x");
-    }
-}
-
 } // namespace
 
 class DropTest : public QObject

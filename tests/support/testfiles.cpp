@@ -48,6 +48,15 @@ void WriteScript(const QString &path, const QByteArray &body)
                                     | QFileDevice::ReadOther | QFileDevice::ExeOther);
 }
 
+void MakeFiles(const QString &root, const QStringList &relativePaths)
+{
+    for (const QString &relative : relativePaths) {
+        const QString path = root + u'/' + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        WriteBytes(path, "%!PS\n");
+    }
+}
+
 QByteArray GhostscriptReference(const QString &epsPath, int quality)
 {
     QTemporaryDir folder;

@@ -11,6 +11,8 @@ QString TestDataPath(const QString &name);
 
 QByteArray ReadBytes(const QString &path);
 void WriteBytes(const QString &path, const QByteArray &bytes);
+// Creates small files at `relativePaths` below `root`, with their folders.
+void MakeFiles(const QString &root, const QStringList &relativePaths);
 // Writes an executable shell script (a stand-in program).
 void WriteScript(const QString &path, const QByteArray &body);
 

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -54,6 +55,12 @@ void WindowFixture::append(const QStringList &paths)
 {
     for (const QString &path : paths)
         form->ListView1->Append(path);
+}
+
+void WindowFixture::prepareRun(const QStringList &inputs, const QString &outputFolder)
+{
+    append(inputs);
+    form->Text1->setText(outputFolder);
 }
 
 void WindowFixture::start()

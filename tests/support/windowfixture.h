@@ -34,6 +34,8 @@ public:
     // Copies a file of tests/data to `relative` below the fixture's folder.
     QString input(const QString &relative, const QString &dataFile);
     void append(const QStringList &paths);
+    // What most runs start from: these entries, and this output folder in the folder box.
+    void prepareRun(const QStringList &inputs, const QString &outputFolder);
     // The working folder the window's runs use.
     QString workingFolder() const { return m_root.filePath(QStringLiteral("temp/ps")); }
     // Presses "Start Converting To JPG" as a user would and returns when the run is over.

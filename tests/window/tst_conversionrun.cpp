@@ -89,8 +89,7 @@ private slots:
         for (int i = 0; i < count; ++i)
             inputs << window.input(FourInputs.at(i).relative, FourInputs.at(i).data);
         const QByteArray inputBytes = ReadBytes(inputs.first());
-        window.append(inputs);
-        window.form->Text1->setText(window.path("out") + folderSuffix);
+        window.prepareRun(inputs, window.path("out") + folderSuffix);
         (chosenFolder ? window.form->Option1 : window.form->Option2)->setChecked(true);
         window.form->Slider1->setValue(quality);
 
@@ -118,8 +117,7 @@ private slots:
         QStringList inputs;
         for (const Input &input : FourInputs)
             inputs << window.input(input.relative, input.data);
-        window.append(inputs);
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun(inputs, window.path("in"));
         QStringList seen;
         QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
             seen << QStringLiteral("%1 %2 %3").arg(window.form->ProgressBar1->value()).arg(caption)
@@ -179,8 +177,7 @@ private slots:
         QFETCH(bool, chosenFolder);
         WindowFixture window;
         const QString input = window.input("in/shapes.eps", "shapes.eps");
-        window.append({input});
-        window.form->Text1->setText(window.path("no such folder"));
+        window.prepareRun({input}, window.path("no such folder"));
         (chosenFolder ? window.form->Option1 : window.form->Option2)->setChecked(true);
         window.start();
         QCOMPARE(window.prompts.messages().size(), 1);
@@ -194,8 +191,7 @@ private slots:
     {
         WindowFixture window;
         const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps")};
-        window.append(inputs);
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun(inputs, window.path("in"));
         bool pressed = false;
         DuringEntry(*window.form, "a.eps", [&] {
             QVERIFY(window.form->Conversion().IsConverting());
@@ -213,8 +209,7 @@ private slots:
     {
         WindowFixture window;
         const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps")};
-        window.append(inputs);
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun(inputs, window.path("in"));
         ListView *list = window.form->ListView1;
         DuringEntry(*window.form, "a.eps", [&] {
             QCOMPARE(window.form->MousePointer(), PointerKind::Busy);
@@ -240,8 +235,7 @@ private slots:
         WindowFixture window;
         const QString first = window.input("in/a.eps", "shapes.eps");
         const QString late = window.input("in/late.eps", "text.eps");
-        window.append({first});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({first}, window.path("in"));
         window.prompts.fileAnswers.enqueue({late});
         DuringEntry(*window.form, "a.eps", [&] { QTest::mouseClick(window.form->PushButton1, Qt::LeftButton); });
         window.start();
@@ -257,8 +251,7 @@ private slots:
         WindowFixture window;
         const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps"),
                                  window.input("in/c.eps", "text.eps")};
-        window.append(inputs);
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun(inputs, window.path("out"));
         QDir().mkpath(window.path("out"));
         DuringEntry(*window.form, "a.eps", [&] { QFile::remove(inputs.at(1)); });
         window.start();
@@ -278,8 +271,7 @@ private slots:
     {
         WindowFixture window;
         const QStringList inputs{window.input("in/broken.eps", "broken.eps"), window.input("in/good.eps", "text.eps")};
-        window.append(inputs);
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun(inputs, window.path("in"));
         // A whole image left in the working folder by an earlier run.
         QDir().mkpath(window.workingFolder());
         QFile::setPermissions(window.workingFolder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -317,8 +309,7 @@ private slots:
         FileSystem::SetApplicationFolder(application.path());
         window.form->Conversion().setJobTimeLimit(std::chrono::milliseconds(500));
         const QString input = window.input("in/a.eps", "shapes.eps");
-        window.append({input});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({input}, window.path("in"));
         window.start();
         QCOMPARE(window.prompts.messages().size(), 1);
         QCOMPARE(window.prompts.messages().first().text,
@@ -332,8 +323,7 @@ private slots:
     {
         WindowFixture window;
         const QString input = window.input("in/a.eps", "shapes.eps");
-        window.append({input});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({input}, window.path("in"));
         QLockFile other(window.workingFolder() + ".lock"); // another instance's run
         QVERIFY(other.tryLock(0));
         bool sawWaiting = false;
@@ -360,8 +350,7 @@ private slots:
         const QString input = window.input("in/shapes.eps", "shapes.eps");
         WriteBytes(disk.path() + "/shapes.jpg", "old image");
         disk.fill();
-        window.append({input});
-        window.form->Text1->setText(disk.path());
+        window.prepareRun({input}, disk.path());
         window.form->Slider1->setValue(100);
         window.start();
         const auto messages = window.prompts.messages();
@@ -379,8 +368,7 @@ private slots:
         WindowFixture window;
         const QString input = window.input("in/a.eps", "shapes.eps");
         QDir().mkpath(window.path("out"));
-        window.append({input});
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun({input}, window.path("out"));
         window.form->Option1->setAutoExclusive(false);
         window.form->Option1->setChecked(false);
         window.form->Option2->setChecked(false);
@@ -394,8 +382,7 @@ private slots:
     {
         WindowFixture window;
         WriteBytes(window.path("temp/ps"), "a file where the working folder should be");
-        window.append({window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "text.eps")});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "text.eps")}, window.path("in"));
         window.start();
         const auto messages = window.prompts.messages();
         QCOMPARE(messages.size(), 1);

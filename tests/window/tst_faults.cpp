@@ -48,8 +48,7 @@ private slots:
         const QByteArray bytes = ReadBytes(locked);
         const QString target = wholeFolder ? window.path("in/locked") : locked;
         QFile::setPermissions(target, wholeFolder ? QFileDevice::WriteOwner : QFileDevice::WriteOwner);
-        window.append({locked, free});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({locked, free}, window.path("in"));
         window.start();
         QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -68,8 +67,7 @@ private slots:
         QDir().mkpath(window.path("out"));
         WriteBytes(window.path("out/a.jpg"), "old image");
         QFile::setPermissions(window.path("out"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        window.append({input});
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun({input}, window.path("out"));
         window.start();
         QFile::setPermissions(window.path("out"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY2(Report(window).startsWith("Permission denied: " + window.path("out/a.jpg") + "\r\n" + Location
@@ -86,8 +84,7 @@ private slots:
         const QString input = window.input("in/a.eps", "shapes.eps");
         QDir().mkpath(window.path("out/a.jpg"));
         WriteBytes(window.path("out/a.jpg/inside.txt"), "kept");
-        window.append({input});
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun({input}, window.path("out"));
         window.start();
         QVERIFY2(Report(window).startsWith("Path/File access error: " + window.path("out/a.jpg") + " is a folder\r\n"
                                            + Location + "at line 180"),
@@ -101,8 +98,7 @@ private slots:
         WindowFixture window;
         WriteBytes(window.path("not-a-folder"), "x");
         qputenv("TEMP", QFile::encodeName(window.path("not-a-folder")));
-        window.append({window.input("in/a.eps", "shapes.eps")});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({window.input("in/a.eps", "shapes.eps")}, window.path("in"));
         window.start();
         QCOMPARE(window.prompts.messages().size(), 1); // one clear report, then the run ends
         QVERIFY2(Report(window).startsWith("The temporary folder \"" + window.path("not-a-folder")
@@ -119,8 +115,7 @@ private slots:
         QDir().mkpath(window.path("in"));
         WriteBytes(window.path("in/slow.eps"), SlowEps());
         const QString next = window.input("in/next.eps", "text.eps");
-        window.append({window.path("in/slow.eps"), next});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({window.path("in/slow.eps"), next}, window.path("in"));
         QWidget *form = window.form.get();
         bool killed = false;
         QTimer watch;

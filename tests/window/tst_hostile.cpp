@@ -52,8 +52,7 @@ private slots:
         const QString before = window.input("in/before.eps", "shapes.eps");
         const QString hostile = WriteHostileFile(window.path("in"), file);
         const QString after = window.input("in/after.eps", "text.eps");
-        window.append({before, hostile, after});
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun({before, hostile, after}, window.path("out"));
         window.form->Conversion().setJobTimeLimit(std::chrono::seconds(3));
         const QString untouchable = Untouchable(window);
 
@@ -102,8 +101,7 @@ private slots:
         WindowFixture window([&](WindowFixture &) { FileSystem::SetApplicationFolder(application.path()); });
         QDir().mkpath(window.path("out"));
         const QString input = window.input("in/shapes.eps", "shapes.eps");
-        window.append({input});
-        window.form->Text1->setText(window.path("out"));
+        window.prepareRun({input}, window.path("out"));
         window.start();
         qputenv("HOME", oldHome);
         qunsetenv("PELLUCOR_TEST_LISTENER_PORT");

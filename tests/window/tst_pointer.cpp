@@ -205,8 +205,7 @@ private slots:
     {
         WindowFixture window;
         const QString input = window.input("in/a.eps", "shapes.eps");
-        window.append({input});
-        window.form->Text1->setText(window.path("in"));
+        window.prepareRun({input}, window.path("in"));
         bool checked = false;
         QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
             if (!caption.startsWith("Processing"))
