@@ -7,8 +7,8 @@
 
 #include "common/filesystem.h"
 #include "common/platform.h"
-#include "common/sandbox.h"
 #include "common/runtimeerror.h"
+#include "common/sandbox.h"
 #include "engine/batchengine.h"
 #include "engine/ghostscriptjob.h"
 #include "engine/outputnames.h"

@@ -1,6 +1,7 @@
 #include "batchengine.h"
 
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/runtimeerror.h"
 
 #include <QCoreApplication>
@@ -86,13 +87,18 @@ void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &ou
     } else {
         // Keep it until every earlier input with this output has been written.
         QString held;
+        QString message = outcome.message;
         if (outcome.converted) {
             held = QDir(m_heldFolder).filePath(QString::number(index) + QStringLiteral(".jpg"));
             QFile::remove(held);
-            if (!QFile::rename(outcome.imagePath, held) && !QFile::copy(outcome.imagePath, held))
+            if (!QFile::rename(outcome.imagePath, held) && !QFile::copy(outcome.imagePath, held)) {
+                qCWarning(lcEngine) << "could not keep" << outcome.imagePath << "as" << held;
                 held.clear();
+                message = QStringLiteral("the image could not be kept until the files before it with its "
+                                         "output name were done");
+            }
         }
-        m_held.insert(index, {held, outcome.message});
+        m_held.insert(index, {held, message});
         QList<int> &waiting = m_sharers[output];
         while (!waiting.isEmpty() && m_held.contains(waiting.first())) {
             const int first = waiting.takeFirst();

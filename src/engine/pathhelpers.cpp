@@ -1,6 +1,7 @@
 #include "pathhelpers.h"
 
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/runtimeerror.h"
 #include "common/shell.h"
 
@@ -72,7 +73,8 @@ bool FolderExists(const QString &path)
 {
     try {
         return (FileSystem::FileAttributes(path) & FileSystem::Directory) != 0;
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcEngine) << "FolderExists: no," << error.description();
         return false;
     }
 }
@@ -82,7 +84,8 @@ bool FileExists(const QString &path)
     try {
         FileSystem::LastModified(path);
         return true;
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcEngine) << "FileExists: no," << error.description();
         return false;
     }
 }
@@ -92,10 +95,12 @@ void DeleteFileQuietly(const QString &path)
     Shell::ProcessPendingEvents();
     try {
         FileSystem::DeleteFile(path);
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcEngine) << "DeleteFileQuietly:" << error.description() << "- forcing it";
         try {
             ForceDeleteFile(path);
-        } catch (const RuntimeError &) {
+        } catch (const RuntimeError &forced) {
+            qCDebug(lcEngine) << "DeleteFileQuietly: left alone," << forced.description();
         }
     }
 }

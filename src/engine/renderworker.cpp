@@ -4,8 +4,8 @@
 #include "warmrenderer/renderprotocol.h"
 
 #include "common/filesystem.h"
-#include "common/runtimeerror.h"
 #include "common/platform.h"
+#include "common/runtimeerror.h"
 #include "common/sandbox.h"
 #include "common/shell.h"
 

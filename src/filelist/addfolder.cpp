@@ -2,6 +2,7 @@
 
 #include "common/errorreport.h"
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/shell.h"
 #include "common/userprompts.h"
 #include "engine/pathhelpers.h"
@@ -25,7 +26,8 @@ bool MayEnter(const QString &folder)
     int attributes = 0;
     try {
         attributes = FileSystem::FileAttributes(folder);
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcFileList) << "folder walk:" << error.description();
         throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("Path not found: ") + folder);
     }
     return attributes != HiddenSystemFolder && attributes != HiddenSystemReparsePoint;

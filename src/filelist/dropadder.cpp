@@ -3,6 +3,7 @@
 #include "listview.h"
 
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/runtimeerror.h"
 #include "common/shell.h"
 #include "engine/pathhelpers.h"
@@ -22,7 +23,8 @@ bool IsDroppedFolder(const QString &path)
 {
     try {
         return FileSystem::FileAttributes(path) & FileSystem::Directory;
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcFileList) << "dropped path taken as a file:" << error.description();
         return false; // not there: appended as it is, like any file
     }
 }
@@ -51,7 +53,8 @@ void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolde
             for (const QString &file : AddFolder::CollectFiles(folders, QStringLiteral("*.*")))
                 list.Append(file);
         }
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
         // The drop has no report of its own; what was appended stays.
+        qCWarning(lcFileList) << "drop ended early:" << error.description();
     }
 }

@@ -8,6 +8,7 @@
 #include "common/contactaddresses.h"
 #include "common/errorreport.h"
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/userprompts.h"
 #include "engine/pathhelpers.h"
 #include "filelist/addfolder.h"
@@ -155,6 +156,8 @@ void Form1::Form_Load()
     load.step(102, [&] { hasHand = FileExists(application + separator + QStringLiteral("HAND-M.CUR")); });
     if (load.test(102, [&] { return hasHand; }))
         load.step(104, [&] { SetMouseIcon(LoadPointerFile(application + separator + QStringLiteral("HAND-M.CUR"))); });
+    else
+        qCDebug(lcWindow) << "no hand pointer in" << application << "- buttons keep the arrow";
     load.step(106, [&] {
         if (m_startUpNumber() == 7)
             Prompts().OpenWebAddress(QLatin1String(ContactAddresses::HomePage));
@@ -538,7 +541,8 @@ void Form1::ListView1_ItemClick(int index)
     const QString dragIcon = FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("drag.ico");
     try {
         ListView1->viewport()->setCursor(LoadPointerFile(dragIcon));
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
+        qCDebug(lcWindow) << "drag pointer left as it is:" << error.description();
     }
     ListView1->setDragEnabled(false); // entries move only within the list, never out as drag data
     m_dragItem = ListView1->Reference(ListView1->SelectedIndex());

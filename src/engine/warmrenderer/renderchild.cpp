@@ -1,7 +1,7 @@
 #include "renderchild.h"
 
-#include "renderprotocol.h"
 #include "common/sandbox.h"
+#include "renderprotocol.h"
 #include "warminterpreter.h"
 
 #include <cerrno>
