@@ -22,7 +22,10 @@ if [ -n "$missing" ]; then
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# CI lets no compiler warning through.
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUCOR_WARNINGS_AS_ERRORS=$werror
 cmake --build build --parallel "$(nproc)"
 
 case "$mode" in

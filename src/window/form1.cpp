@@ -485,15 +485,15 @@ void Form1::PushButton7_Click()
     samples.step(100, [&] { LoadSamples(*ListView1); });
 }
 
-void Form1::ListView1_OLEDragOver(const QMimeData *data, bool &accept)
+void Form1::ListView1_OLEDragOver(const QMimeData *dropped, bool &accept)
 {
-    if (ListView::DroppedPaths(data).isEmpty())
+    if (ListView::DroppedPaths(dropped).isEmpty())
         accept = false;
 }
 
-void Form1::ListView1_OLEDragDrop(const QMimeData *data)
+void Form1::ListView1_OLEDragDrop(const QMimeData *dropped)
 {
-    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(data), [this] { return m_closing; });
+    AppendDroppedPaths(*ListView1, ListView::DroppedPaths(dropped), [this] { return m_closing; });
 }
 
 void Form1::addStartPaths(const QStringList &paths)

@@ -59,8 +59,8 @@ public:
     void PushButton7_Click();
     void ListView1_KeyDown(int keyCode, int shift);
     void ListView1_DblClick();
-    void ListView1_OLEDragOver(const QMimeData *data, bool &accept);
-    void ListView1_OLEDragDrop(const QMimeData *data);
+    void ListView1_OLEDragOver(const QMimeData *dropped, bool &accept);
+    void ListView1_OLEDragDrop(const QMimeData *dropped);
     void ListView1_ItemClick(int index);
     void ListView1_MouseDown();
     void ListView1_MouseMove(const QPoint &point);

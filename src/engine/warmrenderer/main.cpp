@@ -145,10 +145,10 @@ int main(int argc, char **argv)
     // Safe mode lets documents write in Ghostscript's temporary folder, the
     // one named when it starts: never the user's, but an empty one below the
     // renderer's own folder, its current folder. Children get their own.
-    char folder[PATH_MAX];
-    if (!::getcwd(folder, sizeof folder))
+    char current[PATH_MAX];
+    if (!::getcwd(current, sizeof current))
         return 1;
-    const std::string temporary = std::string(folder) + '/' + RenderProtocol::TemporaryName;
+    const std::string temporary = std::string(current) + '/' + RenderProtocol::TemporaryName;
     ::mkdir(temporary.c_str(), 0700);
     for (const char *name : {"TMPDIR", "TEMP", "TMP"})
         ::setenv(name, temporary.c_str(), 1);
