@@ -4,6 +4,7 @@
 #include "renderchild.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
+#include "writeall.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -104,16 +105,7 @@ private:
 
 bool say(int fd, const std::string &line)
 {
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += size_t(n);
-    }
-    return true;
+    return writeAll(fd, line.data(), line.size()) == line.size();
 }
 
 } // namespace

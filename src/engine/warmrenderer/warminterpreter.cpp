@@ -1,5 +1,7 @@
 #include "warminterpreter.h"
 
+#include "writeall.h"
+
 #include <ghostscript/iapi.h>
 #include <ghostscript/gserrors.h>
 
@@ -30,36 +32,22 @@ const char *const WarmUp =
     " 0.1 0.2 0.3 0.4 setcmykcolor 0 0 1 1 rectfill"
     " restore";
 
-// Ghostscript's standard output and error go to descriptors 1 and 2 as they
-// are at the time of writing: the renderer's error output while it starts,
-// the child's message file while a document runs.
-int writeAll(int fd, const char *text, int length)
-{
-    int written = 0;
-    while (written < length) {
-        const ssize_t n = ::write(fd, text + written, size_t(length - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return written;
-        written += int(n);
-    }
-    return written;
-}
-
 int GSDLLCALL readNothing(void *, char *, int)
 {
     return 0; // a document that reads its standard input finds it empty
 }
 
+// Ghostscript's standard output and error go to descriptors 1 and 2 as they
+// are at the time of writing: the renderer's error output while it starts,
+// the child's message file while a document runs.
 int GSDLLCALL writeOutput(void *, const char *text, int length)
 {
-    return writeAll(STDOUT_FILENO, text, length);
+    return int(writeAll(STDOUT_FILENO, text, std::size_t(length)));
 }
 
 int GSDLLCALL writeError(void *, const char *text, int length)
 {
-    return writeAll(STDERR_FILENO, text, length);
+    return int(writeAll(STDERR_FILENO, text, std::size_t(length)));
 }
 
 } // namespace
