@@ -192,7 +192,10 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
 
         int result = 0;
         QString ghostscriptSaid;
-        run.step(168, [&] { result = GhostscriptJob::RunJob(work, m_jobTimeLimit, &ghostscriptSaid); });
+        run.step(168, [&] {
+            GhostscriptJob::RestoreScript(script, scriptText);
+            result = GhostscriptJob::RunJob(work, m_jobTimeLimit, &ghostscriptSaid);
+        });
         if (result == Shell32::AbandonedResult || view.Closing())
             return;
         run.step(170, [&] { view.SetMousePointer(PointerKind::Busy); });

@@ -50,14 +50,26 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
     FileSystem::WriteTextFile(path, text, LineEnd(flavour));
 }
 
+void RestoreScript(const QString &path, const QString &text)
+{
+    QFile script(path);
+    const QByteArray expected = (text + LineEnd()).toLocal8Bit();
+    if (!script.open(QIODevice::ReadOnly) || script.readAll() != expected) {
+        script.close();
+        SaveStringToFile(path, text);
+    }
+}
+
 Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     rules.writable = {QFile::encodeName(workingFolder).toStdString()};
-    QString ghostscript = QStandardPaths::findExecutable(QStringLiteral("gs"), {workingFolder});
-    if (ghostscript.isEmpty())
-        ghostscript = QStandardPaths::findExecutable(QStringLiteral("gs"));
+    // The copy in the working folder only where the application folder has
+    // one: a "gs" left there by an earlier job is not started.
+    const bool ownGhostscript = QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
+    const QString ghostscript = ownGhostscript ? QDir(workingFolder).filePath(QStringLiteral("gs"))
+                                               : QStandardPaths::findExecutable(QStringLiteral("gs"));
     for (const QString &program :
          {QStringLiteral("/bin/sh"), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
         if (!program.isEmpty())

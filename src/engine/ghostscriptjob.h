@@ -52,6 +52,10 @@ QString ScriptText(int quality, PathFlavour flavour = NativeFlavour);
 // Failures (missing folder, no permission, full disk) reach the caller.
 void SaveStringToFile(const QString &path, const QString &text, PathFlavour flavour = NativeFlavour);
 
+// Writes the script again when it no longer holds `text`: a job taken over
+// by its file may have rewritten it for the entries after it.
+void RestoreScript(const QString &path, const QString &text);
+
 // The sandbox of a job in `workingFolder`: it reads what Ghostscript needs,
 // writes in the working folder only, and starts the shell, the Ghostscript
 // the script finds first (one copied beside it wins over the system's) and

@@ -101,7 +101,8 @@ private slots:
         WindowFixture window([&](WindowFixture &) { FileSystem::SetApplicationFolder(application.path()); });
         QDir().mkpath(window.path("out"));
         const QString input = window.input("in/shapes.eps", "shapes.eps");
-        window.prepareRun({input}, window.path("out"));
+        const QString next = window.input("in/text.eps", "text.eps"); // runs the script the first one rewrote
+        window.prepareRun({input, next}, window.path("out"));
         window.start();
         qputenv("HOME", oldHome);
         qunsetenv("PELLUCOR_TEST_LISTENER_PORT");
@@ -109,6 +110,7 @@ private slots:
         QCOMPARE(window.prompts.messages().last().text, QString("Done."));
         const QByteArray image = ReadBytes(window.path("out/shapes.jpg"));
         QCOMPARE(image, GhostscriptReference(input, window.form->QualityValue()));
+        QCOMPARE(ReadBytes(window.path("out/text.jpg")), GhostscriptReference(next, window.form->QualityValue()));
         QVERIFY(!image.contains("launch code"));
         QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"secret.txt"});
         QCOMPARE(planted(), plantedBefore);
