@@ -60,16 +60,24 @@ void RestoreScript(const QString &path, const QString &text)
     }
 }
 
+namespace {
+
+// Whether the application folder supplies a Ghostscript, which the run copies
+// into the working folder. A "gs" found there otherwise was left by a job.
+bool hasOwnGhostscript()
+{
+    return QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
+}
+
+} // namespace
+
 Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     rules.writable = {QFile::encodeName(workingFolder).toStdString()};
-    // The copy in the working folder only where the application folder has
-    // one: a "gs" left there by an earlier job is not started.
-    const bool ownGhostscript = QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
-    const QString ghostscript = ownGhostscript ? QDir(workingFolder).filePath(QStringLiteral("gs"))
-                                               : QStandardPaths::findExecutable(QStringLiteral("gs"));
+    const QString ghostscript = hasOwnGhostscript() ? QDir(workingFolder).filePath(QStringLiteral("gs"))
+                                                    : QStandardPaths::findExecutable(QStringLiteral("gs"));
     for (const QString &program :
          {QStringLiteral("/bin/sh"), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
         if (!program.isEmpty())
@@ -83,6 +91,8 @@ Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::millis
 
 int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QString *message)
 {
+    if (!hasOwnGhostscript()) // one an earlier job left would come first on the search path
+        QFile::remove(QDir(workingFolder).filePath(QStringLiteral("gs")));
     const QString privateTemp = QDir(workingFolder).filePath(PrivateTempName);
     QDir(privateTemp).removeRecursively();
     QDir().mkpath(privateTemp);

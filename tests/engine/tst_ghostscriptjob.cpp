@@ -1,5 +1,6 @@
 #include "engine/ghostscriptjob.h"
 
+#include "common/filesystem.h"
 #include "common/runtimeerror.h"
 
 #include "support/testfiles.h"
@@ -21,7 +22,18 @@ struct Workplace
     QTemporaryDir root;
     QString folder = root.filePath("ps");
     Workplace() { QDir().mkpath(folder); }
+    ~Workplace() { FileSystem::SetApplicationFolder(QString()); }
     QString file(const QString &name) const { return folder + u'/' + name; }
+
+    // A Ghostscript of the application folder's own, and its copy in the
+    // working folder, as a run's refresh leaves it.
+    void ownGhostscript(const QByteArray &body) const
+    {
+        QDir().mkpath(root.filePath("application/ps"));
+        WriteScript(root.filePath("application/ps/gs"), body);
+        WriteScript(file("gs"), body);
+        FileSystem::SetApplicationFolder(root.filePath("application"));
+    }
 
     void writeScript(int quality) const
     {
@@ -124,14 +136,29 @@ private slots:
         QCOMPARE(image, GhostscriptReference(TestDataPath("shapes.eps"), quality));
     }
 
-    void ghostscriptInTheWorkingFolderWins()
+    void ghostscriptOfTheApplicationFolderWins_data()
     {
+        QTest::addColumn<bool>("ownCopy");
+        QTest::newRow("copied from the application folder") << true;
+        // One an earlier job left there is never started: the system's runs.
+        QTest::newRow("only in the working folder") << false;
+    }
+    void ghostscriptOfTheApplicationFolderWins()
+    {
+        QFETCH(bool, ownCopy);
         Workplace work;
         work.writeScript(75);
-        WriteScript(work.file("gs"), "echo \"fake $*\" > current.jpg\n");
+        if (ownCopy)
+            work.ownGhostscript("echo \"fake $*\" > current.jpg\n");
+        else
+            WriteScript(work.file("gs"), "echo \"fake $*\" > current.jpg\n");
         work.stage(TestDataPath("shapes.eps"));
         QCOMPARE(RunJob(work.folder), 0);
-        QVERIFY(ReadBytes(work.file(StagedOutputName)).startsWith("fake -dSAFER"));
+        const QByteArray image = ReadBytes(work.file(StagedOutputName));
+        if (ownCopy)
+            QVERIFY(image.startsWith("fake -dSAFER"));
+        else
+            QCOMPARE(image, GhostscriptReference(TestDataPath("shapes.eps"), 75));
         QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
     }
 
@@ -139,7 +166,7 @@ private slots:
     {
         Workplace work;
         work.writeScript(75);
-        WriteScript(work.file("gs"), "echo broken >&2\nexit 1\n");
+        work.ownGhostscript("echo broken >&2\nexit 1\n");
         work.stage(TestDataPath("shapes.eps"));
         RunJob(work.folder);
         QVERIFY(!QFileInfo::exists(work.file(StagedOutputName)));
@@ -161,7 +188,7 @@ private slots:
         Workplace work;
         work.writeScript(75);
         // Spins in the shell: the sandbox lets it start no other program.
-        WriteScript(work.file("gs"), "echo $$ > gs.pid\nwhile :; do :; done\n");
+        work.ownGhostscript("echo $$ > gs.pid\nwhile :; do :; done\n");
         work.stage(TestDataPath("shapes.eps"));
         QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)), Shell32::TimedOutResult);
         QVERIFY(QFileInfo::exists(work.file("gs.pid")));
