@@ -22,12 +22,8 @@ struct Run
 Run Batch(const QStringList &arguments, const QString &home = {})
 {
     QProcess batch;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!home.isEmpty()) {
-        environment.insert("XDG_CONFIG_HOME", home + "/config");
-        environment.insert("TEMP", home + "/temp");
-    }
-    batch.setProcessEnvironment(environment);
+    if (!home.isEmpty())
+        batch.setProcessEnvironment(ConverterEnvironment(home));
     batch.start(QStringLiteral(PELLUCOR_APP_DIR "/pellucor-batch"), arguments);
     Run run;
     if (!batch.waitForFinished(600000))
@@ -215,10 +211,7 @@ private slots:
         QStringList converted;
         for (int shard = 1; shard <= 3; ++shard) {
             QProcess batch;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-            environment.insert("TEMP", home.filePath("temp"));
-            batch.setProcessEnvironment(environment);
+            batch.setProcessEnvironment(ConverterEnvironment(home.path()));
             batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
                         {"--quiet", "--quality", "75", "--output", home.filePath("out"), "--files-from", "-", "--null",
                          "--report", "-", "--shard", QString("%1/3").arg(shard)});

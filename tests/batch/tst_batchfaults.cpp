@@ -25,10 +25,7 @@ struct Run
 Run Batch(const QTemporaryDir &home, const QStringList &arguments, const QString &temp = {})
 {
     QProcess batch;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("TEMP", temp.isEmpty() ? home.filePath("temp") : temp);
-    batch.setProcessEnvironment(environment);
+    batch.setProcessEnvironment(ConverterEnvironment(home.path(), temp));
     batch.start(PELLUCOR_APP_DIR "/pellucor-batch", QStringList{"--quality", "75"} + arguments);
     Run run;
     if (batch.waitForFinished(600000))
@@ -227,10 +224,7 @@ private slots:
         for (const char *name : {"in/b-slow.eps", "in/c-slow.eps", "in/d-slow.eps"})
             WriteBytes(home.filePath(name), SlowEps());
         QProcess batch;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("TEMP", home.filePath("temp"));
-        batch.setProcessEnvironment(environment);
+        batch.setProcessEnvironment(ConverterEnvironment(home.path()));
         batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
                     {"--quality", "75", "--jobs", "2", "--output", home.filePath("out"), home.filePath("in")});
         // Stop it while slow pages are being written.
@@ -264,11 +258,8 @@ private slots:
         QDir().mkpath(home.filePath("out1"));
         QDir().mkpath(home.filePath("out2"));
         QProcess first, second;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TEMP", home.filePath("temp"));
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        first.setProcessEnvironment(environment);
-        second.setProcessEnvironment(environment);
+        first.setProcessEnvironment(ConverterEnvironment(home.path()));
+        second.setProcessEnvironment(ConverterEnvironment(home.path()));
         first.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "30", "--output", home.filePath("out1"), home.filePath("in")});
         second.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "90", "--output", home.filePath("out2"), home.filePath("in")});
         QVERIFY(first.waitForFinished(600000));

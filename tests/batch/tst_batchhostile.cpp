@@ -140,10 +140,7 @@ private slots:
         const QString before = FolderSnapshot(root.path(), {root.filePath("out")});
 
         QProcess batch;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TEMP", root.filePath("temp"));
-        environment.insert("XDG_CONFIG_HOME", root.filePath("config"));
-        batch.setProcessEnvironment(environment);
+        batch.setProcessEnvironment(ConverterEnvironment(root.path()));
         batch.setWorkingDirectory(root.filePath("in"));
         batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
                     {"--output", root.filePath("out"), "--timeout", "3", "--jobs", "2", "--quality", "75",

@@ -48,6 +48,14 @@ void WriteScript(const QString &path, const QByteArray &body)
                                     | QFileDevice::ReadOther | QFileDevice::ExeOther);
 }
 
+QProcessEnvironment ConverterEnvironment(const QString &home, const QString &temp)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("TEMP"), temp.isEmpty() ? home + QStringLiteral("/temp") : temp);
+    return environment;
+}
+
 void MakeFiles(const QString &root, const QStringList &relativePaths)
 {
     for (const QString &relative : relativePaths) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,11 @@ QString TestDataPath(const QString &name);
 
 QByteArray ReadBytes(const QString &path);
 void WriteBytes(const QString &path, const QByteArray &bytes);
+// The environment a converter started by a test runs in: its settings and
+// its temporary folders below `home` (TEMP `temp` when given), nothing of
+// the user who runs the tests.
+QProcessEnvironment ConverterEnvironment(const QString &home, const QString &temp = {});
+
 // Creates small files at `relativePaths` below `root`, with their folders.
 void MakeFiles(const QString &root, const QStringList &relativePaths);
 // Writes an executable shell script (a stand-in program).
