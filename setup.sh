@@ -31,7 +31,8 @@ start)
     ;;
 test)
     cd build
-    exec ctest --output-on-failure
+    # One CTest test per test class, independent of each other: side by side.
+    exec ctest --output-on-failure --parallel "$(nproc)"
     ;;
 *)
     echo "usage: $0 start|test" >&2
