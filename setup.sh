@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up a Debian machine for Pellucor, builds it, then starts it or tests it.
 #   ./setup.sh start   install what is missing, build, start the program
-#   ./setup.sh test    install what is missing, build, run every test
+#   ./setup.sh test    install what is missing, build, run every test, then
+#                      build the unit and engine tests with sanitizers and run them
 set -eu
 mode=${1:-start}
 cd "$(dirname "$0")"
@@ -33,8 +34,15 @@ start)
     exec build/app/pellucor
     ;;
 test)
-    cd build
-    exec ctest --output-on-failure
+    # One CTest entry per test class, independent of each other: side by side.
+    (cd build && ctest --output-on-failure --parallel "$(nproc)")
+    # Once more with AddressSanitizer and UndefinedBehaviorSanitizer and with
+    # assertions on (Debug), in a tree of their own: the unit classes and the
+    # engines' (see tests/CMakeLists.txt), building only what they need.
+    cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPELLUCOR_SANITIZE=ON
+    cmake --build build-sanitize --parallel "$(nproc)" --target sanitized_tests
+    cd build-sanitize
+    exec ctest --output-on-failure --parallel "$(nproc)" --label-regex '^sanitize$'
     ;;
 *)
     echo "usage: $0 start|test" >&2

@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -29,17 +30,22 @@ bool RegisterTestClass(const char *name, TestFactory factory)
 
 int RunRegisteredTests(int argc, char *argv[])
 {
-    // "tst_engine ShellJobTest [qtest arguments]" runs one class only.
+    // "tst_engine Shell32Test [qtest arguments]" runs one class only.
     QByteArray only;
     std::vector<char *> arguments(argv, argv + argc);
-    if (argc > 1) {
-        for (const Entry &entry : registry()) {
-            if (qstrcmp(argv[1], entry.name) == 0) {
-                only = argv[1];
-                arguments.erase(arguments.begin() + 1);
-                break;
-            }
+    if (argc > 1 && argv[1][0] != '-') {
+        only = argv[1];
+        const bool known = std::any_of(registry().begin(), registry().end(),
+                                       [&](const Entry &entry) { return only == entry.name; });
+        // CTest names each class: a misspelt or vanished one must fail, not run them all.
+        if (!known) {
+            QByteArray names;
+            for (const Entry &entry : registry())
+                names += QByteArray(" ") + entry.name;
+            qWarning("no test class %s here; the classes are:%s", only.constData(), names.constData());
+            return 2;
         }
+        arguments.erase(arguments.begin() + 1);
     }
     int failures = 0;
     for (const Entry &entry : registry()) {

@@ -8,7 +8,8 @@
 // runs them all: a class registers itself, main() runs every registered one.
 using TestFactory = std::function<QObject *()>;
 bool RegisterTestClass(const char *name, TestFactory factory);
-// Runs every registered class, or only the one named by the first argument.
+// Runs every registered class, or only the one named by the first argument
+// (an argument that is no option and names no class is an error).
 int RunRegisteredTests(int argc, char *argv[]);
 
 #define PELLUCOR_REGISTER_TEST(Class) \
