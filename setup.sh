@@ -7,7 +7,7 @@ set -eu
 mode=${1:-start}
 cd "$(dirname "$0")"
 
-packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libseccomp-dev fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev dpkg-dev file desktop-file-utils appstream man-db"
+packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libseccomp-dev bubblewrap fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev dpkg-dev file desktop-file-utils appstream man-db"
 missing=""
 for package in $packages; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

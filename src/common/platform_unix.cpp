@@ -17,6 +17,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -136,18 +138,57 @@ StartCommand CommandFor(const QFileInfo &target)
 
 void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
 {
-    // A group of its own, so that ending the program also ends what it started.
-    process.setChildProcessModifier([sandbox] {
-        ::setpgid(0, 0);
-        if (sandbox && !sandbox->apply())
+    // A sandboxed program runs as a tree of its own below pellucor-sandbox
+    // (in namespaces made by bubblewrap, where there are any), which ends
+    // whatever the program left when it ends.
+    if (sandbox) {
+        std::vector<std::string> program{QFile::encodeName(process.program()).toStdString()};
+        for (const QString &argument : process.arguments())
+            program.push_back(QFile::encodeName(argument).toStdString());
+        const std::vector<std::string> command = sandbox->command(program);
+        QStringList arguments;
+        for (auto it = command.begin() + 1; it != command.end(); ++it)
+            arguments << QFile::decodeName(QByteArray::fromStdString(*it));
+        process.setProgram(QFile::decodeName(QByteArray::fromStdString(command.front())));
+        process.setArguments(arguments);
+    }
+    const bool refused = sandbox && !sandbox->failure().empty();
+    process.setChildProcessModifier([refused] {
+        // A session and group of its own, so that ending the program also ends
+        // what it started, and nothing it starts can join a group outside.
+        ::setsid();
+        // Only the standard descriptors cross: whatever started this program
+        // may have left others open.
+        if (::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        if (refused)
             ::_exit(125); // never run unconfined what was meant to be confined
     });
 }
 
 void KillProcessTree(QProcess &process)
 {
-    if (const qint64 pid = process.processId(); pid > 0)
-        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    // Asked first, pellucor-sandbox ends what the program left, also what
+    // left its group; then whatever is left of the group goes.
+    if (const pid_t pid = static_cast<pid_t>(process.processId()); pid > 0 && process.state() != QProcess::NotRunning) {
+        ::kill(-pid, SIGTERM);
+        bool reaped = false;
+        for (int round = 0; round < 100; ++round) {
+            siginfo_t ended{};
+            if (::waitid(P_PID, id_t(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0) {
+                reaped = true; // by someone else: its group id may already be another's
+                break;
+            }
+            if (ended.si_pid == pid)
+                break;
+            ::usleep(10000);
+        }
+        // Not reaped, the leader holds its group id: no other group can have it.
+        if (!reaped)
+            ::kill(-pid, SIGKILL);
+    }
     process.kill();
     process.waitForFinished(5000);
 }

@@ -6,9 +6,11 @@
 // A kernel sandbox for a process that is about to run Ghostscript, so that
 // even a Ghostscript taken over by a hostile file can read nothing but what
 // rendering needs, write nothing outside its own folders, start no other
-// program and reach no network. On Linux: no new privileges, Landlock rules
-// for files, TCP and scopes, a seccomp filter, and resource limits; elsewhere
-// the resource limits only, where the platform has them.
+// program, reach no network and leave nothing behind. On Linux: namespaces
+// of its own where the kernel lets this user make them, no capabilities and
+// no new privileges, Landlock rules for files, TCP and scopes, a seccomp
+// filter, resource limits, and only the standard descriptors; elsewhere the
+// resource limits only, where the platform has them.
 //
 // Everything that allocates or opens files happens when the sandbox is made;
 // apply() only makes system calls, so it may run between fork and exec in a
@@ -20,15 +22,18 @@ public:
     {
         std::vector<std::string> readable;   // folders (with everything below) and files to read
         std::vector<std::string> writable;   // folders to read, write, create and remove in
-        std::vector<std::string> executable; // programs it may start; none means no program at all
+        std::vector<std::string> executable; // programs it may start; none: it starts nothing and makes no process
+        std::string temporary;                // a folder that gets a file system of its own, in namespaces
+        unsigned long long temporaryBytes = 0; // the size of that file system
+        unsigned processes = 0;               // processes it may have at once, in namespaces; 0 for no bound
         unsigned long long memoryBytes = 0;   // address space; 0 for no limit
         unsigned long long fileSizeBytes = 0; // largest file written; 0 for no limit
         unsigned long long cpuSeconds = 0;    // processor time, then SIGXCPU; 0 for no limit
     };
 
-    // What every Ghostscript reads: the system's libraries and programs, its
-    // resources and font maps, fonts and their configuration, and the few
-    // files of /etc it consults (paper size, time zone).
+    // What every Ghostscript reads: the system's libraries, its resources
+    // and font maps, fonts and their configuration, and the few files of
+    // /etc it consults (paper size, time zone). No folder of programs.
     static std::vector<std::string> systemReadable();
 
     explicit Sandbox(const Rules &rules);
@@ -36,16 +41,41 @@ public:
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
 
-    // In the child, before Ghostscript runs. False when a restriction that
-    // this kernel offers could not be applied: the caller must not go on.
+    // Why a restriction that this kernel offers could not be made; "" when
+    // the sandbox is whole. A sandbox with a failure refuses to apply.
+    const std::string &failure() const { return m_failure; }
+
+    // In the process itself, before Ghostscript runs. False when the sandbox
+    // is not whole or a restriction could not be applied: the caller must
+    // not go on.
     bool apply() const noexcept;
+
+    // The command that runs `program` (and its arguments) as a new process
+    // tree inside the sandbox, through pellucor-sandbox: in namespaces of its
+    // own made by bubblewrap, which show it only what the rules name and end
+    // everything it started when it ends; where there are none, under a
+    // pellucor-sandbox that ends whatever the program left when it ends.
+    std::vector<std::string> command(const std::vector<std::string> &program) const;
 
     // What this kernel cannot restrict, in words for the user; empty when
     // everything applies.
     static std::vector<std::string> missing();
 
+    // Whether this user may make namespaces of its own (a user namespace
+    // with mount, PID, IPC and network namespaces and a file system in it).
+    // PELLUCOR_NAMESPACES=off plays a system without them.
+    static bool namespacesAvailable();
+
+    // pellucor-sandbox lies beside the running program, or in `folder`.
+    static void setHelperFolder(const std::string &folder);
+
+    // The rules as pellucor-sandbox's options, and read back from them.
+    static std::vector<std::string> helperOptions(const Rules &rules);
+    static bool readHelperOption(const std::string &option, Rules &rules);
+
 private:
     Rules m_rules;
-    int m_ruleset = -1;                 // Landlock ruleset, -1 without Landlock
+    std::string m_failure;               // before the ruleset and the filter, which report here
+    int m_ruleset = -1;                  // Landlock ruleset, -1 without Landlock
     std::vector<unsigned char> m_filter; // seccomp program, empty without seccomp
 };

@@ -1,25 +1,146 @@
-// The kernel sandbox on Linux: Landlock, seccomp and resource limits.
+// The kernel sandbox on Linux: namespaces, Landlock, seccomp, capabilities,
+// descriptors and resource limits.
 #include "sandbox.h"
+
+#include "namespaces.h"
 
 #include <seccomp.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
 
 #include <fcntl.h>
 #include <link.h>
+#include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
+
+std::string helperFolder;
+
+std::string errorText(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+std::string folderOf(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string realPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// The dynamic loader the kernel opens for every program it starts, found as
+// this program's own (the name its programs ask for, such as
+// /lib64/ld-linux-x86-64.so.2), and the C library: the system's programs use
+// the same.
+struct SystemLibraries
+{
+    std::string loader;
+    std::string c;
+};
+
+SystemLibraries systemLibraries()
+{
+    struct Search
+    {
+        ElfW(Addr) base;
+        SystemLibraries found;
+    } search{ElfW(Addr)(::getauxval(AT_BASE)), {}};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info *object, size_t, void *data) {
+            auto *wanted = static_cast<Search *>(data);
+            if (!object->dlpi_name || !*object->dlpi_name)
+                return 0;
+            const std::string name = object->dlpi_name;
+            if (object->dlpi_addr == wanted->base)
+                wanted->found.loader = name;
+            else if (name.find("/libc.so") != std::string::npos)
+                wanted->found.c = name;
+            return 0;
+        },
+        &search);
+    return search.found;
+}
+
+// The folders of the libraries every program here loads: the loader's and
+// the C library's, as named and as they really are, and their twins below
+// /usr where /lib is a folder of its own. Not /usr/lib as a whole, which
+// holds programs too.
+std::vector<std::string> libraryFolders()
+{
+    const SystemLibraries libraries = systemLibraries();
+    std::vector<std::string> folders;
+    const auto add = [&](const std::string &folder) {
+        if (folder.empty() || folder == "/" || !exists(folder))
+            return;
+        for (const std::string &known : folders)
+            if (known == folder)
+                return;
+        folders.push_back(folder);
+    };
+    for (const std::string &library : {libraries.loader, libraries.c}) {
+        if (library.empty())
+            continue;
+        for (const std::string &folder : {realPath(folderOf(library)), folderOf(realPath(library))}) {
+            add(folder);
+            if (folder.rfind("/usr/", 0) != 0)
+                add("/usr" + folder);
+        }
+    }
+    return folders;
+}
+
+// The first program of that name on PATH; "" when there is none.
+std::string findProgram(const std::string &name)
+{
+    const char *path = std::getenv("PATH");
+    std::string folders = path && *path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + '/' + name;
+        if (end > start && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+std::string ownProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t size = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return size > 0 ? folderOf(std::string(path, size_t(size))) : std::string(".");
+}
+
+std::string helperProgram()
+{
+    return (helperFolder.empty() ? ownProgramFolder() : helperFolder) + "/pellucor-sandbox";
+}
 
 // Landlock as the kernel documents it: the system's headers may describe
 // only its first version, while the running kernel offers later ones. Only
@@ -52,13 +173,18 @@ struct __attribute__((packed)) PathBeneathAttr
     std::int32_t parentFd;
 };
 
+// The version this kernel offers, or less where PELLUCOR_LANDLOCK_ABI says
+// so: the tests play older kernels with it.
 int version()
 {
-    static const int abi = [] {
+    static const int offered = [] {
         const long answer = ::syscall(CreateRuleset, nullptr, 0, AskVersion);
         return answer < 0 ? 0 : int(answer);
     }();
-    return abi;
+    const char *cap = std::getenv("PELLUCOR_LANDLOCK_ABI");
+    if (cap && *cap >= '0' && *cap <= '9')
+        return std::min(offered, std::atoi(cap));
+    return offered;
 }
 
 // Every file-system right this kernel knows: what is not granted is refused.
@@ -74,41 +200,25 @@ std::uint64_t handledRights(int abi)
     return rights;
 }
 
-void allow(int ruleset, const std::string &path, std::uint64_t rights, std::uint64_t handled)
+// "" when the rule is in place or the path is not on this system.
+std::string allow(int ruleset, const std::string &path, std::uint64_t rights, std::uint64_t handled)
 {
     const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0)
-        return; // not on this system: nothing to allow
+        return errno == ENOENT || errno == ENOTDIR ? std::string() : errorText("cannot open " + path);
     struct stat st;
     if (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
         rights &= FileRights;
     const PathBeneathAttr rule{rights & handled, fd};
-    ::syscall(AddRule, ruleset, PathBeneath, &rule, 0);
+    const bool added = ::syscall(AddRule, ruleset, PathBeneath, &rule, 0) == 0;
+    std::string failure = added ? std::string() : errorText("no file rule for " + path);
     ::close(fd);
+    return failure;
 }
 
-// The dynamic loader the kernel opens for every program it starts, found as
-// this program's own: the system's programs use the same.
-std::string programLoader()
-{
-    struct Search
-    {
-        ElfW(Addr) base;
-        std::string name;
-    } search{ElfW(Addr)(::getauxval(AT_BASE)), {}};
-    ::dl_iterate_phdr(
-        [](dl_phdr_info *object, size_t, void *data) {
-            auto *wanted = static_cast<Search *>(data);
-            if (object->dlpi_addr != wanted->base || !object->dlpi_name)
-                return 0;
-            wanted->name = object->dlpi_name;
-            return 1;
-        },
-        &search);
-    return search.base ? search.name : std::string();
-}
-
-int makeRuleset(const Sandbox::Rules &rules)
+// The ruleset, -1 where the kernel has no Landlock; `failure` says why one
+// that the kernel offers could not be made.
+int makeRuleset(const Sandbox::Rules &rules, std::string &failure)
 {
     const int abi = version();
     if (abi < 1)
@@ -125,19 +235,24 @@ int makeRuleset(const Sandbox::Rules &rules)
         size += sizeof attributes.scoped;
     }
     const int ruleset = int(::syscall(CreateRuleset, &attributes, size, 0));
-    if (ruleset < 0)
+    if (ruleset < 0) {
+        failure = errorText("the file rules could not be made");
         return -1;
+    }
     const std::uint64_t handled = attributes.handledAccessFs;
+    const auto add = [&](const std::string &path, std::uint64_t rights) {
+        if (failure.empty())
+            failure = allow(ruleset, path, rights, handled);
+    };
     for (const std::string &path : rules.readable)
-        allow(ruleset, path, ReadFile | ReadDir, handled);
+        add(path, ReadFile | ReadDir);
     for (const std::string &path : rules.writable)
-        allow(ruleset, path,
-              ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir | MakeReg, handled);
+        add(path, ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir | MakeReg);
     for (const std::string &path : rules.executable)
-        allow(ruleset, path, Execute | ReadFile, handled);
+        add(path, Execute | ReadFile);
     if (!rules.executable.empty())
-        allow(ruleset, programLoader(), Execute | ReadFile, handled);
-    allow(ruleset, "/dev/null", ReadFile | WriteFile | Truncate, handled);
+        add(systemLibraries().loader, Execute | ReadFile);
+    add("/dev/null", ReadFile | WriteFile | Truncate);
     return ruleset;
 }
 
@@ -148,67 +263,161 @@ bool seccompAvailable()
     return ::prctl(PR_GET_SECCOMP, 0, 0, 0, 0) >= 0;
 }
 
-// Allows everything but what no renderer needs: sockets, watching or
-// changing other processes, mounts, namespaces, keyrings, BPF, the kernel's
-// modules, io_uring (whose requests pass by this filter), and starting
-// programs when it may start none.
-std::vector<unsigned char> makeFilter(bool mayStartPrograms)
+// Allows everything but what no renderer needs: sockets, watching, changing
+// or signalling other processes (signals only to its own process group),
+// System V and message-queue IPC, which outlive their processes, changing
+// the owner or mode of files (a folder opened to others, a setuid bit), mounts,
+// namespaces, keyrings, BPF, the kernel's modules, io_uring (whose requests
+// pass by this filter), and, when it may start no program, starting
+// programs and making processes (threads stay allowed).
+std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failure)
 {
     scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ALLOW);
-    if (!filter)
+    if (!filter) {
+        failure = "the system-call filter could not be made";
         return {};
+    }
     const int refused[] = {
         SCMP_SYS(socket), SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
-        SCMP_SYS(mount), SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot), SCMP_SYS(unshare),
-        SCMP_SYS(setns), SCMP_SYS(keyctl), SCMP_SYS(add_key), SCMP_SYS(request_key), SCMP_SYS(bpf),
-        SCMP_SYS(perf_event_open), SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter),
-        SCMP_SYS(io_uring_register), SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module),
-        SCMP_SYS(kexec_load), SCMP_SYS(open_tree), SCMP_SYS(move_mount), SCMP_SYS(fsopen), SCMP_SYS(fsmount),
+        SCMP_SYS(process_madvise), SCMP_SYS(kcmp), SCMP_SYS(pidfd_open), SCMP_SYS(pidfd_getfd),
+        SCMP_SYS(pidfd_send_signal), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
+        SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
+        SCMP_SYS(semop), SCMP_SYS(semtimedop), SCMP_SYS(semctl), SCMP_SYS(msgget), SCMP_SYS(msgsnd),
+        SCMP_SYS(msgrcv), SCMP_SYS(msgctl), SCMP_SYS(mq_open), SCMP_SYS(mq_unlink), SCMP_SYS(mq_timedsend),
+        SCMP_SYS(mq_timedreceive), SCMP_SYS(mq_notify), SCMP_SYS(mq_getsetattr), SCMP_SYS(mount),
+        SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot), SCMP_SYS(unshare), SCMP_SYS(setns),
+        SCMP_SYS(keyctl), SCMP_SYS(add_key), SCMP_SYS(request_key), SCMP_SYS(bpf), SCMP_SYS(perf_event_open),
+        SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter), SCMP_SYS(io_uring_register),
+        SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module), SCMP_SYS(kexec_load),
+        SCMP_SYS(open_tree), SCMP_SYS(move_mount), SCMP_SYS(fsopen), SCMP_SYS(fsmount), SCMP_SYS(fsconfig),
+        SCMP_SYS(fspick), SCMP_SYS(mount_setattr), SCMP_SYS(chmod), SCMP_SYS(fchmod), SCMP_SYS(fchmodat),
+        SCMP_SYS(chown), SCMP_SYS(fchown), SCMP_SYS(lchown), SCMP_SYS(fchownat),
+        452, // fchmodat2, newer than this libseccomp
+    };
+    bool built = true;
+    const auto refuse = [&](int error, int call, unsigned count, auto... conditions) {
+        built = built && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(error), call, count, conditions...) == 0;
     };
     for (const int call : refused)
-        ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0);
+        refuse(EPERM, call, 0);
+    // kill(0, ...) reaches its own process group, which is the job's; any
+    // other target may be a process of the user's outside.
+    refuse(EPERM, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_NE, 0));
     // New namespaces through clone are refused too; clone3 hides its flags
     // from the filter, so it answers "not implemented" and the C library
     // falls back to clone.
     for (const unsigned long flag : {CLONE_NEWNS, CLONE_NEWUTS, CLONE_NEWIPC, CLONE_NEWUSER, CLONE_NEWPID,
                                      CLONE_NEWNET, CLONE_NEWCGROUP})
-        ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, flag, flag));
-    ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0);
+        refuse(EPERM, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, flag, flag));
+    refuse(ENOSYS, SCMP_SYS(clone3), 0);
     if (!mayStartPrograms) {
-        ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(execve), 0);
-        ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(execveat), 0);
+        refuse(EPERM, SCMP_SYS(execve), 0);
+        refuse(EPERM, SCMP_SYS(execveat), 0);
+        refuse(EPERM, SCMP_SYS(fork), 0);
+        refuse(EPERM, SCMP_SYS(vfork), 0);
+        refuse(EPERM, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0));
     }
     std::vector<unsigned char> program;
-    const int memory = ::memfd_create("seccomp", MFD_CLOEXEC);
+    const int memory = built ? ::memfd_create("seccomp", MFD_CLOEXEC) : -1;
     if (memory >= 0 && ::seccomp_export_bpf(filter, memory) == 0) {
         program.resize(size_t(::lseek(memory, 0, SEEK_END)));
         if (::pread(memory, program.data(), program.size(), 0) != ssize_t(program.size()))
             program.clear();
     }
+    if (program.empty())
+        failure = built ? errorText("the system-call filter could not be exported")
+                        : std::string("the system-call filter could not be built");
     if (memory >= 0)
         ::close(memory);
     ::seccomp_release(filter);
     return program;
 }
 
-void setLimit(int resource, unsigned long long soft, unsigned long long hard)
+bool setLimit(int resource, unsigned long long soft, unsigned long long hard)
 {
     const rlimit limit{rlim_t(soft), rlim_t(hard)};
-    ::setrlimit(resource, &limit);
+    return ::setrlimit(resource, &limit) == 0;
+}
+
+// No capability survives, also not for root: nothing it runs may mount,
+// change owners or pass file permissions.
+bool dropCapabilities()
+{
+    for (int capability = 0; capability < 64; ++capability) {
+        // Only with CAP_SETPCAP, which a process without capabilities lacks
+        // and does not need: no new privileges keeps it from gaining any.
+        if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0 && errno == EINVAL)
+            break;
+    }
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[2] = {};
+    return ::syscall(SYS_capset, &header, none) == 0;
+}
+
+// Only the standard descriptors cross into the program it starts: whatever
+// started Pellucor may have left others open.
+bool closeOthersOnExec()
+{
+    if (::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) == 0)
+        return true;
+    rlimit open{};
+    if (::getrlimit(RLIMIT_NOFILE, &open) != 0)
+        return false;
+    const long last = open.rlim_cur == RLIM_INFINITY ? 65536 : long(open.rlim_cur);
+    for (int fd = 3; fd < last; ++fd)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+void addOption(std::vector<std::string> &options, const char *name, const std::string &value)
+{
+    options.push_back(std::string("--") + name + '=' + value);
+}
+
+// Reads "--name=value" of `option`; false when it is another option.
+bool optionValue(const std::string &option, const char *name, std::string &value)
+{
+    const std::string prefix = std::string("--") + name + '=';
+    if (option.rfind(prefix, 0) != 0)
+        return false;
+    value = option.substr(prefix.size());
+    return true;
+}
+
+bool number(const std::string &text, unsigned long long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtoull(text.c_str(), &end, 10);
+    return errno == 0 && end != text.c_str() && *end == '\0';
+}
+
+// The place of a program file in the view: where its folder really is, so
+// that no link on the way (/bin to usr/bin) is covered by it.
+std::string placeInView(const std::string &program)
+{
+    const std::string folder = realPath(folderOf(program));
+    const std::string name = program.substr(program.find_last_of('/') + 1);
+    return (folder.empty() ? folderOf(program) : folder) + '/' + name;
 }
 
 } // namespace
 
 std::vector<std::string> Sandbox::systemReadable()
 {
-    return {"/usr", "/lib", "/lib64", "/bin", "/etc/ld.so.cache", "/etc/localtime", "/etc/papersize",
-            "/etc/ghostscript", "/etc/fonts", "/var/lib/ghostscript", "/var/cache/fontconfig"};
+    std::vector<std::string> readable = libraryFolders();
+    for (const char *path : {"/usr/share", "/usr/local/share/fonts", "/etc/ld.so.cache", "/etc/localtime",
+                             "/etc/papersize", "/etc/ghostscript", "/etc/fonts", "/var/lib/ghostscript",
+                             "/var/cache/fontconfig"})
+        readable.emplace_back(path);
+    return readable;
 }
 
-Sandbox::Sandbox(const Rules &rules) : m_rules(rules), m_ruleset(Landlock::makeRuleset(rules))
+Sandbox::Sandbox(const Rules &rules) : m_rules(rules), m_ruleset(Landlock::makeRuleset(rules, m_failure))
 {
-    if (seccompAvailable())
-        m_filter = makeFilter(!rules.executable.empty());
+    if (m_failure.empty() && seccompAvailable())
+        m_filter = makeFilter(!rules.executable.empty(), m_failure);
 }
 
 Sandbox::~Sandbox()
@@ -219,15 +428,22 @@ Sandbox::~Sandbox()
 
 bool Sandbox::apply() const noexcept
 {
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+    if (!m_failure.empty())
         return false;
-    setLimit(RLIMIT_CORE, 0, 0);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !dropCapabilities() || !closeOthersOnExec())
+        return false;
+    bool limited = setLimit(RLIMIT_CORE, 0, 0);
     if (m_rules.memoryBytes > 0)
-        setLimit(RLIMIT_AS, m_rules.memoryBytes, m_rules.memoryBytes);
+        limited = limited && setLimit(RLIMIT_AS, m_rules.memoryBytes, m_rules.memoryBytes);
     if (m_rules.fileSizeBytes > 0)
-        setLimit(RLIMIT_FSIZE, m_rules.fileSizeBytes, m_rules.fileSizeBytes);
+        limited = limited && setLimit(RLIMIT_FSIZE, m_rules.fileSizeBytes, m_rules.fileSizeBytes);
     if (m_rules.cpuSeconds > 0) // SIGXCPU first, SIGKILL a second later
-        setLimit(RLIMIT_CPU, m_rules.cpuSeconds, m_rules.cpuSeconds + 1);
+        limited = limited && setLimit(RLIMIT_CPU, m_rules.cpuSeconds, m_rules.cpuSeconds + 1);
+    // Counted per user namespace, so only in one of its own.
+    if (m_rules.processes > 0)
+        limited = limited && setLimit(RLIMIT_NPROC, m_rules.processes, m_rules.processes);
+    if (!limited)
+        return false;
     if (m_ruleset >= 0 && ::syscall(Landlock::RestrictSelf, m_ruleset, 0) != 0)
         return false;
     if (!m_filter.empty()) {
@@ -239,9 +455,55 @@ bool Sandbox::apply() const noexcept
     return true;
 }
 
+std::vector<std::string> Sandbox::command(const std::vector<std::string> &program) const
+{
+    const std::string helper = helperProgram();
+    const std::string bubblewrap = findProgram("bwrap");
+    std::vector<std::string> command;
+    if (!namespacesAvailable() || bubblewrap.empty()) {
+        // No namespaces: the helper stays behind as the reaper of what the program leaves.
+        Rules unbounded = m_rules;
+        unbounded.processes = 0; // the limit would count every process of the user
+        command = {helper, "--reap"};
+        for (const std::string &option : helperOptions(unbounded))
+            command.push_back(option);
+    } else {
+        // What the view shows is what the rules name, no more: no programs
+        // but those it may start, no home, no other temporary files.
+        command = {bubblewrap, "--unshare-user", "--unshare-ipc", "--unshare-pid", "--unshare-net",
+                   "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session",
+                   "--disable-userns", "--cap-drop", "ALL"};
+        for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
+            char target[PATH_MAX];
+            const ssize_t size = ::readlink(top, target, sizeof target - 1);
+            if (size > 0)
+                command.insert(command.end(), {"--symlink", std::string(target, size_t(size)), top});
+        }
+        for (const std::string &path : m_rules.readable)
+            command.insert(command.end(), {"--ro-bind-try", path, path});
+        command.insert(command.end(), {"--dev", "/dev"});
+        for (const std::string &path : m_rules.writable)
+            command.insert(command.end(), {"--bind", path, path});
+        for (const std::string &path : m_rules.executable)
+            command.insert(command.end(), {"--ro-bind", path, placeInView(path)});
+        command.insert(command.end(), {"--ro-bind", helper, helper});
+        if (!m_rules.temporary.empty())
+            command.insert(command.end(), {"--size", std::to_string(m_rules.temporaryBytes), "--perms", "0700",
+                                           "--tmpfs", m_rules.temporary});
+        command.insert(command.end(), {"--", helper});
+        for (const std::string &option : helperOptions(m_rules))
+            command.push_back(option);
+    }
+    command.emplace_back("--");
+    command.insert(command.end(), program.begin(), program.end());
+    return command;
+}
+
 std::vector<std::string> Sandbox::missing()
 {
     std::vector<std::string> gaps;
+    if (!namespacesAvailable())
+        gaps.emplace_back("processes and temporary files (no user namespaces)");
     if (Landlock::version() < 1)
         gaps.emplace_back("file access");
     if (Landlock::version() < 4)
@@ -249,4 +511,53 @@ std::vector<std::string> Sandbox::missing()
     if (!seccompAvailable())
         gaps.emplace_back("system calls");
     return gaps;
+}
+
+bool Sandbox::namespacesAvailable()
+{
+    return Namespaces::available();
+}
+
+void Sandbox::setHelperFolder(const std::string &folder)
+{
+    helperFolder = folder;
+}
+
+std::vector<std::string> Sandbox::helperOptions(const Rules &rules)
+{
+    std::vector<std::string> options;
+    for (const std::string &path : rules.readable)
+        addOption(options, "read", path);
+    for (const std::string &path : rules.writable)
+        addOption(options, "write", path);
+    for (const std::string &path : rules.executable)
+        addOption(options, "exec", path);
+    addOption(options, "processes", std::to_string(rules.processes));
+    addOption(options, "memory", std::to_string(rules.memoryBytes));
+    addOption(options, "file-size", std::to_string(rules.fileSizeBytes));
+    addOption(options, "cpu", std::to_string(rules.cpuSeconds));
+    return options;
+}
+
+bool Sandbox::readHelperOption(const std::string &option, Rules &rules)
+{
+    std::string value;
+    unsigned long long amount = 0;
+    if (optionValue(option, "read", value))
+        rules.readable.push_back(value);
+    else if (optionValue(option, "write", value))
+        rules.writable.push_back(value);
+    else if (optionValue(option, "exec", value))
+        rules.executable.push_back(value);
+    else if (optionValue(option, "processes", value) && number(value, amount) && amount <= UINT_MAX)
+        rules.processes = unsigned(amount);
+    else if (optionValue(option, "memory", value) && number(value, amount))
+        rules.memoryBytes = amount;
+    else if (optionValue(option, "file-size", value) && number(value, amount))
+        rules.fileSizeBytes = amount;
+    else if (optionValue(option, "cpu", value) && number(value, amount))
+        rules.cpuSeconds = amount;
+    else
+        return false;
+    return true;
 }

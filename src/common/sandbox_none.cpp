@@ -15,8 +15,29 @@ bool Sandbox::apply() const noexcept
     return true;
 }
 
-std::vector<std::string> Sandbox::missing()
+std::vector<std::string> Sandbox::command(const std::vector<std::string> &program) const
 {
-    return {"file access", "network connections", "system calls"};
+    return program;
 }
 
+std::vector<std::string> Sandbox::missing()
+{
+    return {"processes and temporary files", "file access", "network connections", "system calls"};
+}
+
+bool Sandbox::namespacesAvailable()
+{
+    return false;
+}
+
+void Sandbox::setHelperFolder(const std::string &) {}
+
+std::vector<std::string> Sandbox::helperOptions(const Rules &)
+{
+    return {};
+}
+
+bool Sandbox::readHelperOption(const std::string &, Rules &)
+{
+    return false;
+}

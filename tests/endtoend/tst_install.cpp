@@ -165,7 +165,8 @@ private slots:
         QVERIFY2(fields.exitCode == 0, qPrintable(Report(fields)));
         QVERIFY2(fields.output.startsWith("Package: pellucor\n"), qPrintable(fields.output));
         // Named by hand, and found by dpkg-shlibdeps in what the programs link.
-        for (const char *dependency : {"ghostscript", "fonts-liberation", "libgs10", "libqt6widgets6", "libseccomp2"})
+        for (const char *dependency :
+             {"ghostscript", "fonts-liberation", "bubblewrap", "libgs10", "libqt6widgets6", "libseccomp2"})
             QVERIFY2(fields.output.contains(QRegularExpression(QStringLiteral("[ ,]%1( |,|\\n)").arg(dependency))),
                      qPrintable(dependency + (" missing in " + fields.output)));
 
@@ -186,7 +187,8 @@ private slots:
         }
         programs.sort();
         QCOMPARE(programs, QStringList({"bin/pellucor", "bin/pellucor-batch", "lib/pellucor/pellucor",
-                                        "lib/pellucor/pellucor-batch", "lib/pellucor/pellucor-renderer"}));
+                                        "lib/pellucor/pellucor-batch", "lib/pellucor/pellucor-renderer",
+                                        "lib/pellucor/pellucor-sandbox"}));
         QStringList expected;
         QDirIterator walk(m_prefix.path(), QDir::Files | QDir::System | QDir::NoDotAndDotDot,
                           QDirIterator::Subdirectories);

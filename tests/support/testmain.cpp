@@ -1,5 +1,7 @@
 #include "testregistry.h"
 
+#include "common/sandbox.h"
+
 #ifdef PELLUCOR_TEST_WIDGETS
 #include <QApplication>
 using TestApplication = QApplication;
@@ -11,5 +13,7 @@ using TestApplication = QCoreApplication;
 int main(int argc, char *argv[])
 {
     TestApplication app(argc, argv);
+    // The programs' own helper, not one beside the test programs.
+    Sandbox::setHelperFolder(PELLUCOR_APP_DIR);
     return RunRegisteredTests(argc, argv);
 }
