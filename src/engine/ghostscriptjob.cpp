@@ -83,6 +83,11 @@ Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::millis
         if (!program.isEmpty())
             rules.executable.push_back(QFile::encodeName(program).toStdString());
     }
+    // Ghostscript's temporary files go to a file system of their own, which
+    // ends with the job.
+    rules.temporary = QFile::encodeName(QDir(workingFolder).filePath(PrivateTempName)).toStdString();
+    rules.temporaryBytes = quint64(OutputLimitMegabytes) << 20;
+    rules.processes = JobProcessLimit;
     rules.memoryBytes = quint64(MemoryLimitMegabytes) << 20;
     rules.fileSizeBytes = quint64(OutputLimitMegabytes) << 20;
     rules.cpuSeconds = quint64(timeLimit.count() / 1000 + 1);
@@ -99,6 +104,11 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QS
     QFile::setPermissions(privateTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     const Sandbox sandbox(jobSandboxRules(workingFolder, timeLimit));
+    if (!sandbox.failure().empty()) { // never run bare what was meant to be confined
+        if (message)
+            *message = QString::fromStdString(sandbox.failure());
+        return Shell32::UnconfinedResult;
+    }
     Shell32::WaitOptions options;
     options.timeLimit = timeLimit;
     options.sandbox = &sandbox;
@@ -112,15 +122,27 @@ int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QS
     if (!folder.endsWith(separator))
         folder += separator;
     QByteArray output;
-    if (message)
-        options.output = &output;
+    options.output = &output;
     int showMode = Shell::Hidden;
-    const int result = Shell32::ShellAndWait(u'"' + folder + ScriptName() + u'"', &showMode, folder, options);
+    int result = Shell32::ShellAndWait(u'"' + folder + ScriptName() + u'"', &showMode, folder, options);
+    const QString refusal = SandboxRefusal(output);
+    if (result == SandboxRefusedStatus || !refusal.isEmpty())
+        result = Shell32::UnconfinedResult;
     if (message)
-        *message = GhostscriptError(output);
+        *message = result == Shell32::UnconfinedResult ? refusal : GhostscriptError(output);
 
     QDir(privateTemp).removeRecursively();
     return result;
+}
+
+QString SandboxRefusal(const QByteArray &output)
+{
+    // What the sandbox's own programs say when they cannot set it up.
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith("pellucor-sandbox: ") || line.startsWith("pellucor-renderer: ") || line.startsWith("bwrap: "))
+            return PrintableText(line);
+    }
+    return {};
 }
 
 QString TimeLimitReason(std::chrono::milliseconds limit)

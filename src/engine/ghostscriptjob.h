@@ -25,6 +25,11 @@ inline const QString PrivateTempName = QStringLiteral("gstmp");
 // machine's memory or disk.
 inline constexpr int MemoryLimitMegabytes = 2048;
 inline constexpr int OutputLimitMegabytes = 1024;
+// Processes one job may have at once: its shell, Ghostscript and rm, and room
+// for a Ghostscript of the application folder's own that is a script.
+inline constexpr unsigned JobProcessLimit = 64;
+// How a program ends that its sandbox refused to start.
+inline constexpr int SandboxRefusedStatus = 125;
 
 // The working folder of the jobs: TEMP (private to the user, see
 // FileSystem::TempFolder) followed by "ps". Only the path; nothing is created.
@@ -65,10 +70,16 @@ Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::millis
 
 // Runs the script of `workingFolder` hidden, there, inside the sandbox above, with a fresh empty
 // temporary folder for Ghostscript, and waits for it to end. Returns what
-// Shell32::ShellAndWait returns; `message`, when given, receives
-// Ghostscript's error line, if it wrote one.
+// Shell32::ShellAndWait returns, or Shell32::UnconfinedResult when the
+// sandbox could not be made or applied (nothing then ran); `message`, when
+// given, receives Ghostscript's error line, if it wrote one, or why the
+// sandbox was refused.
 int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit,
            QString *message = nullptr);
+
+// The line in which the sandbox's own programs said why they could not set
+// it up; "" when there is none.
+QString SandboxRefusal(const QByteArray &output);
 
 // Why a run past its time limit has no image.
 QString TimeLimitReason(std::chrono::milliseconds limit);

@@ -10,6 +10,7 @@
 #include "common/shell.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -22,7 +23,8 @@ const QString Source = QStringLiteral("RenderWorker");
 // The renderer keeps the time limit itself; this is for a renderer that stops answering.
 constexpr std::chrono::seconds RendererGrace{10};
 constexpr int RendererStopWait = 3000; // milliseconds
-constexpr int SandboxRefusedStatus = 125; // how a started program ends that its sandbox refused
+// How often the output of a separate run is measured.
+constexpr std::chrono::milliseconds SeparateRunMeterInterval{20};
 
 QString protocolWord(const char *word)
 {
@@ -48,6 +50,12 @@ QString ghostscriptWords(const QByteArray &said)
     return lines.mid(qMax(0, int(lines.size()) - 3)).join(QStringLiteral(" / "));
 }
 
+// A full disk, named as such, with the folder that lies on it.
+QString DiskFullReason(const QString &folder)
+{
+    return QStringLiteral("the disk of the temporary folder is full (%1)").arg(QDir::toNativeSeparators(folder));
+}
+
 QByteArray tailOf(const QString &path)
 {
     QFile file(path);
@@ -62,6 +70,8 @@ QByteArray tailOf(const QString &path)
 RenderWorker::RenderWorker(const QString &folder, const BatchSettings &settings, QObject *parent)
     : QObject(parent), m_folder(folder), m_settings(settings)
 {
+    m_meter.setInterval(SeparateRunMeterInterval);
+    connect(&m_meter, &QTimer::timeout, this, &RenderWorker::measureSeparateRun);
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         stop();
@@ -79,6 +89,7 @@ void RenderWorker::render(const QString &input)
 {
     m_input = input;
     m_busy = true;
+    m_refusal.clear();
     if (!m_fileFolder.isEmpty())
         QDir(m_fileFolder).removeRecursively();
     try {
@@ -163,6 +174,12 @@ void RenderWorker::startSeparateRun()
         conclude(protocolWord(RenderProtocol::NotRegular), 0);
         return;
     }
+    const QString ghostscript = QStandardPaths::findExecutable(m_settings.program);
+    if (ghostscript.isEmpty()) {
+        m_rendererFailure = QStringLiteral("Ghostscript (%1): no such program").arg(m_settings.program);
+        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        return;
+    }
     // Ghostscript reads a "%" in OutputFile as a format: the folder's own are doubled.
     QString pages = QDir(m_fileFolder).absolutePath();
     pages.replace(u'%', QStringLiteral("%%"));
@@ -175,31 +192,31 @@ void RenderWorker::startSeparateRun()
     // Quiet, as the renderer is: a file's messages are then its own words.
     const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
                                   + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
-    // The same sandbox as a renderer's child, but for starting this Ghostscript.
+    // The same sandbox as a renderer's child, but for starting this Ghostscript;
+    // what it writes in all is measured below.
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     rules.readable.push_back(QFile::encodeName(m_input).toStdString());
     rules.writable = {QFile::encodeName(m_fileFolder).toStdString()};
-    rules.executable = {QFile::encodeName(QStandardPaths::findExecutable(m_settings.program)).toStdString()};
+    rules.executable = {QFile::encodeName(ghostscript).toStdString()};
+    rules.processes = GhostscriptJob::JobProcessLimit;
     rules.memoryBytes = quint64(m_settings.memoryLimitMegabytes) << 20;
     rules.fileSizeBytes = quint64(m_settings.outputLimitMegabytes) << 20;
     rules.cpuSeconds = quint64(m_settings.timeLimit.count() / 1000 + 1);
-    const Sandbox sandbox(rules); // applied while the process starts, below
-    m_process = Shell::PrepareProgram(m_settings.program, arguments, m_fileFolder, environment, &sandbox);
+    const Sandbox sandbox(rules); // applied by the program that starts it, below
+    if (!sandbox.failure().empty()) {
+        m_refusal = QString::fromStdString(sandbox.failure());
+        conclude(protocolWord(RenderProtocol::Unconfined), 0);
+        return;
+    }
+    m_process = Shell::PrepareProgram(ghostscript, arguments, m_fileFolder, environment, &sandbox);
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(
         QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
-    connect(m_process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
-        m_process->disconnect(this);
-        m_process.release()->deleteLater();
-        if (status == QProcess::NormalExit && exitCode == SandboxRefusedStatus)
-            conclude(protocolWord(RenderProtocol::Unconfined), 0);
-        else
-            conclude(protocolWord(status == QProcess::NormalExit ? RenderProtocol::Exited : RenderProtocol::Signalled),
-                     status == QProcess::NormalExit ? exitCode : 0);
-    });
+    connect(m_process.get(), &QProcess::finished, this, &RenderWorker::separateRunEnded);
     m_watchdog.start(m_settings.timeLimit);
+    m_meter.start();
     m_process->start();
     if (!m_process->waitForStarted()) {
         m_rendererFailure = QStringLiteral("Ghostscript (%1): %2").arg(m_settings.program, m_process->errorString());
@@ -208,9 +225,45 @@ void RenderWorker::startSeparateRun()
     }
 }
 
+void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
+{
+    m_process->disconnect(this);
+    m_process.release()->deleteLater();
+    const QString refusal = GhostscriptJob::SandboxRefusal(tailOf(messagesPath()));
+    if (status != QProcess::NormalExit)
+        conclude(protocolWord(RenderProtocol::Signalled), 0);
+    else if (exitCode == GhostscriptJob::SandboxRefusedStatus || (!refusal.isEmpty() && exitCode != 127)) {
+        m_refusal = refusal;
+        conclude(protocolWord(RenderProtocol::Unconfined), 0);
+    } else if (exitCode == 127 && !refusal.isEmpty()) {
+        m_rendererFailure = refusal;
+        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+    } else if (exitCode > 128 && exitCode < 128 + 65) { // as the sandbox reports a signal
+        conclude(protocolWord(RenderProtocol::Signalled), exitCode - 128);
+    } else {
+        conclude(protocolWord(RenderProtocol::Exited), exitCode);
+    }
+}
+
+void RenderWorker::measureSeparateRun()
+{
+    // Everything below the file's folder counts: pages, messages and temporary files.
+    qint64 written = 0;
+    QDirIterator files(m_fileFolder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        written += files.fileInfo().size();
+    }
+    if (written > qint64(m_settings.outputLimitMegabytes) << 20) {
+        stop();
+        conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
+    }
+}
+
 void RenderWorker::stop()
 {
     m_watchdog.stop();
+    m_meter.stop();
     if (!m_process)
         return;
     m_process->disconnect(this);
@@ -233,7 +286,8 @@ void RenderWorker::conclude(const QString &ending, int number)
         return;
     m_busy = false;
     m_watchdog.stop();
-    const QByteArray said = tailOf(QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
+    m_meter.stop();
+    const QByteArray said = tailOf(messagesPath());
     const QString words = ghostscriptWords(said);
     const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.outputLimitMegabytes);
     Outcome outcome;
@@ -243,6 +297,12 @@ void RenderWorker::conclude(const QString &ending, int number)
                               : words;
         QString failure;
         outcome.imagePath = gatherPages(&failure);
+        // As the window judges an image: a page that could not be written
+        // whole never passes for one.
+        if (!outcome.imagePath.isEmpty() && said.contains("Error: /ioerror")) {
+            outcome.imagePath.clear();
+            failure = QStringLiteral("Ghostscript could not write the image (") + words + u')';
+        }
         outcome.converted = !outcome.imagePath.isEmpty();
         if (!failure.isEmpty())
             outcome.message = failure;
@@ -264,7 +324,13 @@ void RenderWorker::conclude(const QString &ending, int number)
     } else if (ending == protocolWord(RenderProtocol::NotRegular)) {
         outcome.message = QStringLiteral("not a regular file");
     } else if (ending == protocolWord(RenderProtocol::Unconfined)) {
-        outcome.message = QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied");
+        const QString why = m_refusal.isEmpty() ? GhostscriptJob::SandboxRefusal(said) : m_refusal;
+        outcome.message = QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied")
+                          + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+    } else if (ending == protocolWord(RenderProtocol::NoSpace)) {
+        outcome.message = DiskFullReason(m_folder);
+    } else if (ending == protocolWord(RenderProtocol::Unkept)) {
+        outcome.message = QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
     } else if (ending == protocolWord(RenderProtocol::Unreadable)) {
         outcome.message = errorFromErrno(number, m_input, Source).description();
     } else {
@@ -275,11 +341,22 @@ void RenderWorker::conclude(const QString &ending, int number)
     emit finished(outcome);
 }
 
+QString RenderWorker::messagesPath() const
+{
+    return QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName));
+}
+
 QString RenderWorker::gatherPages(QString *failure) const
 {
     int pages = 0;
     while (QFileInfo::exists(pagePath(m_fileFolder, pages + 1)))
         ++pages;
+    for (int page = 1; page <= pages; ++page) {
+        if (!GhostscriptJob::IsCompleteJpeg(pagePath(m_fileFolder, page))) {
+            *failure = QStringLiteral("Ghostscript stopped before the image was complete");
+            return {};
+        }
+    }
     if (pages <= 1)
         return pages == 1 ? pagePath(m_fileFolder, 1) : QString();
     // A separate run writes all of a file's pages into one file, one after the other.
@@ -292,7 +369,9 @@ QString RenderWorker::gatherPages(QString *failure) const
     }
     written = written && image.flush();
     if (!written) {
-        *failure = QStringLiteral("the pages could not be gathered: ") + image.errorString();
+        *failure = image.error() == QFileDevice::ResourceError
+                       ? DiskFullReason(m_folder)
+                       : QStringLiteral("the pages could not be gathered: ") + image.errorString();
         return {};
     }
     return result;

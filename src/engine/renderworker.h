@@ -44,7 +44,10 @@ private:
     void readRenderer();
     void rendererEnded();
     void startSeparateRun();
+    void separateRunEnded(int exitCode, QProcess::ExitStatus status);
+    void measureSeparateRun();
     void conclude(const QString &ending, int number);
+    QString messagesPath() const;
     QString gatherPages(QString *failure) const;
 
     QString m_folder;
@@ -52,7 +55,9 @@ private:
     std::unique_ptr<QProcess> m_process; // the warm renderer, or the separate run
     QByteArray m_answers;                // what the renderer said that is not yet read
     QString m_rendererFailure;           // why the renderer could not start, if it said
+    QString m_refusal;                   // why the sandbox of a separate run was refused, if known
     QTimer m_watchdog;
+    QTimer m_meter; // what a separate run has written, against the output limit
     QString m_input;
     QString m_fileFolder; // the current file's own folder
     int m_files = 0;

@@ -83,5 +83,6 @@ int StartErrorResult(int number);
 inline constexpr int EndedBySignalResult = ApplicationErrorBase + 1; // crashed or killed from outside
 inline constexpr int AbandonedResult = ApplicationErrorBase + 2;    // the application is quitting
 inline constexpr int TimedOutResult = ApplicationErrorBase + 3;     // stopped at the time limit
+inline constexpr int UnconfinedResult = ApplicationErrorBase + 4;   // its sandbox could not be had: not run
 
 } // namespace Shell32

@@ -158,10 +158,9 @@ private slots:
             const QStringList workers = QDir(home.filePath("temp")).entryList({"pellucor-batch-*"}, QDir::Dirs);
             if (killed || workers.isEmpty())
                 return;
-            const QString folder = home.filePath("temp/" + workers.first() + "/1");
-            if (QFileInfo(folder + "/p000001.jpg").size() == 0)
+            qint64 victim = 0;
+            if (QFileInfo(PageBeingWritten(home.filePath("temp/" + workers.first() + "/1"), &victim)).size() == 0)
                 return;
-            qint64 victim = FindGhostscriptIn(folder, "pellucor-render");
             if (victim && killRenderer) {
                 const QByteArray status = ReadBytes(QString("/proc/%1/status").arg(victim));
                 const qsizetype at = status.indexOf("PPid:");
@@ -228,11 +227,9 @@ private slots:
         batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
                     {"--quality", "75", "--jobs", "2", "--output", home.filePath("out"), home.filePath("in")});
         // Stop it while slow pages are being written.
-        const auto pageBeingWritten = [&] {
-            QDirIterator pages(home.filePath("temp"), {"p000001.jpg"}, QDir::Files, QDirIterator::Subdirectories);
-            return pages.hasNext();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.filePath("out/a-quick.jpg")) && pageBeingWritten(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(home.filePath("out/a-quick.jpg")) && !PageBeingWritten(home.filePath("temp")).isEmpty(),
+            60000);
         ::kill(pid_t(batch.processId()), signal);
         QVERIFY(batch.waitForFinished(30000));
         QCOMPARE(batch.exitStatus(), QProcess::NormalExit);

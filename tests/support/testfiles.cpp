@@ -164,8 +164,9 @@ OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass)
     return run;
 }
 
-qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name)
+QList<qint64> ProcessesIn(const QString &folderPrefix, const QByteArray &name)
 {
+    QList<qint64> found;
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &process : processes) {
         bool isNumber = false;
@@ -174,9 +175,29 @@ qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name)
             continue;
         const QString folder = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
         if (folder.startsWith(folderPrefix) && ProcessAlive(pid))
-            return pid;
+            found.append(pid);
     }
-    return 0;
+    return found;
+}
+
+qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name)
+{
+    const QList<qint64> found = ProcessesIn(folderPrefix, name);
+    return found.isEmpty() ? 0 : found.first();
+}
+
+QString PageBeingWritten(const QString &folderPrefix, qint64 *child)
+{
+    for (const qint64 pid : ProcessesIn(folderPrefix, "pellucor-render")) {
+        const QString folder = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
+        const QString page = QStringLiteral("/proc/%1/root%2/p000001.jpg").arg(pid).arg(folder);
+        if (QFileInfo::exists(page)) {
+            if (child)
+                *child = pid;
+            return page;
+        }
+    }
+    return {};
 }
 
 QByteArray SlowEps()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -36,9 +37,17 @@ bool RunningAsRoot();
 // The number of the RuntimeError `operation` raises; 0 when it raises none.
 int ErrorNumberOf(const std::function<void()> &operation);
 
+// Every running process of that `name` whose current folder lies below `folderPrefix`.
+QList<qint64> ProcessesIn(const QString &folderPrefix, const QByteArray &name);
 // The id of a running Ghostscript (or another program of that `name`) whose
 // current folder lies below `folderPrefix`; 0 when there is none.
 qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name = "gs");
+
+// The first page that a render child of pellucor-batch below `folderPrefix`
+// has opened to write, as that child sees its folder (in namespaces it writes
+// to a file system of its own, which nobody else sees); "" while there is
+// none. `child`, when given, receives the child's id.
+QString PageBeingWritten(const QString &folderPrefix, qint64 *child = nullptr);
 
 // A large page full of small coloured boxes: Ghostscript takes a while to
 // draw it and writes a JPEG of a few megabytes, slowly enough to be caught

@@ -2,6 +2,7 @@
 // one interpreter, then renders each file it is sent in a child of its own.
 // Not linked to Qt: it forks, and only a single-threaded process may.
 #include "renderchild.h"
+#include "common/namespaces.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
 #include "writeall.h"
@@ -19,6 +20,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +114,12 @@ bool say(int fd, const std::string &line)
 
 int main(int argc, char **argv)
 {
+    // Nothing of whatever started pellucor-batch reaches a document: only
+    // the standard descriptors stay, two of which are the channel.
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
+        for (int fd = 3; fd < 1024; ++fd)
+            ::close(fd);
+    }
     Options options;
     if (!parse(argc, argv, options)) {
         std::fputs(Usage, stderr);
@@ -134,6 +142,17 @@ int main(int argc, char **argv)
     ::close(nothing);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
+    // Namespaces of its own where this user may have them, before Ghostscript
+    // starts: its children then get theirs inside. Offered but not working,
+    // nothing is rendered.
+    std::string why;
+    const Namespaces::Entry entry = Namespaces::enterOwn(why);
+    if (entry == Namespaces::Entry::Failed) {
+        say(protocolOut, std::string(RenderProtocol::Failed) + " the sandbox could not be made: " + why + '\n');
+        return 1;
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL); // once more: new credentials may clear it
+
     // Safe mode lets documents write in Ghostscript's temporary folder, the
     // one named when it starts: never the user's, but an empty one below the
     // renderer's own folder, its current folder. Children get their own.
@@ -152,8 +171,8 @@ int main(int argc, char **argv)
         FieldReader requests(protocolIn);
         std::string folder, input;
         while (requests.next(folder) && requests.next(input)) {
-            const RenderEnding ending =
-                renderInChild(interpreter, input, folder, options.limits, protocolIn, protocolOut);
+            const RenderEnding ending = renderInChild(interpreter, input, folder, options.limits,
+                                                      entry == Namespaces::Entry::Entered, protocolIn, protocolOut);
             if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
                 return 1;
         }

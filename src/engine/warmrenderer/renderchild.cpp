@@ -1,5 +1,6 @@
 #include "renderchild.h"
 
+#include "common/namespaces.h"
 #include "common/sandbox.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
@@ -8,11 +9,20 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,23 +33,38 @@ using Clock = std::chrono::steady_clock;
 // How often a running child's output is measured.
 constexpr std::chrono::milliseconds OutputCheckInterval{20};
 
-// Exit statuses of a child that never reached Ghostscript.
+// Exit statuses of a child that never reached Ghostscript, or that ran past
+// its processor time: as the first process of its PID namespace it does not
+// die of SIGXCPU, so it says so.
 constexpr int RendererGone = 127;
 constexpr int FolderUnusable = 126;
 constexpr int SandboxRefused = 125;
+constexpr int ProcessorTimeUsed = 124;
+
+// The namespaces a child gets of its own, inside the renderer's: a PID
+// namespace that ends with it, its own view of the mounts, its own IPC.
+constexpr unsigned long ChildNamespaces = CLONE_NEWPID | CLONE_NEWNS | CLONE_NEWIPC;
+
+void onProcessorTimeUsed(int)
+{
+    ::_exit(ProcessorTimeUsed);
+}
 
 // Everything the child does before Ghostscript sees the document. Returns
 // only when the child is ready to render.
-void prepareChild(const std::string &input, const std::string &folder, const RenderLimits &limits, pid_t parent,
+void prepareChild(const std::string &input, const std::string &folder, const RenderLimits &limits, int parentAlive,
                   int protocolIn, int protocolOut)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent)
+    // The renderer holds the other end: once it is gone, this end hangs up.
+    pollfd renderer{parentAlive, POLLIN, 0};
+    if (::poll(&renderer, 1, 0) != 0)
         ::_exit(RendererGone);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXCPU, onProcessorTimeUsed);
     ::close(protocolIn);
     ::close(protocolOut);
 
@@ -50,7 +75,12 @@ void prepareChild(const std::string &input, const std::string &folder, const Ren
         ::_exit(FolderUnusable);
     ::dup2(messages, STDOUT_FILENO);
     ::dup2(messages, STDERR_FILENO);
-    ::close(messages);
+    // Nothing but the standard descriptors: not the renderer's, not what was
+    // inherited from whatever started pellucor-batch.
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
+        for (int fd = 3; fd < 1024; ++fd)
+            ::close(fd);
+    }
 
     // Safe mode lets a document write in Ghostscript's temporary folder: one
     // of this child's own.
@@ -60,8 +90,8 @@ void prepareChild(const std::string &input, const std::string &folder, const Ren
         ::setenv(name, temporary.c_str(), 1);
 
     // It may read what rendering needs and its one input, write in its own
-    // folder only, start nothing; processor time backs the wall clock, should
-    // the renderer be stopped.
+    // folder only, start nothing and make no process; processor time backs
+    // the wall clock, should the renderer be stopped.
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     rules.readable.push_back(input);
@@ -69,47 +99,45 @@ void prepareChild(const std::string &input, const std::string &folder, const Ren
     rules.memoryBytes = limits.memoryBytes;
     rules.fileSizeBytes = limits.outputBytes;
     rules.cpuSeconds = (unsigned long long)(limits.time.count() / 1000 + 1);
-    if (!Sandbox(rules).apply())
+    const Sandbox sandbox(rules);
+    if (!sandbox.failure().empty())
+        std::fprintf(stderr, "pellucor-renderer: %s\n", sandbox.failure().c_str());
+    if (!sandbox.apply())
         ::_exit(SandboxRefused);
 }
 
-// What the child's files in `folder` hold so far, counted cheaply: pages that
-// are finished are measured once.
+// Everything the child has written so far, measured cheaply.
 class OutputMeter
 {
 public:
-    explicit OutputMeter(std::string folder) : m_folder(std::move(folder)) {}
+    OutputMeter(std::string folder, bool ownFileSystem) : m_folder(std::move(folder)), m_ownFileSystem(ownFileSystem) {}
 
-    unsigned long long bytes()
+    unsigned long long bytes() const
     {
-        while (size(pagePath(m_lastPage + 1)) >= 0) {
-            if (m_lastPage > 0)
-                m_finished += size(pagePath(m_lastPage));
-            ++m_lastPage;
+        if (m_ownFileSystem) {
+            struct statvfs usage;
+            if (::statvfs(m_folder.c_str(), &usage) != 0)
+                return 0;
+            return (unsigned long long)(usage.f_blocks - usage.f_bfree) * usage.f_frsize;
         }
-        const long long current = m_lastPage > 0 ? size(pagePath(m_lastPage)) : 0;
-        const long long messages = size(m_folder + '/' + RenderProtocol::MessagesName);
-        return m_finished + (unsigned long long)(current > 0 ? current : 0) +
-               (unsigned long long)(messages > 0 ? messages : 0);
+        // Without a file system of its own: every file below the folder, pages,
+        // messages and temporary files alike.
+        total = 0;
+        ::nftw(
+            m_folder.c_str(),
+            [](const char *, const struct stat *st, int kind, FTW *) {
+                if (kind == FTW_F)
+                    total += (unsigned long long)st->st_size;
+                return 0;
+            },
+            16, FTW_PHYS);
+        return total;
     }
 
 private:
-    std::string pagePath(int page) const
-    {
-        char name[32];
-        std::snprintf(name, sizeof name, RenderProtocol::PagePattern, page);
-        return m_folder + '/' + name;
-    }
-
-    static long long size(const std::string &path)
-    {
-        struct stat st;
-        return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
-    }
-
+    static inline thread_local unsigned long long total = 0;
     std::string m_folder;
-    int m_lastPage = 0;
-    unsigned long long m_finished = 0;
+    bool m_ownFileSystem;
 };
 
 RenderEnding stopChild(pid_t child, const char *ending)
@@ -123,10 +151,9 @@ RenderEnding stopChild(pid_t child, const char *ending)
 // Waits for the child within the limits. Asked to end meanwhile (SIGTERM),
 // the renderer ends only once the child is gone, so that nothing writes in
 // the folders pellucor-batch is about to remove.
-RenderEnding waitForChild(pid_t child, const std::string &folder, const RenderLimits &limits,
+RenderEnding waitForChild(pid_t child, const OutputMeter &output, const RenderLimits &limits,
                           Clock::time_point deadline, const sigset_t &awaited)
 {
-    OutputMeter output(folder);
     for (;;) {
         int status = 0;
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
@@ -135,6 +162,8 @@ RenderEnding waitForChild(pid_t child, const std::string &folder, const RenderLi
                 return {RenderProtocol::Signalled, WTERMSIG(status)};
             if (WEXITSTATUS(status) == SandboxRefused)
                 return {RenderProtocol::Unconfined, 0};
+            if (WEXITSTATUS(status) == ProcessorTimeUsed)
+                return {RenderProtocol::Signalled, SIGXCPU};
             return {RenderProtocol::Exited, WEXITSTATUS(status)};
         }
         const auto now = Clock::now();
@@ -152,10 +181,54 @@ RenderEnding waitForChild(pid_t child, const std::string &folder, const RenderLi
     }
 }
 
+// Copies one file the child left, if it is a regular file; 0 or the error.
+int copyOut(int from, int to, const char *name)
+{
+    const int source = ::openat(from, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (source < 0)
+        return 0;
+    struct stat st;
+    int error = 0;
+    if (::fstat(source, &st) == 0 && S_ISREG(st.st_mode)) {
+        const int target = ::openat(to, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (target < 0)
+            error = errno;
+        for (off_t offset = 0; !error && offset < st.st_size;) {
+            const ssize_t sent = ::sendfile(target, source, &offset, size_t(st.st_size - offset));
+            if (sent <= 0)
+                error = sent < 0 ? errno : EIO;
+        }
+        if (target >= 0 && ::close(target) != 0 && !error)
+            error = errno;
+    }
+    ::close(source);
+    return error;
+}
+
+// The child's file system lives only as long as the renderer holds it: what
+// pellucor-batch reads (the messages, and the pages of a child that ended by
+// itself) goes to the folder below it, nothing else. 0 or the error.
+int keepResults(const std::string &folder, int below, bool pages)
+{
+    const int from = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (from < 0)
+        return errno;
+    int error = copyOut(from, below, RenderProtocol::MessagesName);
+    for (int page = 1; pages && !error; ++page) {
+        char name[32];
+        std::snprintf(name, sizeof name, RenderProtocol::PagePattern, page);
+        if (::faccessat(from, name, F_OK, AT_SYMLINK_NOFOLLOW) != 0)
+            break;
+        error = copyOut(from, below, name);
+    }
+    ::close(from);
+    return error;
+}
+
 } // namespace
 
 RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
-                           const RenderLimits &limits, int protocolIn, int protocolOut)
+                           const RenderLimits &limits, bool ownNamespaces, int protocolIn, int protocolOut)
 {
     const auto deadline = Clock::now() + limits.time;
     // Only a regular file is rendered: a pipe or a device could block the
@@ -170,21 +243,59 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
         return {RenderProtocol::Unreadable, errno};
     ::close(probe);
 
+    // In namespaces the child writes to a file system of its own, as large as
+    // its output may be, mounted over its folder; the folder itself stays
+    // reachable below it for what is kept.
+    int below = -1;
+    if (ownNamespaces) {
+        below = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const std::string failure =
+            below < 0 ? std::string("the folder ") + folder + " cannot be opened: " + std::strerror(errno)
+                      : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes > 0 ? limits.outputBytes + 4096 : 0);
+        if (!failure.empty()) {
+            std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
+            if (below >= 0)
+                ::close(below);
+            return {RenderProtocol::Unconfined, 0};
+        }
+    }
+
     // While a child runs, SIGCHLD and SIGTERM are awaited rather than handled.
     sigset_t awaited;
     sigemptyset(&awaited);
     sigaddset(&awaited, SIGCHLD);
     sigaddset(&awaited, SIGTERM);
     ::sigprocmask(SIG_BLOCK, &awaited, nullptr);
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
+    int alive[2] = {-1, -1};
+    pid_t child = -1;
+    if (::pipe2(alive, O_CLOEXEC) == 0) {
+        // A plain clone, as fork, only with the child's namespaces: the
+        // renderer has a single thread, so nothing is left locked.
+        child = ownNamespaces ? pid_t(::syscall(SYS_clone, ChildNamespaces | SIGCHLD, nullptr, nullptr, nullptr, 0))
+                              : ::fork();
+    }
     if (child == 0) {
-        prepareChild(input, folder, limits, parent, protocolIn, protocolOut);
+        ::close(alive[1]);
+        prepareChild(input, folder, limits, alive[0], protocolIn, protocolOut);
         ::_exit(interpreter.runDocument(input, folder + '/' + RenderProtocol::TemporaryName));
     }
     const int forkError = errno;
-    const RenderEnding ending =
-        child < 0 ? RenderEnding{RenderProtocol::NotStarted, forkError} : waitForChild(child, folder, limits, deadline, awaited);
+    if (alive[0] >= 0)
+        ::close(alive[0]);
+    RenderEnding ending = child < 0 ? RenderEnding{RenderProtocol::NotStarted, forkError}
+                                    : waitForChild(child, OutputMeter(folder, ownNamespaces), limits, deadline, awaited);
+    if (alive[1] >= 0)
+        ::close(alive[1]); // held while the child lives: its end hangs up only when the renderer is gone
+    if (ownNamespaces) {
+        const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
+        if (exited && limits.outputBytes > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes)
+            ending = {RenderProtocol::OutputTooLarge, 0};
+        const int error = keepResults(folder, below, exited);
+        if (error != 0 && exited) // a file that failed already keeps its own reason
+            ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
+        ::umount2(folder.c_str(), MNT_DETACH);
+        ::close(below);
+    }
     sigset_t terminate;
     sigemptyset(&terminate);
     sigaddset(&terminate, SIGTERM);

@@ -18,6 +18,8 @@ inline constexpr const char *NotRegular = "irregular";  // the input is no regul
 inline constexpr const char *Unreadable = "unreadable"; // the input could not be opened; errno
 inline constexpr const char *NotStarted = "unstarted";  // no child could be made; errno
 inline constexpr const char *Unconfined = "unconfined"; // the sandbox could not be applied, so it did not run; 0
+inline constexpr const char *NoSpace = "nospace";       // its pages could not be kept: the disk is full; errno
+inline constexpr const char *Unkept = "unkept";         // its pages could not be kept otherwise; errno
 
 // The page files a child writes in its folder, as Ghostscript's OutputFile.
 inline constexpr const char *PagePattern = "p%06d.jpg";
