@@ -1,5 +1,6 @@
 #include "filesystem.h"
 
+#include "logging.h"
 #include "platform.h"
 #include "runtimeerror.h"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 
 namespace FileSystem {
@@ -268,6 +270,43 @@ void CopyFile(const QString &source, const QString &destination)
         out.write(buffer.constData(), got);
     }
     out.commit();
+}
+
+namespace {
+
+// By the names' bytes, not their decoding: a job may leave names that are no text.
+void removeTree(const std::filesystem::path &path)
+{
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::directory) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     error);
+        std::vector<std::filesystem::path> entries;
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+            entries.push_back(it->path());
+        for (const std::filesystem::path &entry : entries)
+            removeTree(entry);
+    }
+    if (!std::filesystem::remove(path, error) && error && error != std::errc::no_such_file_or_directory)
+        qCWarning(lcEngine) << "cannot remove" << QString::fromStdString(path.string()) << error.message().c_str();
+}
+
+} // namespace
+
+void RemoveTree(const QString &path)
+{
+    removeTree(QFile(path).filesystemFileName());
+}
+
+void EmptyFolder(const QString &folder)
+{
+    std::error_code error;
+    std::vector<std::filesystem::path> entries;
+    for (std::filesystem::directory_iterator it(QFile(folder).filesystemFileName(), error), end;
+         !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    for (const std::filesystem::path &entry : entries)
+        removeTree(entry);
 }
 
 void DeleteFile(const QString &path)

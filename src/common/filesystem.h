@@ -55,6 +55,14 @@ void CopyFolder(const QString &source, const QString &destination);
 // leaves a half-written file under that name; an old file stays whole.
 void CopyFile(const QString &source, const QString &destination);
 
+// Removes whatever is at `path`: a file, a link (not what it points to) or a
+// folder with everything in it, also folders closed to their owner. Quiet:
+// what cannot be removed stays.
+void RemoveTree(const QString &path);
+
+// Removes everything inside `folder`, the same way; the folder stays.
+void EmptyFolder(const QString &folder);
+
 // Deletes one file; fails when nothing was deleted.
 void DeleteFile(const QString &path);
 

@@ -64,12 +64,15 @@ bool JobFailed(int result)
     return result < 0;
 }
 
-QString JobFailureReason(int result, std::chrono::milliseconds limit)
+QString JobFailureReason(int result, std::chrono::milliseconds limit, const QString &said)
 {
     if (result == Shell32::TimedOutResult)
         return GhostscriptJob::TimeLimitReason(limit);
     if (result == Shell32::EndedBySignalResult)
         return QStringLiteral("Ghostscript was ended from outside");
+    if (result == Shell32::UnconfinedResult)
+        return QStringLiteral("not converted: the sandbox around Ghostscript could not be applied")
+               + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
     return QStringLiteral("Ghostscript could not be started");
 }
 
@@ -119,6 +122,8 @@ void ConversionRun::PushButton2_Click(ConversionView &view)
         run.step(108, [&] {
             FileSystem::EnsurePrivateFolder(work);
             usable = true; // a missing Ghostscript folder is reported, but the system's gs still serves
+            // Whatever an earlier job left (a folder at a fixed name, say) must not reach this run.
+            FileSystem::EmptyFolder(work);
             FileSystem::CopyFolder(FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("ps"), work);
         });
     }
@@ -178,9 +183,13 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
         run.step(154, [&] { output = NormalizePath(output); });
 
         run.step(156, [&] { DeleteFileQuietly(staged); });
-        // An image left by an earlier run (closed mid-job, crashed) must not
-        // pass for this entry's.
-        run.step(156, [&] { DeleteFileQuietly(image); });
+        // An image left by an earlier job must not pass for this entry's, and
+        // a folder it planted at either name must not stop this one.
+        run.step(156, [&] {
+            DeleteFileQuietly(image);
+            FileSystem::RemoveTree(staged);
+            FileSystem::RemoveTree(image);
+        });
         run.step(158, [&] { view.SetMousePointer(PointerKind::Busy); });
         run.step(160, [&] { FileSystem::CopyFile(input, staged); });
         // 162-166: the copy is complete when it returns; one that could not
@@ -207,7 +216,7 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
         // 178: an image from a job that failed or was stopped may be partial;
         // so is one without its end, from a Ghostscript killed while writing.
         if (run.test(178, [&] { return JobFailed(result) || !FileExists(image); })) {
-            failed.append({input, JobFailed(result) ? JobFailureReason(result, m_jobTimeLimit)
+            failed.append({input, JobFailed(result) ? JobFailureReason(result, m_jobTimeLimit, ghostscriptSaid)
                                   : ghostscriptSaid.isEmpty() ? QStringLiteral("Ghostscript produced no image")
                                                               : ghostscriptSaid});
             DeleteFileQuietly(image);
