@@ -34,8 +34,9 @@ bool MayEnter(const QFileInfo &folder);
 
 // Makes what was written to `file` durable before it takes an old file's place.
 bool SyncToDisk(QFile &file);
-// The replacement gets the mode of the file it replaces, and its owner and
-// group where this user may set them.
+// The replacement gets the permissions of the regular file it replaces
+// (never setuid, setgid or sticky), and its owner and group where this user
+// may set them; replacing a link or anything else, it keeps a new file's.
 void KeepModeOf(const QString &replaced, QFile &replacement);
 
 // The desktop folder, without a trailing separator; where a Linux system

@@ -102,14 +102,18 @@ bool SyncToDisk(QFile &file)
 
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
+    // The rename replaces a link, not its target: the target's owner and
+    // mode are not the replaced file's, so the new file keeps a new file's.
     struct stat st {};
-    if (::stat(QFile::encodeName(replaced).constData(), &st) != 0)
+    if (::lstat(QFile::encodeName(replaced).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     const int descriptor = replacement.handle();
     // Else the group alone; else the file stays this user's, as a new one would.
     if (::fchown(descriptor, st.st_uid, st.st_gid) != 0)
         (void)!::fchown(descriptor, static_cast<uid_t>(-1), st.st_gid);
-    ::fchmod(descriptor, st.st_mode & 07777);
+    // Permissions only: an image the program wrote never becomes setuid,
+    // setgid or sticky because the file it replaced was.
+    ::fchmod(descriptor, st.st_mode & 0777);
 }
 
 QString DesktopFolder()

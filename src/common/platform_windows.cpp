@@ -70,7 +70,8 @@ bool SyncToDisk(QFile &file)
 
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
-    if (QFileInfo::exists(replaced))
+    // A link's target is not the file replaced (the link is).
+    if (const QFileInfo info(replaced); info.isFile() && !info.isSymLink())
         replacement.setPermissions(QFile::permissions(replaced));
 }
 
