@@ -169,7 +169,11 @@ QString batchUsage()
 QStringList pathsFromList(const QByteArray &list, bool nullSeparated)
 {
     QStringList paths;
-    for (const QByteArray &entry : list.split(nullSeparated ? '\0' : '\n')) {
+    for (QByteArray entry : list.split(nullSeparated ? '\0' : '\n')) {
+        // A list written on Windows ends its lines with CR LF; a NUL-separated
+        // list holds names as they are, CR and all.
+        if (!nullSeparated && entry.endsWith('\r'))
+            entry.chop(1);
         if (!entry.isEmpty())
             paths.append(QFile::decodeName(entry));
     }

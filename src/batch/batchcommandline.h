@@ -46,7 +46,8 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
 // The text --help prints.
 QString batchUsage();
 
-// The paths of a --files-from list: one a line, or NUL-separated; empty ones skipped.
+// The paths of a --files-from list: one a line (a CR before the LF is no part
+// of it), or NUL-separated; empty ones skipped.
 QStringList pathsFromList(const QByteArray &list, bool nullSeparated);
 
 // The K-th of N deterministic, disjoint parts of `files`, taken by position

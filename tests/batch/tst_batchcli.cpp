@@ -246,6 +246,39 @@ private slots:
         QCOMPARE(converted, inputs); // everything exactly once
     }
 
+    void listLineEnds_data()
+    {
+        QTest::addColumn<QStringList>("names"); // as the list holds them
+        QTest::addColumn<QByteArray>("separator");
+        QTest::newRow("CR LF line ends") << QStringList{"a.eps", "b.eps"} << QByteArray("\r\n");
+        QTest::newRow("a CR ending a name in a NUL-separated list") << QStringList{"c.eps\r"} << QByteArray("\0", 1);
+    }
+    void listLineEnds()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QByteArray, separator);
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        QByteArray list;
+        for (const QString &name : names) {
+            // Beside each, the name with its last CR the other way: never to be taken for it.
+            const QString decoy = name.endsWith('\r') ? name.chopped(1) : name + '\r';
+            WriteBytes(home.filePath("in/" + name), ReadBytes(TestDataPath("shapes.eps")));
+            WriteBytes(home.filePath("in/" + decoy), ReadBytes(TestDataPath("text.eps")));
+            list += QFile::encodeName(home.filePath("in/" + name)) + separator;
+        }
+        WriteBytes(home.filePath("list"), list);
+        QStringList arguments{"--quality", "75", "--beside", "--files-from", home.filePath("list")};
+        if (separator == QByteArray("\0", 1))
+            arguments << "--null";
+        const Run run = Batch(arguments, home.path());
+        QCOMPARE(run.exitCode, 0);
+        for (const QString &name : names) {
+            const QString input = home.filePath("in/" + name);
+            QCOMPARE(ReadBytes(home.filePath("in/" + name.section('.', 0, 0) + ".jpg")), GhostscriptReference(input, 75));
+        }
+    }
+
     void resolutionMatchesASeparateRun()
     {
         QTemporaryDir home;
