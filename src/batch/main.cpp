@@ -137,10 +137,11 @@ int main(int argc, char *argv[])
         if (command.report)
             report.open(*command.report);
     } catch (const UsageError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n", qPrintable(error.message()));
+        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n",
+                     qPrintable(escapedForTerminal(error.message())));
         return UsageFailure;
     } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return UsageFailure;
     }
 
@@ -166,7 +167,7 @@ int main(int argc, char *argv[])
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {
         // Not a fault of the command line: nothing could be converted.
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return 1;
     }
 
@@ -190,7 +191,7 @@ int main(int argc, char *argv[])
     try {
         engine.run();
     } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return 1;
     }
     report.finish();

@@ -77,6 +77,9 @@ private slots:
                                                  << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
         QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
                                                   << "the list /no/such/list cannot be read: No such file or directory";
+        QTest::newRow("control characters in a name are shown escaped")
+            << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
+            << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
     }
     void badUsage()
     {
@@ -188,6 +191,34 @@ private slots:
         QCOMPARE(given.exitCode, 1);
         QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
+    }
+
+    void escapeSequencesInNamesNeverReachTheTerminal()
+    {
+        QTemporaryDir home;
+        // ESC, BEL, a backslash, a tab, CSI
+        const QString name = QString("a\x1b]0;owned\x07\\x1b\tb") + QChar(0x9B) + "2J.eps";
+        const QString shown = "a\\x1b]0;owned\\x07\\\\x1b\\tb\\x9b" "2J.eps";
+        WriteBytes(home.filePath(name), ReadBytes(TestDataPath("broken.eps")));
+        const Run run = Batch({"--quality", "75", "--beside", "--report", home.filePath("report"), home.filePath(name),
+                               home.filePath("gone\x1b[2J.eps")},
+                              home.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("\n  " + home.filePath(shown) + ": Error: /undefined in thisnameisnotdefined\n"),
+                 qPrintable(run.errors));
+        QVERIFY2(run.errors.contains(home.filePath("gone\\x1b[2J.eps") + ": File not found: "
+                                     + home.filePath("gone\\x1b[2J.eps") + "\n"),
+                 qPrintable(run.errors));
+        for (const QChar c : run.errors)
+            QVERIFY2(c == '\n' || (c >= ' ' && c != QChar(0x7F) && (c < QChar(0x80) || c > QChar(0x9F))),
+                     qPrintable(QString::number(c.unicode(), 16)));
+        // The report is JSON: escaped by its own rules, and read back the names are whole.
+        const QByteArray report = ReadBytes(home.filePath("report"));
+        QVERIFY(!report.contains('\x1b') && !report.contains('\x07'));
+        const QList<QByteArray> lines = report.split('\n');
+        QCOMPARE(QJsonDocument::fromJson(lines.value(0)).object().value("input").toString(), home.filePath(name));
+        QCOMPARE(QJsonDocument::fromJson(lines.value(1)).object().value("input").toString(),
+                 home.filePath("gone\x1b[2J.eps"));
     }
 
     void aListFromStandardInputSplitAcrossMachines()
