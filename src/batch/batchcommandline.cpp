@@ -56,7 +56,8 @@ struct Options
             "Files are converted as given; folders are searched, with every folder below them, for files\n"
             "with the extension (names starting with \"~\" and hidden files are left out, links to folders\n"
             "are not followed). Without --output, --beside or --quality the choices last made in the\n"
-            "Pellucor window are used. Existing images are replaced.\n\n"
+            "Pellucor window are used. Existing images are replaced; of two inputs whose images would\n"
+            "have one name, the later is not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
         parser.addOptions({output, beside, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
