@@ -4,7 +4,9 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -12,6 +14,10 @@ struct Options
 {
     QCommandLineOption output{QStringLiteral("output"), QStringLiteral("Put every image in DIR."), QStringLiteral("DIR")};
     QCommandLineOption beside{QStringLiteral("beside"), QStringLiteral("Put each image beside its input file.")};
+    QCommandLineOption mirror{QStringLiteral("mirror"),
+                              QStringLiteral("With --output: an image of a file found below a folder goes into the "
+                                             "same sub-folders of DIR, made as needed; files named directly go into "
+                                             "DIR itself.")};
     QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."), QStringLiteral("N")};
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
@@ -60,7 +66,7 @@ struct Options
             "have one name, the later is not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
-        parser.addOptions({output, beside, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
+        parser.addOptions({output, beside, mirror, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
                            maxOutput, shard, report, quiet, version, help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
@@ -107,6 +113,7 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
     };
     command.paths = parser.positionalArguments();
     command.beside = parser.isSet(options.beside);
+    command.mirror = parser.isSet(options.mirror);
     command.quiet = parser.isSet(options.quiet);
     command.nullSeparated = parser.isSet(options.null);
     command.quality = number(options.quality, 0, 100);
@@ -149,6 +156,8 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
 
     if (command.outputFolder && command.beside)
         throw UsageError(QStringLiteral("--output and --beside exclude each other"));
+    if (command.mirror && !command.outputFolder)
+        throw UsageError(QStringLiteral("--mirror goes with --output"));
     if (command.nullSeparated && !command.filesFrom)
         throw UsageError(QStringLiteral("--null goes with --files-from"));
     if (command.paths.isEmpty() && !command.filesFrom)
@@ -181,11 +190,14 @@ QStringList pathsFromList(const QByteArray &list, bool nullSeparated)
     return paths;
 }
 
-QStringList shardOf(QStringList files, int shard, int shards)
+QList<qsizetype> shardOf(const QStringList &files, int shard, int shards)
 {
-    std::sort(files.begin(), files.end());
-    QStringList part;
-    for (qsizetype i = shard - 1; i < files.size(); i += shards)
-        part.append(files.at(i));
+    // Equal names (a name given twice) keep their order: every machine deals the same.
+    QList<qsizetype> sorted(files.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    std::stable_sort(sorted.begin(), sorted.end(), [&](qsizetype a, qsizetype b) { return files.at(a) < files.at(b); });
+    QList<qsizetype> part;
+    for (qsizetype i = shard - 1; i < sorted.size(); i += shards)
+        part.append(sorted.at(i));
     return part;
 }

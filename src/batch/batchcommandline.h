@@ -12,6 +12,7 @@ struct BatchCommandLine
     QStringList paths;
     std::optional<QString> outputFolder; // --output DIR
     bool beside = false;                 // --beside
+    bool mirror = false;                 // --mirror
     std::optional<int> quality;          // --quality N
     std::optional<int> resolution;       // --resolution DPI
     std::optional<int> jobs;             // --jobs N
@@ -52,5 +53,5 @@ QStringList pathsFromList(const QByteArray &list, bool nullSeparated);
 
 // The K-th of N deterministic, disjoint parts of `files`, taken by position
 // in the sorted list, so that N machines given the same list convert
-// everything exactly once.
-QStringList shardOf(QStringList files, int shard, int shards);
+// everything exactly once: the positions in `files` of that part, sorted by name.
+QList<qsizetype> shardOf(const QStringList &files, int shard, int shards);

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 
 BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent)
     : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings))
@@ -103,7 +104,10 @@ void BatchEngine::commit(int index, const QString &image, const QString &message
         return;
     }
     try {
-        FileSystem::CopyFile(image, m_items.at(index).output);
+        const QString output = m_items.at(index).output;
+        if (m_settings.makeOutputFolders)
+            QDir().mkpath(QFileInfo(output).absolutePath()); // when it cannot be made, the copy says why
+        FileSystem::CopyFile(image, output);
         report(index, true, message);
     } catch (const RuntimeError &error) {
         report(index, false, QStringLiteral("the image could not be saved: ") + error.description());

@@ -2,6 +2,7 @@
 #include "support/testregistry.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -77,6 +78,7 @@ private slots:
                                                  << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
         QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
                                                   << "the list /no/such/list cannot be read: No such file or directory";
+        QTest::newRow("a mirror without its folder") << QStringList{"--mirror", "a.eps"} << "--mirror goes with --output";
         QTest::newRow("control characters in a name are shown escaped")
             << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
             << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
@@ -191,6 +193,37 @@ private slots:
         QCOMPARE(given.exitCode, 1);
         QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
+    }
+
+    void mirrorRebuildsTheFoldersUnderTheOutput()
+    {
+        QTemporaryDir home;
+        const auto input = [&](const QString &relative, const char *data) {
+            QDir().mkpath(QFileInfo(home.filePath(relative)).absolutePath());
+            WriteBytes(home.filePath(relative), ReadBytes(TestDataPath(data)));
+            return home.filePath(relative);
+        };
+        const QString top = input("one/top.eps", "shapes.eps");
+        const QString deep = input("one/a/b/x.eps", "text.eps");
+        const QString again = input("two/a/b/x.eps", "lines.eps"); // the same place under the output
+        const QString other = input("two/c/y.eps", "lines.eps");
+        const QString named = input("loose/z.eps", "shapes.eps");
+        QDir().mkpath(home.filePath("out"));
+        const Run run = Batch({"--quality", "75", "--mirror", "--output", home.filePath("out"), home.filePath("one"),
+                               home.filePath("two/"), named},
+                              home.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("\n  " + again + ": same output name as " + deep + "\n"), qPrintable(run.errors));
+        QVERIFY(run.errors.contains("Converted 4 of 5 files in "));
+        QStringList written;
+        for (QDirIterator it(home.filePath("out"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            written << QDir(home.filePath("out")).relativeFilePath(it.next());
+        written.sort();
+        QCOMPARE(written, (QStringList{"a/b/x.jpg", "c/y.jpg", "top.jpg", "z.jpg"}));
+        QCOMPARE(ReadBytes(home.filePath("out/top.jpg")), GhostscriptReference(top, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/a/b/x.jpg")), GhostscriptReference(deep, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/c/y.jpg")), GhostscriptReference(other, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/z.jpg")), GhostscriptReference(named, 75));
     }
 
     void escapeSequencesInNamesNeverReachTheTerminal()
