@@ -83,10 +83,13 @@ QStringList listedPaths(const BatchCommandLine &command)
 struct Input
 {
     QString path;
-    QString folder; // the folder given that it was found in; "" for a file given itself
+    QString folder;  // the folder given that it was found in; "" for a file given itself
+    QString refusal; // why it is not converted, when it is not
 };
 
-// Files as given; folders searched like the window's folder scan.
+// Files as given; folders searched like the window's folder scan. A name
+// found there that is not valid UTF-8 is taken as failed: its text names
+// another file.
 QList<Input> inputFiles(const BatchCommandLine &command)
 {
     QList<Input> files;
@@ -95,13 +98,14 @@ QList<Input> inputFiles(const BatchCommandLine &command)
     for (const QString &path : paths) {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
-            files.append({absolute, {}});
+            files.append({absolute, {}, {}});
             continue;
         }
         QStringList folders{absolute.endsWith(PathSeparator()) ? absolute : absolute + PathSeparator()};
-        AddFolder::GetSubDirectories2016(folders, true);
-        for (const QString &file : AddFolder::CollectFiles(folders, pattern))
-            files.append({file, absolute});
+        QStringList unsearched;
+        AddFolder::GetSubDirectories2016(folders, true, {}, &unsearched);
+        for (const AddFolder::ListedPath &file : AddFolder::CollectFiles(folders, pattern, unsearched))
+            files.append({file.path, absolute, FileSystem::UnfaithfulReason(file.fidelity)});
     }
     return files;
 }
@@ -174,7 +178,7 @@ int main(int argc, char *argv[])
     QList<BatchItem> items;
     items.reserve(inputs.size());
     for (const Input &input : std::as_const(inputs))
-        items.append({input.path, outputOf(input, output, command.mirror)});
+        items.append({input.path, outputOf(input, output, command.mirror), input.refusal});
 
     BatchSettings settings;
     settings.quality = output.quality;
