@@ -1,5 +1,7 @@
 #include "batchcommandline.h"
 
+#include "common/platform.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -74,6 +76,16 @@ struct Options
     }
 };
 
+// The value of an option that names a file or folder; a name that is not
+// valid UTF-8 would name another one.
+QString nameOf(const QString &option, const QString &value)
+{
+    if (Platform::HoldsRawBytes(value))
+        throw UsageError(QStringLiteral("--%1 names %2, whose name is not valid UTF-8")
+                             .arg(option, Platform::ShownText(value)));
+    return value;
+}
+
 int wholeNumber(const QString &option, const QString &text, int lowest, int highest)
 {
     bool ok = false;
@@ -122,7 +134,7 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
     command.memoryLimitMegabytes = number(options.memoryLimit, 64, 1024 * 1024);
     command.maxOutputMegabytes = number(options.maxOutput, 1, 1024 * 1024);
     if (parser.isSet(options.output)) {
-        command.outputFolder = parser.value(options.output);
+        command.outputFolder = nameOf(QStringLiteral("output"), parser.value(options.output));
         if (command.outputFolder->isEmpty())
             throw UsageError(QStringLiteral("--output needs a folder"));
     }
@@ -140,9 +152,9 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
             throw UsageError(QStringLiteral("--extension needs an extension such as eps, or * for all files"));
     }
     if (parser.isSet(options.filesFrom))
-        command.filesFrom = parser.value(options.filesFrom);
+        command.filesFrom = nameOf(QStringLiteral("files-from"), parser.value(options.filesFrom));
     if (parser.isSet(options.report))
-        command.report = parser.value(options.report);
+        command.report = nameOf(QStringLiteral("report"), parser.value(options.report));
     if (parser.isSet(options.shard)) {
         const QString text = parser.value(options.shard);
         const QStringList parts = text.split(u'/');
@@ -185,7 +197,7 @@ QStringList pathsFromList(const QByteArray &list, bool nullSeparated)
         if (!nullSeparated && entry.endsWith('\r'))
             entry.chop(1);
         if (!entry.isEmpty())
-            paths.append(QFile::decodeName(entry));
+            paths.append(Platform::TextOfName(entry));
     }
     return paths;
 }

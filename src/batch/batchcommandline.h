@@ -41,14 +41,17 @@ private:
     QString m_message;
 };
 
-// Reads the arguments after the program name; UsageError for anything wrong.
+// Reads the arguments after the program name, as Platform::Arguments gives
+// them; UsageError for anything wrong, a file or folder an option names with
+// a name that is not valid UTF-8 included.
 BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
 
 // The text --help prints.
 QString batchUsage();
 
 // The paths of a --files-from list: one a line (a CR before the LF is no part
-// of it), or NUL-separated; empty ones skipped.
+// of it), or NUL-separated; empty ones skipped. Each as Platform::TextOfName
+// gives it: a name that is not valid UTF-8 keeps its bytes.
 QStringList pathsFromList(const QByteArray &list, bool nullSeparated);
 
 // The K-th of N deterministic, disjoint parts of `files`, taken by position

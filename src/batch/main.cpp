@@ -88,14 +88,20 @@ struct Input
 };
 
 // Files as given; folders searched like the window's folder scan. A name
-// found there that is not valid UTF-8 is taken as failed: its text names
-// another file.
+// that is not valid UTF-8 is taken as failed: its text names another file.
 QList<Input> inputFiles(const BatchCommandLine &command)
 {
     QList<Input> files;
     const QString pattern = QStringLiteral("*.") + command.extension;
     const QStringList paths = command.paths + (command.filesFrom ? listedPaths(command) : QStringList());
     for (const QString &path : paths) {
+        if (Platform::HoldsRawBytes(path)) {
+            const auto fidelity = Platform::NamesFolder(path) ? FileSystem::NameFidelity::UnfaithfulFolder
+                                                              : FileSystem::NameFidelity::UnfaithfulFile;
+            files.append({QFileInfo(Platform::ShownText(path)).absoluteFilePath(), {},
+                          FileSystem::UnfaithfulReason(fidelity)});
+            continue;
+        }
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
             files.append({absolute, {}, {}});
@@ -142,7 +148,7 @@ int main(int argc, char *argv[])
     QList<Input> inputs;
     JsonReport report;
     try {
-        command = parseBatchCommandLine(QCoreApplication::arguments().mid(1));
+        command = parseBatchCommandLine(Platform::Arguments(argc, argv));
         if (command.help) {
             std::fputs(qPrintable(batchUsage()), stdout);
             return 0;

@@ -35,6 +35,30 @@ Run Batch(const QStringList &arguments, const QString &home = {})
     return run;
 }
 
+// The same with arguments given as bytes, as a shell passes names that are
+// not UTF-8 (QProcess would pass their lossy text): each is written out
+// byte by byte for printf.
+Run BatchWithBytes(const QList<QByteArray> &arguments, const QString &home)
+{
+    QByteArray script = "exec '" PELLUCOR_APP_DIR "/pellucor-batch'";
+    for (const QByteArray &argument : arguments) {
+        script += " \"$(printf '";
+        for (const char byte : argument)
+            script += '\\' + QByteArray::number(uchar(byte), 8).rightJustified(3, '0');
+        script += "')\"";
+    }
+    QProcess batch;
+    batch.setProcessEnvironment(ConverterEnvironment(home));
+    batch.start("/bin/sh", {"-c", QString::fromLatin1(script)});
+    Run run;
+    if (!batch.waitForFinished(600000))
+        return run;
+    run.exitCode = batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1;
+    run.output = QString::fromUtf8(batch.readAllStandardOutput());
+    run.errors = QString::fromUtf8(batch.readAllStandardError());
+    return run;
+}
+
 // A small EPS that draws `number` as a bar, so that every file's image differs.
 QByteArray NumberedEps(int number)
 {
@@ -193,6 +217,69 @@ private slots:
         QCOMPARE(given.exitCode, 1);
         QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
+    }
+
+    void namesThatAreNotUtf8FailAndTheirTwinsConvertAsThemselves()
+    {
+        QTemporaryDir home;
+        const QByteArray native = QFile::encodeName(home.path());
+        const NamedTreeRemover remover(native + "/in");
+        const auto data = [](const char *name) { return ReadBytes(TestDataPath(name)); };
+        const auto shown = [&](const char *relative) { return home.path() + QString::fromUtf8(relative); };
+        for (const char *folder : {"/in", "/in/found", "/in/named", "/in/listed"})
+            MakeFolderNamed(native + folder);
+        // Each name in Latin-1 beside its twin: a file named with the Latin-1 name's text, U+FFFD.
+        WriteBytesNamed(native + "/in/found/caf\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/found/caf\xef\xbf\xbd.eps", data("shapes.eps"));
+        MakeFolderNamed(native + "/in/found/d\xe9j\xe0");
+        WriteBytesNamed(native + "/in/found/d\xe9j\xe0/b.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/named/\xe9t\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps", data("lines.eps"));
+        WriteBytesNamed(native + "/in/listed/n\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/listed/n\xef\xbf\xbd.eps", data("shapes.eps"));
+        WriteBytesNamed(native + "/list",
+                        native + "/in/listed/n\xe9.eps\n" + native + "/in/listed/n\xef\xbf\xbd.eps\n");
+        QDir().mkpath(home.filePath("out"));
+
+        const Run run = BatchWithBytes({"--quality", "75", "--output", native + "/out", "--report", native + "/report",
+                                        native + "/in/found", native + "/in/named/\xe9t\xe9.eps",
+                                        native + "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps", "--files-from",
+                                        native + "/list"},
+                                       home.path());
+        QCOMPARE(run.exitCode, 1);
+        const QString notUtf8 = ": the name is not valid UTF-8\n";
+        for (const char *failed : {"/in/found/caf\xef\xbf\xbd.eps", "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps",
+                                   "/in/listed/n\xef\xbf\xbd.eps"})
+            QVERIFY2(run.errors.contains("\n  " + shown(failed) + notUtf8), qPrintable(run.errors));
+        QVERIFY(run.errors.contains("\n  " + shown("/in/found/d\xef\xbf\xbdj\xef\xbf\xbd")
+                                    + ": the folder's name is not valid UTF-8, so it was not searched\n"));
+        QVERIFY(run.errors.contains("Converted 3 of 7 files in "));
+        // Each twin converted once, as itself.
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        for (const char *twin : {"/in/found/caf\xef\xbf\xbd.eps", "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps",
+                                 "/in/listed/n\xef\xbf\xbd.eps"})
+            QCOMPARE(ReadBytes(home.filePath("out/" + QFileInfo(shown(twin)).completeBaseName() + ".jpg")),
+                     GhostscriptReference(shown(twin), 75));
+        int converted = 0, failed = 0;
+        for (const QByteArray &line : ReadBytes(home.filePath("report")).split('\n')) {
+            const QJsonObject report = QJsonDocument::fromJson(line).object();
+            if (report.value("status") == "converted")
+                ++converted;
+            else if (report.value("status") == "failed"
+                     && report.value("reason").toString().contains("not valid UTF-8"))
+                ++failed;
+        }
+        QCOMPARE(converted, 3);
+        QCOMPARE(failed, 4);
+
+        // A folder or file the options name must be named faithfully too.
+        const Run usage =
+            BatchWithBytes({"--output", native + "/in/found/d\xe9j\xe0", native + "/in/named"}, home.path());
+        QCOMPARE(usage.exitCode, 2);
+        QVERIFY2(usage.errors.startsWith("pellucor-batch: --output names "
+                                         + shown("/in/found/d\xef\xbf\xbdj\xef\xbf\xbd")
+                                         + ", whose name is not valid UTF-8\n"),
+                 qPrintable(usage.errors));
     }
 
     void mirrorRebuildsTheFoldersUnderTheOutput()
