@@ -1,10 +1,14 @@
 #include "batchcommandline.h"
 
+#include "common/platform.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -12,6 +16,10 @@ struct Options
 {
     QCommandLineOption output{QStringLiteral("output"), QStringLiteral("Put every image in DIR."), QStringLiteral("DIR")};
     QCommandLineOption beside{QStringLiteral("beside"), QStringLiteral("Put each image beside its input file.")};
+    QCommandLineOption mirror{QStringLiteral("mirror"),
+                              QStringLiteral("With --output: an image of a file found below a folder goes into the "
+                                             "same sub-folders of DIR, made as needed; files named directly go into "
+                                             "DIR itself.")};
     QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."), QStringLiteral("N")};
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
@@ -56,16 +64,27 @@ struct Options
             "Files are converted as given; folders are searched, with every folder below them, for files\n"
             "with the extension (names starting with \"~\" and hidden files are left out, links to folders\n"
             "are not followed). Without --output, --beside or --quality the choices last made in the\n"
-            "Pellucor window are used. Existing images are replaced.\n\n"
+            "Pellucor window are used. Existing images are replaced; of two inputs whose images would\n"
+            "have one name, the later is not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
-        parser.addOptions({output, beside, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
+        parser.addOptions({output, beside, mirror, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
                            maxOutput, shard, report, quiet, version, help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     }
 };
+
+// The value of an option that names a file or folder; a name that is not
+// valid UTF-8 would name another one.
+QString nameOf(const QString &option, const QString &value)
+{
+    if (Platform::HoldsRawBytes(value))
+        throw UsageError(QStringLiteral("--%1 names %2, whose name is not valid UTF-8")
+                             .arg(option, Platform::ShownText(value)));
+    return value;
+}
 
 int wholeNumber(const QString &option, const QString &text, int lowest, int highest)
 {
@@ -106,6 +125,7 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
     };
     command.paths = parser.positionalArguments();
     command.beside = parser.isSet(options.beside);
+    command.mirror = parser.isSet(options.mirror);
     command.quiet = parser.isSet(options.quiet);
     command.nullSeparated = parser.isSet(options.null);
     command.quality = number(options.quality, 0, 100);
@@ -114,7 +134,7 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
     command.memoryLimitMegabytes = number(options.memoryLimit, 64, 1024 * 1024);
     command.maxOutputMegabytes = number(options.maxOutput, 1, 1024 * 1024);
     if (parser.isSet(options.output)) {
-        command.outputFolder = parser.value(options.output);
+        command.outputFolder = nameOf(QStringLiteral("output"), parser.value(options.output));
         if (command.outputFolder->isEmpty())
             throw UsageError(QStringLiteral("--output needs a folder"));
     }
@@ -132,9 +152,9 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
             throw UsageError(QStringLiteral("--extension needs an extension such as eps, or * for all files"));
     }
     if (parser.isSet(options.filesFrom))
-        command.filesFrom = parser.value(options.filesFrom);
+        command.filesFrom = nameOf(QStringLiteral("files-from"), parser.value(options.filesFrom));
     if (parser.isSet(options.report))
-        command.report = parser.value(options.report);
+        command.report = nameOf(QStringLiteral("report"), parser.value(options.report));
     if (parser.isSet(options.shard)) {
         const QString text = parser.value(options.shard);
         const QStringList parts = text.split(u'/');
@@ -148,6 +168,8 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
 
     if (command.outputFolder && command.beside)
         throw UsageError(QStringLiteral("--output and --beside exclude each other"));
+    if (command.mirror && !command.outputFolder)
+        throw UsageError(QStringLiteral("--mirror goes with --output"));
     if (command.nullSeparated && !command.filesFrom)
         throw UsageError(QStringLiteral("--null goes with --files-from"));
     if (command.paths.isEmpty() && !command.filesFrom)
@@ -169,18 +191,25 @@ QString batchUsage()
 QStringList pathsFromList(const QByteArray &list, bool nullSeparated)
 {
     QStringList paths;
-    for (const QByteArray &entry : list.split(nullSeparated ? '\0' : '\n')) {
+    for (QByteArray entry : list.split(nullSeparated ? '\0' : '\n')) {
+        // A list written on Windows ends its lines with CR LF; a NUL-separated
+        // list holds names as they are, CR and all.
+        if (!nullSeparated && entry.endsWith('\r'))
+            entry.chop(1);
         if (!entry.isEmpty())
-            paths.append(QFile::decodeName(entry));
+            paths.append(Platform::TextOfName(entry));
     }
     return paths;
 }
 
-QStringList shardOf(QStringList files, int shard, int shards)
+QList<qsizetype> shardOf(const QStringList &files, int shard, int shards)
 {
-    std::sort(files.begin(), files.end());
-    QStringList part;
-    for (qsizetype i = shard - 1; i < files.size(); i += shards)
-        part.append(files.at(i));
+    // Equal names (a name given twice) keep their order: every machine deals the same.
+    QList<qsizetype> sorted(files.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    std::stable_sort(sorted.begin(), sorted.end(), [&](qsizetype a, qsizetype b) { return files.at(a) < files.at(b); });
+    QList<qsizetype> part;
+    for (qsizetype i = shard - 1; i < sorted.size(); i += shards)
+        part.append(sorted.at(i));
     return part;
 }

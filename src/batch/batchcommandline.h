@@ -12,6 +12,7 @@ struct BatchCommandLine
     QStringList paths;
     std::optional<QString> outputFolder; // --output DIR
     bool beside = false;                 // --beside
+    bool mirror = false;                 // --mirror
     std::optional<int> quality;          // --quality N
     std::optional<int> resolution;       // --resolution DPI
     std::optional<int> jobs;             // --jobs N
@@ -40,16 +41,20 @@ private:
     QString m_message;
 };
 
-// Reads the arguments after the program name; UsageError for anything wrong.
+// Reads the arguments after the program name, as Platform::Arguments gives
+// them; UsageError for anything wrong, a file or folder an option names with
+// a name that is not valid UTF-8 included.
 BatchCommandLine parseBatchCommandLine(const QStringList &arguments);
 
 // The text --help prints.
 QString batchUsage();
 
-// The paths of a --files-from list: one a line, or NUL-separated; empty ones skipped.
+// The paths of a --files-from list: one a line (a CR before the LF is no part
+// of it), or NUL-separated; empty ones skipped. Each as Platform::TextOfName
+// gives it: a name that is not valid UTF-8 keeps its bytes.
 QStringList pathsFromList(const QByteArray &list, bool nullSeparated);
 
 // The K-th of N deterministic, disjoint parts of `files`, taken by position
 // in the sorted list, so that N machines given the same list convert
-// everything exactly once.
-QStringList shardOf(QStringList files, int shard, int shards);
+// everything exactly once: the positions in `files` of that part, sorted by name.
+QList<qsizetype> shardOf(const QStringList &files, int shard, int shards);

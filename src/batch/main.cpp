@@ -79,23 +79,52 @@ QStringList listedPaths(const BatchCommandLine &command)
     return pathsFromList(list.readAll(), command.nullSeparated);
 }
 
-// Files as given; folders searched like the window's folder scan.
-QStringList inputFiles(const BatchCommandLine &command)
+// A file to convert, and where it was found.
+struct Input
 {
-    QStringList files;
+    QString path;
+    QString folder;  // the folder given that it was found in; "" for a file given itself
+    QString refusal; // why it is not converted, when it is not
+};
+
+// Files as given; folders searched like the window's folder scan. A name
+// that is not valid UTF-8 is taken as failed: its text names another file.
+QList<Input> inputFiles(const BatchCommandLine &command)
+{
+    QList<Input> files;
     const QString pattern = QStringLiteral("*.") + command.extension;
     const QStringList paths = command.paths + (command.filesFrom ? listedPaths(command) : QStringList());
     for (const QString &path : paths) {
+        if (Platform::HoldsRawBytes(path)) {
+            const auto fidelity = Platform::NamesFolder(path) ? FileSystem::NameFidelity::UnfaithfulFolder
+                                                              : FileSystem::NameFidelity::UnfaithfulFile;
+            files.append({QFileInfo(Platform::ShownText(path)).absoluteFilePath(), {},
+                          FileSystem::UnfaithfulReason(fidelity)});
+            continue;
+        }
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!QFileInfo(absolute).isDir() || QFileInfo(absolute).isSymLink()) {
-            files.append(absolute);
+            files.append({absolute, {}, {}});
             continue;
         }
         QStringList folders{absolute.endsWith(PathSeparator()) ? absolute : absolute + PathSeparator()};
-        AddFolder::GetSubDirectories2016(folders, true);
-        files += AddFolder::CollectFiles(folders, pattern);
+        QStringList unsearched;
+        AddFolder::GetSubDirectories2016(folders, true, {}, &unsearched);
+        for (const AddFolder::ListedPath &file : AddFolder::CollectFiles(folders, pattern, unsearched))
+            files.append({file.path, absolute, FileSystem::UnfaithfulReason(file.fidelity)});
     }
     return files;
+}
+
+// Where the image of `input` goes: with --mirror, below the output folder in
+// the sub-folders the file was found in below its folder.
+QString outputOf(const Input &input, const OutputChoice &output, bool mirror)
+{
+    if (!mirror || input.folder.isEmpty())
+        return OutputPath(input.path, output.mode, output.folder);
+    const QString below = QDir(input.folder).relativeFilePath(QFileInfo(input.path).path());
+    return OutputPath(input.path, output.mode,
+                      below == QLatin1String(".") ? output.folder : output.folder + PathSeparator() + below);
 }
 
 // 2048 MB for one file, or less where the machine's memory shared among the
@@ -116,10 +145,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(PELLUCOR_VERSION));
     BatchCommandLine command;
     OutputChoice output;
-    QStringList inputs;
+    QList<Input> inputs;
     JsonReport report;
     try {
-        command = parseBatchCommandLine(QCoreApplication::arguments().mid(1));
+        command = parseBatchCommandLine(Platform::Arguments(argc, argv));
         if (command.help) {
             std::fputs(qPrintable(batchUsage()), stdout);
             return 0;
@@ -132,26 +161,35 @@ int main(int argc, char *argv[])
         inputs = inputFiles(command);
         if (inputs.isEmpty())
             throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(command.extension));
-        if (command.shards > 1)
-            inputs = shardOf(inputs, command.shard, command.shards);
+        if (command.shards > 1) {
+            QStringList paths;
+            for (const Input &input : std::as_const(inputs))
+                paths << input.path;
+            QList<Input> part;
+            for (const qsizetype position : shardOf(paths, command.shard, command.shards))
+                part.append(inputs.at(position));
+            inputs = part;
+        }
         if (command.report)
             report.open(*command.report);
     } catch (const UsageError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n", qPrintable(error.message()));
+        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n",
+                     qPrintable(escapedForTerminal(error.message())));
         return UsageFailure;
     } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return UsageFailure;
     }
 
     QList<BatchItem> items;
     items.reserve(inputs.size());
-    for (const QString &input : inputs)
-        items.append({input, OutputPath(input, output.mode, output.folder)});
+    for (const Input &input : std::as_const(inputs))
+        items.append({input.path, outputOf(input, output, command.mirror), input.refusal});
 
     BatchSettings settings;
     settings.quality = output.quality;
     settings.resolution = command.resolution;
+    settings.makeOutputFolders = command.mirror;
     settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
     if (command.timeoutSeconds)
         settings.timeLimit = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
@@ -166,7 +204,7 @@ int main(int argc, char *argv[])
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {
         // Not a fault of the command line: nothing could be converted.
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return 1;
     }
 
@@ -190,7 +228,7 @@ int main(int argc, char *argv[])
     try {
         engine.run();
     } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
         return 1;
     }
     report.finish();

@@ -12,6 +12,28 @@ QString Duration(double seconds)
 
 } // namespace
 
+QString escapedForTerminal(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            shown += QLatin1String("\\\\");
+        else if (code == u'\n')
+            shown += QLatin1String("\\n");
+        else if (code == u'\r')
+            shown += QLatin1String("\\r");
+        else if (code == u'\t')
+            shown += QLatin1String("\\t");
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) // C0, DEL and C1 (0x9B opens a sequence too)
+            shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QChar(u'0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 ProgressReporter::ProgressReporter(int total, bool quiet, std::FILE *stream)
     : m_total(total), m_quiet(quiet), m_stream(stream)
 {
@@ -66,7 +88,8 @@ void ProgressReporter::stopped(const QString &why)
 {
     if (m_terminal && !m_quiet && m_done < m_total)
         std::fputc('\n', m_stream); // the bar's line is still open
-    std::fprintf(m_stream, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n", qPrintable(why),
+    std::fprintf(m_stream, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n",
+                 qPrintable(escapedForTerminal(why)),
                  m_total - m_done, m_total);
 }
 
@@ -78,7 +101,8 @@ int ProgressReporter::finish()
     if (!m_failures.isEmpty()) {
         std::fprintf(m_stream, "%d failed:\n", int(m_failures.size()));
         for (const auto &[input, message] : m_failures)
-            std::fprintf(m_stream, "  %s: %s\n", qPrintable(input), qPrintable(message));
+            std::fprintf(m_stream, "  %s: %s\n", qPrintable(escapedForTerminal(input)),
+                         qPrintable(escapedForTerminal(message)));
     }
     std::fflush(m_stream);
     return m_failed;

@@ -6,6 +6,12 @@
 
 #include <cstdio>
 
+// `text` as it may go to a terminal: control characters escaped (ESC as
+// \x1b, a line end as \n, a tab as \t) and a backslash doubled, so that no
+// name can move the cursor, recolour or retitle the terminal, and an escape
+// is never mistaken for characters of the name.
+QString escapedForTerminal(const QString &text);
+
 // Shows how a batch goes on the error output: a bar redrawn in place on a
 // terminal, a plain line now and then otherwise. At the end, the summary
 // names every file that failed with the reason.

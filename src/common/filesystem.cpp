@@ -59,6 +59,20 @@ bool isLinkedFolder(const QFileInfo &info)
     return info.isSymLink() && info.isDir();
 }
 
+// What FileAttributes says of a path, for an entry a listing found.
+DirectoryEntry directoryEntry(const Platform::FolderEntry &entry)
+{
+    int attributes = LinkedFolderAttributes;
+    if (!entry.link || !entry.folder) {
+        attributes = entry.folder ? Directory : Archive;
+        if (!entry.writable)
+            attributes |= ReadOnly;
+        if (entry.hidden)
+            attributes |= Hidden;
+    }
+    return {entry.name, entry.faithful, attributes};
+}
+
 // A folder where a file was wanted.
 RuntimeError errorForFolder(const QString &path)
 {
@@ -355,18 +369,17 @@ bool WildcardMatches(const QString &pattern, const QString &name)
     return p == pattern.size();
 }
 
-QStringList ListDirectory(const QString &folder, const QString &pattern, int selection)
+QList<DirectoryEntry> ListDirectory(const QString &folder, const QString &pattern, int selection)
 {
-    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot;
+    QDir::Filters filters = QDir::Files;
     if (selection & ListHiddenAndSystem)
         filters |= QDir::Hidden;
     if (selection & Directory)
         filters |= QDir::Dirs;
-    const QStringList names = QDir(folder).entryList(filters, QDir::Name | QDir::IgnoreCase);
-    QStringList result;
-    for (const QString &name : names) {
-        if (WildcardMatches(pattern, name))
-            result.append(name);
+    QList<DirectoryEntry> result;
+    for (const Platform::FolderEntry &entry : Platform::ListFolder(folder, filters)) {
+        if (WildcardMatches(pattern, entry.name))
+            result.append(directoryEntry(entry));
     }
     return result;
 }
@@ -411,15 +424,30 @@ bool IsRootFolder(const QString &path)
     return QFileInfo(path).isRoot();
 }
 
-QStringList SubFolders(const QString &folder)
+QList<DirectoryEntry> SubFolders(const QString &folder)
 {
     const QFileInfo info(withoutTrailingSeparators(folder));
     if (!info.exists() || !info.isDir())
         throw errorFor(RuntimeError::PathNotFound, folder);
     if (!info.isReadable() || !Platform::MayEnter(info))
         throw errorFor(RuntimeError::PermissionDenied, folder);
-    return QDir(folder).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name | QDir::IgnoreCase);
+    QList<DirectoryEntry> folders;
+    for (const Platform::FolderEntry &entry : Platform::ListFolder(folder, QDir::Dirs | QDir::Hidden))
+        folders.append(directoryEntry(entry));
+    return folders;
+}
+
+QString UnfaithfulReason(NameFidelity fidelity)
+{
+    switch (fidelity) {
+    case NameFidelity::Faithful:
+        break;
+    case NameFidelity::UnfaithfulFile:
+        return QStringLiteral("the name is not valid UTF-8");
+    case NameFidelity::UnfaithfulFolder:
+        return QStringLiteral("the folder's name is not valid UTF-8, so it was not searched");
+    }
+    return {};
 }
 
 void WriteTextFile(const QString &path, const QString &text, const QString &lineEnd)

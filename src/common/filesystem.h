@@ -69,9 +69,22 @@ void DeleteFile(const QString &path);
 // Deletes one file even when it is read-only.
 void ForceDeleteFile(const QString &path);
 
-// Bare names in `folder` whose names match `pattern` (* and ?, case
+// A name a listing found. Where the file system names files with bytes
+// (Linux), a name that is not valid UTF-8 has no text of its own: `name`
+// shows it with U+FFFD for what could not be read, a path made with it names
+// another file or none, and `faithful` is false. `attributes` (as
+// FileAttributes gives them) are read through the entry's real name: for
+// such a name, the only word on the entry.
+struct DirectoryEntry
+{
+    QString name;
+    bool faithful = true;
+    int attributes = 0;
+};
+
+// The entries in `folder` whose names match `pattern` (* and ?, case
 // ignored; "*.*" matches every name), in name order. `selection` as above.
-QStringList ListDirectory(const QString &folder, const QString &pattern, int selection);
+QList<DirectoryEntry> ListDirectory(const QString &folder, const QString &pattern, int selection);
 
 // True when `name` matches the wildcard `pattern` in the way directory
 // listings match: * is any run, ? any one character, case is ignored.
@@ -92,9 +105,18 @@ bool PlainFileExists(const QString &path);
 // True when the folder is the root of its file system.
 bool IsRootFolder(const QString &path);
 
-// Names of the sub-folders of `folder`, in name order. Error 70 when the
-// folder cannot be read, 76 when it does not exist.
-QStringList SubFolders(const QString &folder);
+// The sub-folders of `folder` (links to folders too), in name order. Error
+// 70 when the folder cannot be read, 76 when it does not exist.
+QList<DirectoryEntry> SubFolders(const QString &folder);
+
+// How a path of the file list stands for what it was found as.
+enum class NameFidelity {
+    Faithful,         // the path names it
+    UnfaithfulFile,   // a file whose name is not valid UTF-8: the path shows it, but names another or none
+    UnfaithfulFolder, // the same of a folder, which therefore was not searched
+};
+// Why an entry that is not Faithful is not converted, in the user's words.
+QString UnfaithfulReason(NameFidelity fidelity);
 
 // Creates or empties `path` and writes `text` followed by `lineEnd`.
 void WriteTextFile(const QString &path, const QString &text, const QString &lineEnd);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -32,10 +34,47 @@ void EnsurePrivateFolder(const QString &path);
 // False for an existing folder this user may not enter.
 bool MayEnter(const QFileInfo &folder);
 
+// Names. Where the system names files with bytes (Linux), a name that is not
+// valid UTF-8 cannot be held as text without loss: decoded, it shows U+FFFD
+// for what could not be read, and that text names another file (the one
+// named with that text) or none. Such a name is called unfaithful; it is
+// never opened by its text. On Windows names are UTF-16 and always faithful.
+
+// An entry of a folder, with what is known of it, read through its real name.
+struct FolderEntry
+{
+    QString name;         // for an unfaithful name, the text users are shown
+    bool faithful = true; // false: `name` names another entry, or none
+    bool file = false;    // a regular file, links followed
+    bool folder = false;  // a folder, links followed
+    bool link = false;    // a symbolic link itself
+    bool hidden = false;
+    bool writable = false; // by this user
+};
+// The entries of `folder` that `filters` select (Files, Dirs, Hidden; never
+// "." and ".."), sorted by name with case ignored; equal names of different
+// bytes by their bytes. Empty when the folder cannot be read.
+QList<FolderEntry> ListFolder(const QString &folder, QDir::Filters filters);
+
+// A name as the system handed it over (an argument, a line of a list), as
+// text. An unfaithful one keeps each byte that is not UTF-8 as a character
+// from U+DC80 to U+DCFF, which decoded text never holds, so that it is never
+// taken for another name. Test for that with HoldsRawBytes before the text
+// reaches anything that opens files.
+QString TextOfName(const QByteArray &native);
+bool HoldsRawBytes(const QString &text);
+// Text of TextOfName as users are shown it (U+FFFD for what is not UTF-8).
+QString ShownText(const QString &text);
+// True when text of TextOfName names a folder (not a link to one).
+bool NamesFolder(const QString &text);
+// The program's arguments after its name, each as TextOfName gives it.
+QStringList Arguments(int argc, char *argv[]);
+
 // Makes what was written to `file` durable before it takes an old file's place.
 bool SyncToDisk(QFile &file);
-// The replacement gets the mode of the file it replaces, and its owner and
-// group where this user may set them.
+// The replacement gets the permissions of the regular file it replaces
+// (never setuid, setgid or sticky), and its owner and group where this user
+// may set them; replacing a link or anything else, it keeps a new file's.
 void KeepModeOf(const QString &replaced, QFile &replacement);
 
 // The desktop folder, without a trailing separator; where a Linux system

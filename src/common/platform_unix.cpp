@@ -11,10 +11,12 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -38,7 +40,174 @@ void noteStopSignal(int number)
     errno = saved;
 }
 
+// A byte that is not UTF-8 travels in text as U+DC00 plus the byte: a lone
+// low surrogate, which no decoded text holds.
+constexpr char16_t RawByteBase = 0xDC00;
+
+bool isRawByte(char16_t c)
+{
+    return c >= RawByteBase + 0x80 && c <= RawByteBase + 0xFF;
+}
+
+// The length of the well-formed UTF-8 sequence at `at`: no overlong forms, no
+// surrogates, nothing above U+10FFFF; 0 when there is none.
+qsizetype utf8SequenceAt(const QByteArray &bytes, qsizetype at)
+{
+    const auto byte = [&](qsizetype i) { return i < bytes.size() ? static_cast<unsigned char>(bytes.at(i)) : 0u; };
+    const unsigned lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    qsizetype length = 0;
+    unsigned low = 0x80, high = 0xBF; // the bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
+// The bytes that text of TextOfName stands for.
+QByteArray rawBytesOf(const QString &text)
+{
+    QByteArray bytes;
+    qsizetype run = 0; // where the text since the last raw byte began
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i; // a pair: one character
+        } else if (isRawByte(c.unicode())) {
+            bytes += QStringView(text).sliced(run, i - run).toUtf8();
+            bytes += static_cast<char>(c.unicode() - RawByteBase);
+            run = i + 1;
+        }
+    }
+    return bytes + QStringView(text).sliced(run).toUtf8();
+}
+
 } // namespace
+
+QList<FolderEntry> ListFolder(const QString &folder, QDir::Filters filters)
+{
+    // QDir lists names as text, so an unfaithful name comes out as another
+    // name's text, or not at all: the listing is made here, from the bytes.
+    struct Found
+    {
+        QByteArray native;
+        QString folded;
+        FolderEntry entry;
+    };
+    QList<Found> found;
+    DIR *dir = ::opendir(folder.isEmpty() ? "." : QFile::encodeName(folder).constData());
+    if (!dir)
+        return {};
+    const int at = ::dirfd(dir);
+    while (const dirent *item = ::readdir(dir)) {
+        const QByteArray native(item->d_name);
+        if (native == "." || native == "..")
+            continue;
+        struct stat own {}, target {};
+        if (::fstatat(at, item->d_name, &own, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        FolderEntry entry;
+        entry.link = S_ISLNK(own.st_mode);
+        if (::fstatat(at, item->d_name, &target, 0) == 0) {
+            entry.file = S_ISREG(target.st_mode);
+            entry.folder = S_ISDIR(target.st_mode);
+        }
+        entry.hidden = native.startsWith('.');
+        if (!((entry.file && filters.testFlag(QDir::Files)) || (entry.folder && filters.testFlag(QDir::Dirs)))
+            || (entry.hidden && !filters.testFlag(QDir::Hidden)))
+            continue;
+        entry.writable = ::faccessat(at, item->d_name, W_OK, 0) == 0;
+        entry.name = QFile::decodeName(native);
+        entry.faithful = QFile::encodeName(entry.name) == native;
+        found.append({native, entry.name.toLower(), entry});
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+        if (const int folded = a.folded.compare(b.folded); folded != 0)
+            return folded < 0;
+        if (const int exact = a.entry.name.compare(b.entry.name); exact != 0)
+            return exact < 0;
+        return a.native < b.native;
+    });
+    QList<FolderEntry> entries;
+    entries.reserve(found.size());
+    for (const Found &each : std::as_const(found))
+        entries.append(each.entry);
+    return entries;
+}
+
+QString TextOfName(const QByteArray &native)
+{
+    if (const QString text = QFile::decodeName(native); QFile::encodeName(text) == native)
+        return text;
+    QString kept;
+    for (qsizetype at = 0; at < native.size();) {
+        if (const qsizetype length = utf8SequenceAt(native, at); length > 0) {
+            kept += QString::fromUtf8(native.constData() + at, length);
+            at += length;
+        } else {
+            kept += QChar(static_cast<char16_t>(RawByteBase + static_cast<unsigned char>(native.at(at))));
+            ++at;
+        }
+    }
+    if (!HoldsRawBytes(kept)) {
+        // Decoding found a fault that this reading does not: keep every byte outside ASCII.
+        kept.clear();
+        for (const char byte : native)
+            kept += static_cast<unsigned char>(byte) < 0x80
+                        ? QChar(static_cast<char16_t>(byte))
+                        : QChar(static_cast<char16_t>(RawByteBase + static_cast<unsigned char>(byte)));
+    }
+    return kept;
+}
+
+bool HoldsRawBytes(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (isRawByte(c.unicode()))
+            return true;
+    }
+    return false;
+}
+
+QString ShownText(const QString &text)
+{
+    return HoldsRawBytes(text) ? QFile::decodeName(rawBytesOf(text)) : text;
+}
+
+bool NamesFolder(const QString &text)
+{
+    struct stat st {};
+    return ::lstat(rawBytesOf(text).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QStringList Arguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(TextOfName(QByteArray(argv[i])));
+    return arguments;
+}
 
 bool UsesWindowsPaths()
 {
@@ -104,14 +273,18 @@ bool SyncToDisk(QFile &file)
 
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
+    // The rename replaces a link, not its target: the target's owner and
+    // mode are not the replaced file's, so the new file keeps a new file's.
     struct stat st {};
-    if (::stat(QFile::encodeName(replaced).constData(), &st) != 0)
+    if (::lstat(QFile::encodeName(replaced).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     const int descriptor = replacement.handle();
     // Else the group alone; else the file stays this user's, as a new one would.
     if (::fchown(descriptor, st.st_uid, st.st_gid) != 0)
         (void)!::fchown(descriptor, static_cast<uid_t>(-1), st.st_gid);
-    ::fchmod(descriptor, st.st_mode & 07777);
+    // Permissions only: an image the program wrote never becomes setuid,
+    // setgid or sticky because the file it replaced was.
+    ::fchmod(descriptor, st.st_mode & 0777);
 }
 
 QString DesktopFolder()

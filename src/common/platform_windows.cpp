@@ -58,6 +58,43 @@ bool MayEnter(const QFileInfo &)
     return true;
 }
 
+QList<FolderEntry> ListFolder(const QString &folder, QDir::Filters filters)
+{
+    // Names are UTF-16 here: QDir's text is the name itself.
+    QList<FolderEntry> entries;
+    const auto infos = QDir(folder).entryInfoList(filters | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &info : infos)
+        entries.append({info.fileName(), true, info.isFile(), info.isDir(), info.isSymLink(), info.isHidden(),
+                        info.isWritable()});
+    return entries;
+}
+
+QString TextOfName(const QByteArray &native)
+{
+    return QFile::decodeName(native);
+}
+
+bool HoldsRawBytes(const QString &)
+{
+    return false;
+}
+
+QString ShownText(const QString &text)
+{
+    return text;
+}
+
+bool NamesFolder(const QString &text)
+{
+    const QFileInfo info(text);
+    return info.isDir() && !info.isSymLink();
+}
+
+QStringList Arguments(int, char *[])
+{
+    return QCoreApplication::arguments().mid(1); // from the UTF-16 command line, whole
+}
+
 bool SyncToDisk(QFile &file)
 {
     const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
@@ -70,7 +107,8 @@ bool SyncToDisk(QFile &file)
 
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
-    if (QFileInfo::exists(replaced))
+    // A link's target is not the file replaced (the link is).
+    if (const QFileInfo info(replaced); info.isFile() && !info.isSymLink())
         replacement.setPermissions(QFile::permissions(replaced));
 }
 

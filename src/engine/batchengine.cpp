@@ -1,31 +1,36 @@
 #include "batchengine.h"
 
 #include "common/filesystem.h"
-#include "common/logging.h"
+#include "common/platform.h"
 #include "common/runtimeerror.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
+#include <QFileInfo>
 
 BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent)
     : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings))
 {
-    QHash<QString, QList<int>> byOutput;
-    for (int i = 0; i < m_items.size(); ++i)
-        byOutput[m_items.at(i).output].append(i);
-    for (auto it = byOutput.cbegin(); it != byOutput.cend(); ++it) {
-        if (it.value().size() > 1)
-            m_sharers.insert(it.key(), it.value());
+    // The first input with an output name has it; a refused one claims none.
+    QHash<QString, int> owners;
+    for (int i = 0; i < m_items.size(); ++i) {
+        BatchItem &item = m_items[i];
+        if (!item.refusal.isEmpty())
+            continue;
+        const QString name = Platform::UsesWindowsPaths() ? item.output.toCaseFolded() : item.output;
+        if (const auto owner = owners.constFind(name); owner != owners.cend()) {
+            item.refusal = QStringLiteral("same output name as ") + m_items.at(*owner).input;
+            continue;
+        }
+        owners.insert(name, i);
+        ++m_rendered;
     }
 }
 
 BatchEngine::~BatchEngine()
 {
     qDeleteAll(m_workers);
-    if (!m_heldFolder.isEmpty())
-        QDir(m_heldFolder).removeRecursively();
 }
 
 void BatchEngine::run()
@@ -34,10 +39,7 @@ void BatchEngine::run()
         return;
     const QString stem = QDir(m_settings.workRoot)
                              .filePath(QStringLiteral("pellucor-batch-%1").arg(QCoreApplication::applicationPid()));
-    m_heldFolder = stem + QStringLiteral("-held");
-    FileSystem::EnsurePrivateFolder(m_heldFolder);
-
-    const int jobs = qBound(1, m_settings.jobs, int(m_items.size()));
+    const int jobs = qBound(1, m_settings.jobs, qMax(1, m_rendered));
     for (int k = 0; k < jobs; ++k) {
         auto *worker = new RenderWorker(stem + QStringLiteral("-%1").arg(k), m_settings);
         m_workers.append(worker);
@@ -65,9 +67,18 @@ void BatchEngine::stop()
         m_loop->quit();
 }
 
+bool BatchEngine::skipRefused()
+{
+    while (m_next < m_items.size() && !m_items.at(m_next).refusal.isEmpty() && !m_stopped) {
+        const int index = m_next++;
+        report(index, false, m_items.at(index).refusal);
+    }
+    return m_next < m_items.size() && !m_stopped;
+}
+
 void BatchEngine::dispatch(RenderWorker *worker)
 {
-    if (m_next >= m_items.size() || m_stopped)
+    if (!skipRefused())
         return;
     const int index = m_next++;
     m_working.insert(worker, index);
@@ -80,34 +91,7 @@ void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &ou
     if (m_stopped)
         return;
     const int index = m_working.take(worker);
-    const QString output = m_items.at(index).output;
-    const auto sharers = m_sharers.constFind(output);
-    if (sharers == m_sharers.cend()) {
-        commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
-    } else {
-        // Keep it until every earlier input with this output has been written.
-        QString held;
-        QString message = outcome.message;
-        if (outcome.converted) {
-            held = QDir(m_heldFolder).filePath(QString::number(index) + QStringLiteral(".jpg"));
-            QFile::remove(held);
-            if (!QFile::rename(outcome.imagePath, held) && !QFile::copy(outcome.imagePath, held)) {
-                qCWarning(lcEngine) << "could not keep" << outcome.imagePath << "as" << held;
-                held.clear();
-                message = QStringLiteral("the image could not be kept until the files before it with its "
-                                         "output name were done");
-            }
-        }
-        m_held.insert(index, {held, message});
-        QList<int> &waiting = m_sharers[output];
-        while (!waiting.isEmpty() && m_held.contains(waiting.first())) {
-            const int first = waiting.takeFirst();
-            const auto [heldImage, heldMessage] = m_held.take(first);
-            commit(first, heldImage, heldMessage);
-            if (!heldImage.isEmpty())
-                QFile::remove(heldImage);
-        }
-    }
+    commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
     dispatch(worker);
     if (m_reported == m_items.size() && m_loop)
         m_loop->quit();
@@ -120,7 +104,10 @@ void BatchEngine::commit(int index, const QString &image, const QString &message
         return;
     }
     try {
-        FileSystem::CopyFile(image, m_items.at(index).output);
+        const QString output = m_items.at(index).output;
+        if (m_settings.makeOutputFolders)
+            QDir().mkpath(QFileInfo(output).absolutePath()); // when it cannot be made, the copy says why
+        FileSystem::CopyFile(image, output);
         report(index, true, message);
     } catch (const RuntimeError &error) {
         report(index, false, QStringLiteral("the image could not be saved: ") + error.description());
@@ -130,5 +117,6 @@ void BatchEngine::commit(int index, const QString &image, const QString &message
 void BatchEngine::report(int index, bool converted, const QString &message)
 {
     ++m_reported;
-    emit itemDone({index, converted, message, m_clocks.take(index).elapsed() / 1000.0});
+    const QElapsedTimer clock = m_clocks.take(index); // none for a refused file
+    emit itemDone({index, converted, message, clock.isValid() ? clock.elapsed() / 1000.0 : 0.0});
 }

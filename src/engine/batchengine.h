@@ -14,6 +14,7 @@ struct BatchItem
 {
     QString input;
     QString output;
+    QString refusal = {}; // when set, the file is reported failed with this reason and never rendered
 };
 
 // What became of one file.
@@ -27,8 +28,9 @@ struct BatchReport
 
 // Converts many files with a few workers at once, each file in a process of
 // its own, with the bytes a separate run of each file would give. Results
-// replace existing files atomically; where several inputs share an output
-// name the later one's image wins, as in a run one after another.
+// replace existing files atomically. Where several inputs share an output
+// name only the first is rendered; each later one is reported failed, so no
+// image overwrites another of the same batch unnoticed.
 class BatchEngine : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,8 @@ private:
     void received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
     void commit(int index, const QString &image, const QString &message);
     void report(int index, bool converted, const QString &message);
+    // Reports the refused files from the next one on; false when none is left to render.
+    bool skipRefused();
 
     QList<BatchItem> m_items;
     BatchSettings m_settings;
@@ -58,10 +62,7 @@ private:
     QHash<int, QElapsedTimer> m_clocks;   // since each file's rendering started
     int m_next = 0;
     int m_reported = 0;
+    int m_rendered = 0; // files not refused
     bool m_stopped = false;
-    QString m_heldFolder;
-    // Inputs sharing an output: their results are committed in input order.
-    QHash<QString, QList<int>> m_sharers;
-    QHash<int, std::pair<QString, QString>> m_held; // index -> (image or "", message)
     class QEventLoop *m_loop = nullptr;
 };

@@ -165,13 +165,22 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
     for (int i = 1; i <= n && i <= view.EntryCount(); ++i) {
         run.step(122, [&] { view.SetMousePointer(PointerKind::Busy); });
         QString input;
-        run.step(124, [&] { input = view.EntryText(i); });
+        FileSystem::NameFidelity fidelity = FileSystem::NameFidelity::Faithful;
+        run.step(124, [&] {
+            input = view.EntryText(i);
+            fidelity = view.EntryFidelity(i);
+        });
         ++entries;
         run.step(126, [&] { view.SetProgressValue(ProgressPercent(i, view.EntryCount())); });
         run.step(128, [&] { view.SetProgressCaption(QStringLiteral("Processing: ") + FileNameOfPath(input)); });
         run.step(130, [] { Shell::ProcessPendingEvents(); });
         if (view.Closing())
             return;
+        // An entry whose text names another file, or none, is never staged.
+        if (fidelity != FileSystem::NameFidelity::Faithful) {
+            failed.append({input, FileSystem::UnfaithfulReason(fidelity)});
+            continue;
+        }
 
         // 132-152: the output path for the selected mode. With neither option
         // selected the window's default mode, the chosen folder, applies.

@@ -2,6 +2,7 @@
 
 #include "shell32.h"
 
+#include "common/filesystem.h"
 #include "common/pointerkind.h"
 
 #include <QList>
@@ -16,6 +17,8 @@ public:
     virtual ~ConversionView() = default;
     virtual int EntryCount() const = 0;
     virtual QString EntryText(int index) const = 0; // 1-based
+    // Whether the entry's text names its file (see FileSystem::NameFidelity).
+    virtual FileSystem::NameFidelity EntryFidelity(int index) const = 0;
     virtual bool ChosenFolderSelected() const = 0;  // "Save results to this folder:"
     virtual bool InputFolderSelected() const = 0;   // "Save results in folder of original file"
     virtual QString OutputFolderText() const = 0;

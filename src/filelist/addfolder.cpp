@@ -41,7 +41,7 @@ QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QStrin
     return Prompts().ChooseFolder(prompt, startFolder);
 }
 
-void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing)
+void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing, QStringList *unsearched)
 {
     GuardedProcedure walk(procedureLocation(QStringLiteral("AddFolder"), QStringLiteral("GetSubDirectories2016")));
     const QChar separator = PathSeparator();
@@ -61,13 +61,19 @@ void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &cl
                 return;
             if (!MayEnter(v))                               // 112, 116
                 continue;
-            for (const QString &name : FileSystem::SubFolders(v)) { // 118
-                Shell::ProcessPendingEvents();                      // 120
+            for (const FileSystem::DirectoryEntry &sub : FileSystem::SubFolders(v)) { // 118
+                Shell::ProcessPendingEvents();                                         // 120
                 if (closed())
                     return;
-                if (name.size() < PathLimit && !HasUnusualCharacters(name) // 122-126
-                    && name != QLatin1String(".") && name != QLatin1String(".."))
-                    found.append(v + name + separator); // 132, 134
+                const QString &name = sub.name;                                    // 122
+                if (name.size() < PathLimit && !HasUnusualCharacters(name)         // 124, 126
+                    && name != QLatin1String(".") && name != QLatin1String("..")) { // 130
+                    if (sub.faithful)
+                        found.append(v + name + separator); // 132, 134
+                    else if (unsearched && sub.attributes != HiddenSystemFolder
+                             && sub.attributes != HiddenSystemReparsePoint)
+                        unsearched->append(NormalizePath(v + name)); // one it would have entered
+                }
             }
         } catch (const RuntimeError &error) {
             // 138-148: no report here; a folder that cannot be listed, or is
@@ -81,7 +87,7 @@ void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &cl
     }
 
     if (walk.test(150, [&] { return recurse && !found.isEmpty(); })) {
-        walk.step(150, [&] { GetSubDirectories2016(found, true, closing); });
+        walk.step(150, [&] { GetSubDirectories2016(found, true, closing, unsearched); });
         if (closed())
             return;
     }
@@ -104,13 +110,15 @@ FileNameArray ListFilesInFolder(QString folder, const QString &pattern)
     const QChar separator = PathSeparator();
     if (!folder.endsWith(separator))
         folder += separator;
-    for (const QString &name : FileSystem::ListDirectory(folder, pattern, FileSystem::ListHiddenAndSystem)) {
-        if (!IsExistingFile(folder + name))
+    for (const FileSystem::DirectoryEntry &entry :
+         FileSystem::ListDirectory(folder, pattern, FileSystem::ListHiddenAndSystem)) {
+        // The listing holds files only; a name that is not faithful cannot be probed again.
+        if (entry.faithful && !IsExistingFile(folder + entry.name))
             continue;
         ++count;
         if (count > names.Capacity())
             names.Reserve(names.Capacity() + CapacityStep);
-        names.Set(count, name);
+        names.Set(count, entry);
     }
     if (count == 0)
         return FileNameArray();
@@ -118,22 +126,35 @@ FileNameArray ListFilesInFolder(QString folder, const QString &pattern)
     return names;
 }
 
-QStringList CollectFiles(const QStringList &folders, const QString &pattern)
+std::optional<ListedPath> ListedFile(const QString &path, const FileSystem::DirectoryEntry &entry)
 {
     constexpr int hiddenArchive = FileSystem::Hidden | FileSystem::Archive; // 34
+    if (!entry.faithful) {
+        if (entry.attributes == hiddenArchive)
+            return std::nullopt;
+        return ListedPath{NormalizePath(path), FileSystem::NameFidelity::UnfaithfulFile};
+    }
+    if (IsExistingFile(path) && FileSystem::FileAttributes(path) != hiddenArchive)
+        return ListedPath{NormalizePath(path)};
+    return std::nullopt;
+}
+
+QList<ListedPath> CollectFiles(const QStringList &folders, const QString &pattern, const QStringList &unsearched)
+{
     const QChar separator = PathSeparator();
-    QStringList files;
+    QList<ListedPath> files;
     for (QString folder : folders) {
         folder.chop(1);
         const FileNameArray names = ListFilesInFolder(folder, pattern);
         for (int i = 1; i <= names.UBound(); ++i) {
             if (names[i].startsWith(u'~'))
                 continue;
-            const QString path = folder + separator + names[i];
-            if (IsExistingFile(path) && FileSystem::FileAttributes(path) != hiddenArchive)
-                files.append(NormalizePath(path));
+            if (const auto listed = ListedFile(folder + separator + names[i], names.Entry(i)))
+                files.append(*listed);
         }
     }
+    for (const QString &folder : unsearched)
+        files.append({folder, FileSystem::NameFidelity::UnfaithfulFolder});
     return files;
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/filesystem.h"
 #include "common/logging.h"
+#include "common/platform.h"
 #include "common/runtimeerror.h"
 #include "common/shell.h"
 #include "engine/pathhelpers.h"
@@ -42,16 +43,24 @@ void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolde
                     return;
                 nextPaint.setRemainingTime(PaintInterval);
             }
+            if (Platform::HoldsRawBytes(path)) { // its text would name another file or none
+                list.Append(Platform::ShownText(path), Platform::NamesFolder(path)
+                                                           ? FileSystem::NameFidelity::UnfaithfulFolder
+                                                           : FileSystem::NameFidelity::UnfaithfulFile);
+                continue;
+            }
             if (!IsDroppedFolder(path)) {
                 list.Append(path);
                 continue;
             }
             QStringList folders{path.endsWith(separator) ? path : path + separator};
-            AddFolder::GetSubDirectories2016(folders, true, closing);
+            QStringList unsearched;
+            AddFolder::GetSubDirectories2016(folders, true, closing, &unsearched);
             if (closed())
                 return;
-            for (const QString &file : AddFolder::CollectFiles(folders, QStringLiteral("*.*")))
-                list.Append(file);
+            const auto files = AddFolder::CollectFiles(folders, QStringLiteral("*.*"), unsearched);
+            for (const AddFolder::ListedPath &file : files)
+                list.Append(file.path, file.fidelity);
         }
     } catch (const RuntimeError &error) {
         // The drop has no report of its own; what was appended stays.

@@ -12,6 +12,8 @@ bool IsDroppedFolder(const QString &path);
 
 // Appends what was dropped on the list, in drop order: a file as it is, a
 // folder as every file of its tree (any extension; "~" names and hidden
-// archive files left out). A path that fails on the way ends the drop,
+// archive files left out). A path whose name is not valid UTF-8 (as
+// ListView::DroppedPaths gives it) is appended as such, marked, and a folder
+// so named is not searched. A path that fails on the way ends the drop,
 // keeping what was appended so far; so does the window closing meanwhile.
 void AppendDroppedPaths(ListView &list, const QStringList &paths, const AddFolder::Closing &closing = {});

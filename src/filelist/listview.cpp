@@ -1,5 +1,7 @@
 #include "listview.h"
 
+#include "common/platform.h"
+
 #include <QHeaderView>
 #include <QDir>
 #include <QDropEvent>
@@ -7,6 +9,19 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
+
+namespace {
+
+// Where an entry keeps its mark.
+constexpr int FidelityRole = Qt::UserRole;
+
+void mark(QTreeWidgetItem &item, FileSystem::NameFidelity fidelity)
+{
+    const bool faithful = fidelity == FileSystem::NameFidelity::Faithful;
+    item.setData(0, FidelityRole, faithful ? QVariant() : QVariant(int(fidelity)));
+}
+
+} // namespace
 
 ListView::ListView(QWidget *parent) : QTreeWidget(parent)
 {
@@ -28,9 +43,10 @@ ListView::ListView(QWidget *parent) : QTreeWidget(parent)
     setHeaderLabels({});
 }
 
-void ListView::Append(const QString &text)
+void ListView::Append(const QString &text, FileSystem::NameFidelity fidelity)
 {
     auto *item = new QTreeWidgetItem(QStringList{text});
+    mark(*item, fidelity);
     addTopLevelItem(item);
 }
 
@@ -45,10 +61,18 @@ QString ListView::Text(int index) const
     return item ? item->text(0) : QString();
 }
 
-void ListView::SetText(int index, const QString &text)
+FileSystem::NameFidelity ListView::Fidelity(int index) const
 {
-    if (QTreeWidgetItem *item = topLevelItem(index - 1))
+    const QTreeWidgetItem *item = topLevelItem(index - 1);
+    return item ? FileSystem::NameFidelity(item->data(0, FidelityRole).toInt()) : FileSystem::NameFidelity::Faithful;
+}
+
+void ListView::SetText(int index, const QString &text, FileSystem::NameFidelity fidelity)
+{
+    if (QTreeWidgetItem *item = topLevelItem(index - 1)) {
         item->setText(0, text);
+        mark(*item, fidelity);
+    }
 }
 
 void ListView::Remove(int index)
@@ -128,8 +152,16 @@ QStringList ListView::DroppedPaths(const QMimeData *data)
     if (!data || !data->hasUrls())
         return paths;
     for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile())
+        if (!url.isLocalFile())
+            continue;
+        // A file manager percent-encodes a name's bytes; those that are not
+        // UTF-8 QUrl can only decode to U+FFFD, the text of another name.
+        const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (QString::fromUtf8(bytes).toUtf8() == bytes)
             paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+        else
+            paths.append(QDir::toNativeSeparators(
+                (url.host().isEmpty() ? QString() : QStringLiteral("//") + url.host()) + Platform::TextOfName(bytes)));
     }
     return paths;
 }

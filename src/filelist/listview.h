@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/filesystem.h"
+
 #include <QMimeData>
 #include <QPersistentModelIndex>
 #include <QString>
@@ -8,7 +10,9 @@
 
 // The file list: an ordered list of entries, each holding one text, the full
 // path of an input file, shown in report style under one column. Equal texts
-// may repeat; the list neither sorts nor checks what it is given.
+// may repeat; the list neither sorts nor checks what it is given. An entry
+// whose file's name is not valid UTF-8 shows the text that name decodes to
+// and carries a mark: that text names another file or none.
 class ListView : public QTreeWidget
 {
     Q_OBJECT
@@ -20,10 +24,12 @@ public:
 
     explicit ListView(QWidget *parent = nullptr);
 
-    void Append(const QString &text);
+    void Append(const QString &text, FileSystem::NameFidelity fidelity = FileSystem::NameFidelity::Faithful);
     int Count() const;
     QString Text(int index) const; // 1-based
-    void SetText(int index, const QString &text);
+    FileSystem::NameFidelity Fidelity(int index) const;
+    void SetText(int index, const QString &text,
+                 FileSystem::NameFidelity fidelity = FileSystem::NameFidelity::Faithful);
     void Remove(int index);
     void Clear();
     // The position of the entry the list reports as selected; 0 for none.
@@ -46,7 +52,8 @@ public:
     static int KeyCodeOf(int qtKey);
 
     // The local files and folders a drag carries, in its order; empty when
-    // it carries no file list.
+    // it carries no file list. A name whose bytes are not UTF-8 comes as
+    // Platform::TextOfName gives it (see Platform::HoldsRawBytes).
     static QStringList DroppedPaths(const QMimeData *data);
 
 signals:

@@ -386,8 +386,11 @@ void Form1::PushButton3_Click()
 
     scan.step(112, [&] { SetMousePointer(PointerKind::Busy); });
     QStringList folders;
+    QStringList unsearched; // folders whose names are not valid UTF-8
     scan.step(114, [&] { folders = {chosen + separator}; });
-    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }); });
+    scan.step(116, [&] {
+        AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }, &unsearched);
+    });
     if (m_closing) // the program ends: nothing more of this click
         return;
     for (QString folder : folders) { // 118
@@ -400,12 +403,15 @@ void Form1::PushButton3_Click()
             QString path;
             scan.step(128, [&] { path = folder + separator + names[i]; });
             scan.step(132, [&] {
-                constexpr int hiddenArchive = FileSystem::Hidden | FileSystem::Archive;
-                if (AddFolder::IsExistingFile(path) && FileSystem::FileAttributes(path) != hiddenArchive)
-                    ListView1->Append(NormalizePath(path));
+                // An existing file, not a hidden archive file; marked when its name is not faithful.
+                if (const auto listed = AddFolder::ListedFile(path, names.Entry(i)))
+                    ListView1->Append(listed->path, listed->fidelity);
             });
         }
     }
+    // Said, not skipped: a folder that could not be searched for its name.
+    for (const QString &folder : std::as_const(unsearched))
+        scan.step(135, [&] { ListView1->Append(folder, FileSystem::NameFidelity::UnfaithfulFolder); });
     scan.step(136, [&] { SetMousePointer(PointerKind::Default); });
 }
 
@@ -571,8 +577,9 @@ void Form1::ListView1_MouseMove(const QPoint &point)
     if (ListView1->Text(hit) == ListView1->Text(drag)) // still over the moved entry
         return;
     const QString moved = ListView1->Text(drag);
-    ListView1->SetText(drag, ListView1->Text(hit));
-    ListView1->SetText(hit, moved);
+    const FileSystem::NameFidelity movedFidelity = ListView1->Fidelity(drag); // the mark goes with its text
+    ListView1->SetText(drag, ListView1->Text(hit), ListView1->Fidelity(hit));
+    ListView1->SetText(hit, moved, movedFidelity);
     ListView1->SelectInPlace(hit); // only the screen position decides about scrolling
     m_dragItem = ListView1->Reference(hit);
     // Near the top or the bottom of the screen the list scrolls on by one entry.
@@ -616,6 +623,11 @@ int Form1::EntryCount() const
 QString Form1::EntryText(int index) const
 {
     return ListView1->Text(index);
+}
+
+FileSystem::NameFidelity Form1::EntryFidelity(int index) const
+{
+    return ListView1->Fidelity(index);
 }
 
 bool Form1::ChosenFolderSelected() const

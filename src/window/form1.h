@@ -80,6 +80,7 @@ public:
     // What the conversion run reads and shows.
     int EntryCount() const override;
     QString EntryText(int index) const override;
+    FileSystem::NameFidelity EntryFidelity(int index) const override;
     bool ChosenFolderSelected() const override;
     bool InputFolderSelected() const override;
     QString OutputFolderText() const override;

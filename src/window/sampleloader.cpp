@@ -13,6 +13,10 @@ void LoadSamples(ListView &list)
     const AddFolder::FileNameArray names = AddFolder::ListFilesInFolder(samples, QStringLiteral("*.*"));
     for (int i = 1; i <= names.UBound(); ++i) {
         const QString path = samples + separator + names[i];
+        if (!names.Entry(i).faithful) { // its path names another file or none
+            list.Append(path, FileSystem::NameFidelity::UnfaithfulFile);
+            continue;
+        }
         if (!FileExists(path) || list.ListContains(path))
             continue;
         list.Append(path);

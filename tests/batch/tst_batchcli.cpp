@@ -2,6 +2,7 @@
 #include "support/testregistry.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -31,6 +32,30 @@ Run Batch(const QStringList &arguments, const QString &home = {})
     run.exitCode = batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1;
     run.output = QString::fromLocal8Bit(batch.readAllStandardOutput());
     run.errors = QString::fromLocal8Bit(batch.readAllStandardError());
+    return run;
+}
+
+// The same with arguments given as bytes, as a shell passes names that are
+// not UTF-8 (QProcess would pass their lossy text): each is written out
+// byte by byte for printf.
+Run BatchWithBytes(const QList<QByteArray> &arguments, const QString &home)
+{
+    QByteArray script = "exec '" PELLUCOR_APP_DIR "/pellucor-batch'";
+    for (const QByteArray &argument : arguments) {
+        script += " \"$(printf '";
+        for (const char byte : argument)
+            script += '\\' + QByteArray::number(uchar(byte), 8).rightJustified(3, '0');
+        script += "')\"";
+    }
+    QProcess batch;
+    batch.setProcessEnvironment(ConverterEnvironment(home));
+    batch.start("/bin/sh", {"-c", QString::fromLatin1(script)});
+    Run run;
+    if (!batch.waitForFinished(600000))
+        return run;
+    run.exitCode = batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1;
+    run.output = QString::fromUtf8(batch.readAllStandardOutput());
+    run.errors = QString::fromUtf8(batch.readAllStandardError());
     return run;
 }
 
@@ -77,6 +102,10 @@ private slots:
                                                  << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
         QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
                                                   << "the list /no/such/list cannot be read: No such file or directory";
+        QTest::newRow("a mirror without its folder") << QStringList{"--mirror", "a.eps"} << "--mirror goes with --output";
+        QTest::newRow("control characters in a name are shown escaped")
+            << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
+            << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
     }
     void badUsage()
     {
@@ -190,6 +219,128 @@ private slots:
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
     }
 
+    void namesThatAreNotUtf8FailAndTheirTwinsConvertAsThemselves()
+    {
+        QTemporaryDir home;
+        const QByteArray native = QFile::encodeName(home.path());
+        const NamedTreeRemover remover(native + "/in");
+        const auto data = [](const char *name) { return ReadBytes(TestDataPath(name)); };
+        const auto shown = [&](const char *relative) { return home.path() + QString::fromUtf8(relative); };
+        for (const char *folder : {"/in", "/in/found", "/in/named", "/in/listed"})
+            MakeFolderNamed(native + folder);
+        // Each name in Latin-1 beside its twin: a file named with the Latin-1 name's text, U+FFFD.
+        WriteBytesNamed(native + "/in/found/caf\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/found/caf\xef\xbf\xbd.eps", data("shapes.eps"));
+        MakeFolderNamed(native + "/in/found/d\xe9j\xe0");
+        WriteBytesNamed(native + "/in/found/d\xe9j\xe0/b.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/named/\xe9t\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps", data("lines.eps"));
+        WriteBytesNamed(native + "/in/listed/n\xe9.eps", data("text.eps"));
+        WriteBytesNamed(native + "/in/listed/n\xef\xbf\xbd.eps", data("shapes.eps"));
+        WriteBytesNamed(native + "/list",
+                        native + "/in/listed/n\xe9.eps\n" + native + "/in/listed/n\xef\xbf\xbd.eps\n");
+        QDir().mkpath(home.filePath("out"));
+
+        const Run run = BatchWithBytes({"--quality", "75", "--output", native + "/out", "--report", native + "/report",
+                                        native + "/in/found", native + "/in/named/\xe9t\xe9.eps",
+                                        native + "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps", "--files-from",
+                                        native + "/list"},
+                                       home.path());
+        QCOMPARE(run.exitCode, 1);
+        const QString notUtf8 = ": the name is not valid UTF-8\n";
+        for (const char *failed : {"/in/found/caf\xef\xbf\xbd.eps", "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps",
+                                   "/in/listed/n\xef\xbf\xbd.eps"})
+            QVERIFY2(run.errors.contains("\n  " + shown(failed) + notUtf8), qPrintable(run.errors));
+        QVERIFY(run.errors.contains("\n  " + shown("/in/found/d\xef\xbf\xbdj\xef\xbf\xbd")
+                                    + ": the folder's name is not valid UTF-8, so it was not searched\n"));
+        QVERIFY(run.errors.contains("Converted 3 of 7 files in "));
+        // Each twin converted once, as itself.
+        QCOMPARE(QDir(home.filePath("out")).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        for (const char *twin : {"/in/found/caf\xef\xbf\xbd.eps", "/in/named/\xef\xbf\xbdt\xef\xbf\xbd.eps",
+                                 "/in/listed/n\xef\xbf\xbd.eps"})
+            QCOMPARE(ReadBytes(home.filePath("out/" + QFileInfo(shown(twin)).completeBaseName() + ".jpg")),
+                     GhostscriptReference(shown(twin), 75));
+        int converted = 0, failed = 0;
+        for (const QByteArray &line : ReadBytes(home.filePath("report")).split('\n')) {
+            const QJsonObject report = QJsonDocument::fromJson(line).object();
+            if (report.value("status") == "converted")
+                ++converted;
+            else if (report.value("status") == "failed"
+                     && report.value("reason").toString().contains("not valid UTF-8"))
+                ++failed;
+        }
+        QCOMPARE(converted, 3);
+        QCOMPARE(failed, 4);
+
+        // A folder or file the options name must be named faithfully too.
+        const Run usage =
+            BatchWithBytes({"--output", native + "/in/found/d\xe9j\xe0", native + "/in/named"}, home.path());
+        QCOMPARE(usage.exitCode, 2);
+        QVERIFY2(usage.errors.startsWith("pellucor-batch: --output names "
+                                         + shown("/in/found/d\xef\xbf\xbdj\xef\xbf\xbd")
+                                         + ", whose name is not valid UTF-8\n"),
+                 qPrintable(usage.errors));
+    }
+
+    void mirrorRebuildsTheFoldersUnderTheOutput()
+    {
+        QTemporaryDir home;
+        const auto input = [&](const QString &relative, const char *data) {
+            QDir().mkpath(QFileInfo(home.filePath(relative)).absolutePath());
+            WriteBytes(home.filePath(relative), ReadBytes(TestDataPath(data)));
+            return home.filePath(relative);
+        };
+        const QString top = input("one/top.eps", "shapes.eps");
+        const QString deep = input("one/a/b/x.eps", "text.eps");
+        const QString again = input("two/a/b/x.eps", "lines.eps"); // the same place under the output
+        const QString other = input("two/c/y.eps", "lines.eps");
+        const QString named = input("loose/z.eps", "shapes.eps");
+        QDir().mkpath(home.filePath("out"));
+        const Run run = Batch({"--quality", "75", "--mirror", "--output", home.filePath("out"), home.filePath("one"),
+                               home.filePath("two/"), named},
+                              home.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("\n  " + again + ": same output name as " + deep + "\n"), qPrintable(run.errors));
+        QVERIFY(run.errors.contains("Converted 4 of 5 files in "));
+        QStringList written;
+        for (QDirIterator it(home.filePath("out"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            written << QDir(home.filePath("out")).relativeFilePath(it.next());
+        written.sort();
+        QCOMPARE(written, (QStringList{"a/b/x.jpg", "c/y.jpg", "top.jpg", "z.jpg"}));
+        QCOMPARE(ReadBytes(home.filePath("out/top.jpg")), GhostscriptReference(top, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/a/b/x.jpg")), GhostscriptReference(deep, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/c/y.jpg")), GhostscriptReference(other, 75));
+        QCOMPARE(ReadBytes(home.filePath("out/z.jpg")), GhostscriptReference(named, 75));
+    }
+
+    void escapeSequencesInNamesNeverReachTheTerminal()
+    {
+        QTemporaryDir home;
+        // ESC, BEL, a backslash, a tab, CSI
+        const QString name = QString("a\x1b]0;owned\x07\\x1b\tb") + QChar(0x9B) + "2J.eps";
+        const QString shown = "a\\x1b]0;owned\\x07\\\\x1b\\tb\\x9b" "2J.eps";
+        WriteBytes(home.filePath(name), ReadBytes(TestDataPath("broken.eps")));
+        const Run run = Batch({"--quality", "75", "--beside", "--report", home.filePath("report"), home.filePath(name),
+                               home.filePath("gone\x1b[2J.eps")},
+                              home.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.errors.contains("\n  " + home.filePath(shown) + ": Error: /undefined in thisnameisnotdefined\n"),
+                 qPrintable(run.errors));
+        QVERIFY2(run.errors.contains(home.filePath("gone\\x1b[2J.eps") + ": File not found: "
+                                     + home.filePath("gone\\x1b[2J.eps") + "\n"),
+                 qPrintable(run.errors));
+        for (const QChar c : run.errors)
+            QVERIFY2(c == '\n' || (c >= ' ' && c != QChar(0x7F) && (c < QChar(0x80) || c > QChar(0x9F))),
+                     qPrintable(QString::number(c.unicode(), 16)));
+        // The report is JSON: escaped by its own rules, and read back the names are whole.
+        const QByteArray report = ReadBytes(home.filePath("report"));
+        QVERIFY(!report.contains('\x1b') && !report.contains('\x07'));
+        const QList<QByteArray> lines = report.split('\n');
+        QCOMPARE(QJsonDocument::fromJson(lines.value(0)).object().value("input").toString(), home.filePath(name));
+        QCOMPARE(QJsonDocument::fromJson(lines.value(1)).object().value("input").toString(),
+                 home.filePath("gone\x1b[2J.eps"));
+    }
+
     void aListFromStandardInputSplitAcrossMachines()
     {
         QTemporaryDir home;
@@ -244,6 +395,39 @@ private slots:
         converted.sort();
         inputs.sort();
         QCOMPARE(converted, inputs); // everything exactly once
+    }
+
+    void listLineEnds_data()
+    {
+        QTest::addColumn<QStringList>("names"); // as the list holds them
+        QTest::addColumn<QByteArray>("separator");
+        QTest::newRow("CR LF line ends") << QStringList{"a.eps", "b.eps"} << QByteArray("\r\n");
+        QTest::newRow("a CR ending a name in a NUL-separated list") << QStringList{"c.eps\r"} << QByteArray("\0", 1);
+    }
+    void listLineEnds()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QByteArray, separator);
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        QByteArray list;
+        for (const QString &name : names) {
+            // Beside each, the name with its last CR the other way: never to be taken for it.
+            const QString decoy = name.endsWith('\r') ? name.chopped(1) : name + '\r';
+            WriteBytes(home.filePath("in/" + name), ReadBytes(TestDataPath("shapes.eps")));
+            WriteBytes(home.filePath("in/" + decoy), ReadBytes(TestDataPath("text.eps")));
+            list += QFile::encodeName(home.filePath("in/" + name)) + separator;
+        }
+        WriteBytes(home.filePath("list"), list);
+        QStringList arguments{"--quality", "75", "--beside", "--files-from", home.filePath("list")};
+        if (separator == QByteArray("\0", 1))
+            arguments << "--null";
+        const Run run = Batch(arguments, home.path());
+        QCOMPARE(run.exitCode, 0);
+        for (const QString &name : names) {
+            const QString input = home.filePath("in/" + name);
+            QCOMPARE(ReadBytes(home.filePath("in/" + name.section('.', 0, 0) + ".jpg")), GhostscriptReference(input, 75));
+        }
     }
 
     void resolutionMatchesASeparateRun()

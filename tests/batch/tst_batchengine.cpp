@@ -60,10 +60,10 @@ Corpus MakeCorpus(const QString &root)
     add("brokenplain.ps", data("brokenplain.ps")); // draws on the default page, then fails
     add("plain.ps", data("plain.ps"));           // same page: must not show what was drawn before
     corpus.noReference << add("forever.eps", data("forever.eps"));
-    add("a/same.eps", data("shapes.eps"));      // two outputs named same.jpg: the later wins
+    add("a/same.eps", data("shapes.eps"));      // two outputs named same.jpg: the later is refused
     add("b/same.eps", data("text.eps"));
-    add("c/other.eps", data("lines.eps"));      // the later fails: the earlier's image stays
-    add("d/other.eps", data("broken.eps"));
+    add("c/other.eps", data("broken.eps"));     // the earlier fails: the later is refused all the same
+    add("d/other.eps", data("lines.eps"));
     add("last.eps", data("shapes.eps"));
     return corpus;
 }
@@ -113,10 +113,18 @@ private slots:
         QCOMPARE(reports.size(), items.size());
         QVERIFY2(QDir(root.filePath("temp")).isEmpty(), "the interpreters' folders were left behind");
 
-        // What separate runs, one after another, would have left in the output folder.
+        // What separate runs, one after another, would have left in the output
+        // folder, but for an input whose output name an earlier one has: that
+        // one is never rendered, and nothing is overwritten.
         QHash<QString, QByteArray> expected;
         QHash<int, bool> convertedExpected;
+        QHash<QString, QString> firstWithOutput;
         for (int i = 0; i < items.size(); ++i) {
+            if (firstWithOutput.contains(items.at(i).output)) {
+                convertedExpected[i] = false;
+                continue;
+            }
+            firstWithOutput[items.at(i).output] = items.at(i).input;
             const QByteArray reference = corpus.noReference.contains(items.at(i).input)
                                              ? QByteArray()
                                              : GhostscriptReference(items.at(i).input, 75);
@@ -146,6 +154,8 @@ private slots:
         QCOMPARE(reportFor("broken.eps").message, QString("Error: /undefined in thisnameisnotdefined"));
         QCOMPARE(reportFor("forever.eps").message, QString("stopped after running 3 seconds"));
         QCOMPARE(reportFor("empty.eps").message, QString("Ghostscript produced no image"));
+        QCOMPARE(reportFor("b/same.eps").message, "same output name as " + root.filePath("in/a/same.eps"));
+        QCOMPARE(reportFor("d/other.eps").message, "same output name as " + root.filePath("in/c/other.eps"));
     }
 
     void inputsThatAreNoFilesAreReportedAndTheRestGoOn()

@@ -17,6 +17,14 @@ using namespace FileSystem;
 
 namespace {
 
+QStringList names(const QList<DirectoryEntry> &entries)
+{
+    QStringList result;
+    for (const DirectoryEntry &entry : entries)
+        result << entry.name;
+    return result;
+}
+
 void makeFile(const QString &path, const QByteArray &bytes = "x")
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -119,7 +127,7 @@ private slots:
         for (const char *name : {"a.eps", "b.EPS", "c.txt", "noext", ".h.eps"})
             makeFile(root.filePath(name));
         QDir(root.path()).mkpath("sub.eps");
-        QCOMPARE(ListDirectory(root.path(), pattern, selection), expected);
+        QCOMPARE(names(ListDirectory(root.path(), pattern, selection)), expected);
     }
 
     void wildcard_data()
@@ -148,23 +156,48 @@ private slots:
     void copyFileOverwritesAndLeavesNothingElse_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("a short name") << "a.jpg";
-        QTest::newRow("the longest name a file may have") << QString(251, 'n') + ".jpg"; // 255 characters
+        QTest::addColumn<QString>("replaced"); // "file", or "link" to a file elsewhere
+        QTest::addColumn<int>("mode");         // of the replaced file, or of the link's target
+        QTest::addColumn<int>("expected");     // the new file's; -1: the mode a new file gets
+        // The replaced file's mode stays, though the usual mode of a new file differs.
+        QTest::newRow("a short name") << "a.jpg" << "file" << 0600 << 0600;
+        QTest::newRow("the longest name a file may have") // 255 characters
+            << QString(251, 'n') + ".jpg" << "file" << 0600 << 0600;
+        QTest::newRow("a setuid, setgid and sticky file keeps only its permissions")
+            << "a.jpg" << "file" << 07755 << 0755;
+        QTest::newRow("a link is replaced, its target's mode is not taken") << "a.jpg" << "link" << 0600 << -1;
     }
     void copyFileOverwritesAndLeavesNothingElse()
     {
         QFETCH(QString, name);
+        QFETCH(QString, replaced);
+        QFETCH(int, mode);
+        QFETCH(int, expected);
         QTemporaryDir root;
         makeFile(root.filePath("in/a.eps"), "new contents");
-        makeFile(root.filePath("out/" + name), "old contents that are longer");
-        // The replaced file's mode stays, though the usual mode of a new file differs.
-        const auto privateMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-        QVERIFY(QFile::setPermissions(root.filePath("out/" + name), privateMode));
-        CopyFile(root.filePath("in/a.eps"), root.filePath("out/" + name));
-        QCOMPARE(ReadBytes(root.filePath("out/" + name)), QByteArray("new contents"));
-        const auto ownerGroupOther = QFileDevice::Permissions(0x7077);
-        QCOMPARE(QFile::permissions(root.filePath("out/" + name)) & ownerGroupOther, privateMode);
+        const QString destination = root.filePath("out/" + name);
+        const QString old = replaced == "link" ? root.filePath("target.jpg") : destination;
+        makeFile(old, "old contents that are longer");
+        QCOMPARE(::chmod(QFile::encodeName(old).constData(), mode_t(mode)), 0);
+        if (replaced == "link")
+            QVERIFY(QDir().mkpath(root.filePath("out")) && QFile::link(old, destination));
+        CopyFile(root.filePath("in/a.eps"), destination);
+        QCOMPARE(ReadBytes(destination), QByteArray("new contents"));
+        if (expected < 0) {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            expected = 0666 & ~int(mask);
+        }
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(destination).constData(), &st), 0);
+        QVERIFY(S_ISREG(st.st_mode));
+        QCOMPARE(int(st.st_mode & 07777), expected);
         QCOMPARE(QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        if (replaced == "link") {
+            QCOMPARE(ReadBytes(old), QByteArray("old contents that are longer"));
+            QCOMPARE(::stat(QFile::encodeName(old).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), mode);
+        }
     }
 
     void copyFileFailures_data()
@@ -350,7 +383,7 @@ private slots:
         for (const char *name : {"b", "A", ".hidden", "c/deeper"})
             QDir(root.path()).mkpath(name);
         makeFile(root.filePath("file"));
-        QCOMPARE(SubFolders(root.path() + "/"), (QStringList{".hidden", "A", "b", "c"}));
+        QCOMPARE(names(SubFolders(root.path() + "/")), (QStringList{".hidden", "A", "b", "c"}));
         QCOMPARE(ErrorNumberOf([&] { SubFolders(root.filePath("missing")); }), 76);
         QCOMPARE(ErrorNumberOf([&] { SubFolders(root.filePath("file")); }), 76);
     }

@@ -169,6 +169,29 @@ private slots:
         QCOMPARE(Entries(*window.form->ListView1), expected);
     }
 
+    void namesThatAreNotUtf8AreListedAsSuch()
+    {
+        WindowFixture window;
+        const QString root = window.path("A");
+        MakeFiles(root, {"a.eps"});
+        const QByteArray native = QFile::encodeName(root);
+        const NamedTreeRemover remover(native);
+        WriteBytesNamed(native + "/caf\xe9.eps", "Latin-1");         // café.eps in Latin-1
+        WriteBytesNamed(native + "/caf\xef\xbf\xbd.eps", "the twin"); // its text, U+FFFD, in UTF-8
+        WriteBytesNamed(native + "/.h\xe9.eps", "hidden");            // left out, as any hidden file is
+        MakeFolderNamed(native + "/d\xe9j\xe0");                     // déjà: its files cannot be listed
+        WriteBytesNamed(native + "/d\xe9j\xe0/b.eps", "inside");
+        Scan(window, "eps", root);
+        const QString shown = QString::fromUtf8("caf\xef\xbf\xbd.eps");
+        QCOMPARE(Entries(*window.form->ListView1),
+                 Prefixed(root, {"a.eps", shown, shown, QString::fromUtf8("d\xef\xbf\xbdj\xef\xbf\xbd")}));
+        // The Latin-1 name's bytes sort first; the twin names itself.
+        using enum FileSystem::NameFidelity;
+        QCOMPARE(Fidelities(*window.form->ListView1),
+                 (QList<int>{int(Faithful), int(UnfaithfulFile), int(Faithful), int(UnfaithfulFolder)}));
+        QVERIFY(window.prompts.messages().isEmpty());
+    }
+
     void unreadableFolderIsDroppedAndTheScanGoesOn()
     {
         PELLUCOR_AS_ORDINARY_USER();

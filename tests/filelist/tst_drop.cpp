@@ -147,6 +147,36 @@ private slots:
                               root + "/B/b1.eps", root + "/.H/h1.eps"}));
     }
 
+    void namesThatAreNotUtf8AreDroppedAsSuch()
+    {
+        WindowFixture window;
+        const QString root = window.path("r");
+        MakeFiles(root, {"F/plain.eps"});
+        const QByteArray native = QFile::encodeName(root);
+        const NamedTreeRemover remover(native);
+        WriteBytesNamed(native + "/caf\xe9.eps", "Latin-1");
+        WriteBytesNamed(native + "/caf\xef\xbf\xbd.eps", "the twin");
+        WriteBytesNamed(native + "/F/x\xe9.eps", "Latin-1 in a folder");
+        MakeFolderNamed(native + "/d\xe9j\xe0");
+        WriteBytesNamed(native + "/d\xe9j\xe0/b.eps", "inside");
+        // A file manager's file list: each name's bytes percent-encoded.
+        QByteArray uris;
+        for (const QByteArray &name : {QByteArray("caf\xe9.eps"), QByteArray("caf\xef\xbf\xbd.eps"), QByteArray("F"),
+                                       QByteArray("d\xe9j\xe0")})
+            uris += "file://" + (native + '/' + name).toPercentEncoding("/") + "\r\n";
+        std::unique_ptr<QMimeData> data(new QMimeData);
+        data->setData("text/uri-list", uris);
+        QVERIFY(Drop(*window.form->ListView1, data.get()));
+        const QString shown = QString::fromUtf8("caf\xef\xbf\xbd.eps");
+        QCOMPARE(Entries(*window.form->ListView1),
+                 (QStringList{root + "/" + shown, root + "/" + shown, root + "/F/plain.eps",
+                              root + QString::fromUtf8("/F/x\xef\xbf\xbd.eps"),
+                              root + QString::fromUtf8("/d\xef\xbf\xbdj\xef\xbf\xbd")}));
+        using enum FileSystem::NameFidelity;
+        QCOMPARE(Fidelities(*window.form->ListView1), (QList<int>{int(UnfaithfulFile), int(Faithful), int(Faithful),
+                                                                   int(UnfaithfulFile), int(UnfaithfulFolder)}));
+    }
+
     void dropsArriveWhileBusy()
     {
         WindowFixture window;

@@ -15,8 +15,11 @@
 
 #ifdef Q_OS_UNIX
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <ftw.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +42,30 @@ void WriteBytes(const QString &path, const QByteArray &bytes)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
     file.write(bytes);
+}
+
+void WriteBytesNamed(const QByteArray &nativePath, const QByteArray &bytes)
+{
+    const int descriptor = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0 || ::write(descriptor, bytes.constData(), size_t(bytes.size())) != bytes.size())
+        qFatal("cannot write %s", nativePath.toHex().constData());
+    ::close(descriptor);
+}
+
+void MakeFolderNamed(const QByteArray &nativePath)
+{
+    if (::mkdir(nativePath.constData(), 0755) != 0)
+        qFatal("cannot make the folder %s", nativePath.toHex().constData());
+}
+
+NamedTreeRemover::~NamedTreeRemover()
+{
+    ::nftw(
+        m_path.constData(),
+        [](const char *path, const struct stat *, int kind, struct FTW *) {
+            return kind == FTW_DP ? ::rmdir(path) : ::unlink(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 void WriteScript(const QString &path, const QByteArray &body)

@@ -18,6 +18,24 @@ void WriteBytes(const QString &path, const QByteArray &bytes);
 // the user who runs the tests.
 QProcessEnvironment ConverterEnvironment(const QString &home, const QString &temp = {});
 
+// A file or a folder at a path given as the bytes the file system names it
+// with: a name that is not UTF-8, which no QString can hold.
+void WriteBytesNamed(const QByteArray &nativePath, const QByteArray &bytes);
+void MakeFolderNamed(const QByteArray &nativePath);
+// Removes the tree at such a path when it goes out of scope: QDir, and so
+// QTemporaryDir, cannot remove what it cannot name.
+class NamedTreeRemover
+{
+public:
+    explicit NamedTreeRemover(const QByteArray &nativePath) : m_path(nativePath) {}
+    ~NamedTreeRemover();
+    NamedTreeRemover(const NamedTreeRemover &) = delete;
+    NamedTreeRemover &operator=(const NamedTreeRemover &) = delete;
+
+private:
+    QByteArray m_path;
+};
+
 // Creates small files at `relativePaths` below `root`, with their folders.
 void MakeFiles(const QString &root, const QStringList &relativePaths);
 // Writes an executable shell script (a stand-in program).

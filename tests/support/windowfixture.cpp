@@ -20,6 +20,14 @@ QStringList Entries(const ListView &list)
     return texts;
 }
 
+QList<int> Fidelities(const ListView &list)
+{
+    QList<int> marks;
+    for (int i = 1; i <= list.Count(); ++i)
+        marks << int(list.Fidelity(i));
+    return marks;
+}
+
 WindowFixture::WindowFixture(const std::function<void(WindowFixture &)> &prepare) : m_oldTemp(qgetenv("TEMP"))
 {
     QDir().mkpath(m_root.filePath(QStringLiteral("temp")));

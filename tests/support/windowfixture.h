@@ -15,6 +15,8 @@ class ListView;
 
 // The texts of the list's entries, in order.
 QStringList Entries(const ListView &list);
+// Their marks, as numbers of FileSystem::NameFidelity (0: the text names the file).
+QList<int> Fidelities(const ListView &list);
 
 // A loaded and shown main window with scripted prompts, an empty settings
 // store and a working folder below a temporary folder, and the built

@@ -286,6 +286,34 @@ private slots:
         QCOMPARE(ReadBytes(window.path("in/good.jpg")), GhostscriptReference(inputs.at(1), window.form->QualityValue()));
     }
 
+    void namesThatAreNotUtf8FailAndTheirTwinConvertsAsItself()
+    {
+        WindowFixture window;
+        const QString in = window.path("in");
+        QDir().mkpath(in);
+        QDir().mkpath(window.path("out"));
+        const QByteArray native = QFile::encodeName(in);
+        const NamedTreeRemover remover(native);
+        WriteBytesNamed(native + "/caf\xe9.eps", ReadBytes(TestDataPath("text.eps"))); // café.eps in Latin-1
+        const QString twin = in + QString::fromUtf8("/caf\xef\xbf\xbd.eps");         // the text it is shown as
+        WriteBytes(twin, ReadBytes(TestDataPath("shapes.eps")));
+        MakeFolderNamed(native + "/d\xe9j\xe0");
+        WriteBytesNamed(native + "/d\xe9j\xe0/b.eps", ReadBytes(TestDataPath("lines.eps")));
+        window.prompts.inputAnswers.enqueue("eps");
+        window.prompts.folderAnswers.enqueue(in);
+        QTest::mouseClick(window.form->PushButton3, Qt::LeftButton);
+        window.form->Text1->setText(window.path("out"));
+        window.start();
+        QCOMPARE(window.prompts.messages().size(), 1);
+        QCOMPARE(window.prompts.messages().first().text,
+                 "Done.\r\n\r\n2 of 3 files produced no image:\r\n" + twin + " (the name is not valid UTF-8)\r\n" + in
+                     + QString::fromUtf8("/d\xef\xbf\xbdj\xef\xbf\xbd")
+                     + " (the folder's name is not valid UTF-8, so it was not searched)");
+        const QString image = QString::fromUtf8("caf\xef\xbf\xbd.jpg");
+        QCOMPARE(QDir(window.path("out")).entryList(QDir::Files | QDir::Hidden), QStringList{image});
+        QCOMPARE(ReadBytes(window.path("out/" + image)), GhostscriptReference(twin, window.form->QualityValue()));
+    }
+
     void closingMessageNamesTheFirstFewFailures()
     {
         QList<FailedEntry> failed;

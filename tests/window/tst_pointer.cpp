@@ -45,7 +45,8 @@ private slots:
     {
         WindowFixture window;
         ListView &list = *window.form->ListView1;
-        window.append({"A", "B", "C", "D"});
+        list.Append("A", FileSystem::NameFidelity::UnfaithfulFile); // its mark travels with it
+        window.append({"B", "C", "D"});
         QWidget *viewport = list.viewport();
         QTest::mousePress(viewport, Qt::LeftButton, {}, CentreOf(list, 1));
         QCOMPARE(list.SelectedIndex(), 1);
@@ -55,6 +56,9 @@ private slots:
             QCOMPARE(Entries(list), expected.at(over - 2));
             QCOMPARE(list.SelectedIndex(), over); // A, selected, travels along
             QCOMPARE(list.Text(list.SelectedIndex()), QString("A"));
+            QList<int> marks(4, int(FileSystem::NameFidelity::Faithful));
+            marks[over - 1] = int(FileSystem::NameFidelity::UnfaithfulFile);
+            QCOMPARE(Fidelities(list), marks);
         }
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, CentreOf(list, 4));
         QCOMPARE(viewport->cursor().shape(), Qt::ArrowCursor);
