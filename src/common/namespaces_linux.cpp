@@ -71,9 +71,9 @@ std::string reason(const char *what)
 
 bool available()
 {
+    if (switchedOff())
+        return false;
     static const bool answer = [] {
-        if (switchedOff())
-            return false;
         // Everything the sandbox will do, tried where it changes nothing:
         // some systems let a user namespace be made but nothing be done in it.
         const Maps maps = ownMaps();

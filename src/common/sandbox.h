@@ -76,6 +76,6 @@ public:
 private:
     Rules m_rules;
     std::string m_failure;               // before the ruleset and the filter, which report here
-    int m_ruleset = -1;                  // Landlock ruleset, -1 without Landlock
+    mutable int m_ruleset = -1;          // Landlock ruleset, -1 without Landlock; closed once applied
     std::vector<unsigned char> m_filter; // seccomp program, empty without seccomp
 };

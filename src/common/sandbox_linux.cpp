@@ -444,8 +444,12 @@ bool Sandbox::apply() const noexcept
         limited = limited && setLimit(RLIMIT_NPROC, m_rules.processes, m_rules.processes);
     if (!limited)
         return false;
-    if (m_ruleset >= 0 && ::syscall(Landlock::RestrictSelf, m_ruleset, 0) != 0)
-        return false;
+    if (m_ruleset >= 0) {
+        if (::syscall(Landlock::RestrictSelf, m_ruleset, 0) != 0)
+            return false;
+        ::close(m_ruleset); // only the standard descriptors go on from here
+        m_ruleset = -1;
+    }
     if (!m_filter.empty()) {
         const sock_fprog program{static_cast<unsigned short>(m_filter.size() / sizeof(sock_filter)),
                                  reinterpret_cast<sock_filter *>(const_cast<unsigned char *>(m_filter.data()))};

@@ -52,6 +52,10 @@ void SaveStringToFile(const QString &path, const QString &text, PathFlavour flav
 
 void RestoreScript(const QString &path, const QString &text)
 {
+    // A folder or a link a job put in its place goes first.
+    const QFileInfo found(path);
+    if (found.isSymLink() || (found.exists() && !found.isFile()))
+        FileSystem::RemoveTree(path);
     QFile script(path);
     const QByteArray expected = (text + LineEnd()).toLocal8Bit();
     if (!script.open(QIODevice::ReadOnly) || script.readAll() != expected) {

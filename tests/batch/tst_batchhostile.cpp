@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QProcess>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,10 +61,13 @@ class BatchHostileInputTest : public QObject
 private slots:
     void renderChildrenAreConfined()
     {
-        if (!Sandbox::missing().empty())
+        if (!KernelConfinesFiles())
             QSKIP("this kernel cannot confine Ghostscript fully");
         QTemporaryDir root;
         WriteBytes(root.filePath("slow.eps"), SlowEps());
+        // Left open to whatever this process starts, as a careless starter leaves one.
+        const int inherited = ::open(QFile::encodeName(root.filePath("inherited.txt")).constData(),
+                                     O_WRONLY | O_CREAT, 0600);
         BatchSettings settings;
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.workRoot = root.path();
@@ -69,6 +75,7 @@ private slots:
         settings.outputLimitMegabytes = 300;
         BatchEngine engine({{root.filePath("slow.eps"), root.filePath("slow.jpg")}}, settings);
         QByteArray status, limits;
+        QStringList descriptors, sharedNamespaces;
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
             const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-*-0"}, QDir::Dirs);
@@ -78,6 +85,23 @@ private slots:
                 return;
             status = ReadBytes(QString("/proc/%1/status").arg(child));
             limits = ReadBytes(QString("/proc/%1/limits").arg(child));
+            // What it holds open beyond the standard three is Ghostscript's own
+            // (its input, its temporary files), nothing it was given.
+            descriptors.clear();
+            for (const QString &fd : QDir(QString("/proc/%1/fd").arg(child)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+                char target[4096];
+                const ssize_t size = ::readlink(QFile::encodeName(QString("/proc/%1/fd/%2").arg(child).arg(fd)).constData(),
+                                                target, sizeof target);
+                const QByteArray opened(target, size > 0 ? size : 0);
+                if (fd.toInt() > 2 && (opened.startsWith("pipe:") || opened.startsWith("socket:") || opened.endsWith("inherited.txt")))
+                    descriptors << fd + " " + QString::fromLocal8Bit(opened);
+            }
+            sharedNamespaces.clear();
+            for (const char *kind : {"user", "pid", "mnt", "ipc", "net"}) {
+                if (QFileInfo(QString("/proc/%1/ns/%2").arg(child).arg(kind)).symLinkTarget()
+                    == QFileInfo(QString("/proc/self/ns/%1").arg(kind)).symLinkTarget())
+                    sharedNamespaces << kind;
+            }
             if (status.contains("Seccomp:\t2"))
                 engine.stop();
         });
@@ -87,6 +111,111 @@ private slots:
         QVERIFY2(status.contains("Seccomp:\t2\n"), status.constData());
         QVERIFY2(limits.simplified().contains("Max address space 734003200 734003200 bytes"), limits.constData());
         QVERIFY2(limits.simplified().contains("Max file size 314572800 314572800 bytes"), limits.constData());
+        ::close(inherited);
+        QVERIFY2(status.contains("CapEff:\t0000000000000000\n"), status.constData());
+        QCOMPARE(descriptors, QStringList());
+        if (Sandbox::namespacesAvailable())
+            QCOMPARE(sharedNamespaces, QStringList());
+    }
+
+#ifdef PELLUCOR_COMPROMISED_GS
+    // A Ghostscript placed beside the program runs separately for each file;
+    // taken over, whatever it starts dies with its file.
+    void aCompromisedGhostscriptLeavesNothingBehind_data()
+    {
+        QTest::addColumn<QByteArray>("namespaces");
+        QTest::newRow("in namespaces") << QByteArray();
+        QTest::newRow("without namespaces") << QByteArray("off");
+    }
+    void aCompromisedGhostscriptLeavesNothingBehind()
+    {
+        QFETCH(QByteArray, namespaces);
+        if (!KernelConfinesFiles())
+            QSKIP("this kernel cannot confine Ghostscript fully");
+        QTemporaryDir root;
+        const EnvironmentScope environment{{"PELLUCOR_NAMESPACES", namespaces}};
+        const Bystanders bystanders;
+        QList<BatchItem> items;
+        for (const char *name : {"shapes.eps", "text.eps", "lines.eps"}) {
+            WriteBytes(root.filePath(name), ReadBytes(TestDataPath(name)));
+            items.append({root.filePath(name), root.filePath(QFileInfo(name).completeBaseName() + ".jpg")});
+        }
+        QDir().mkpath(root.filePath("temp"));
+        BatchSettings settings;
+        settings.program = PELLUCOR_COMPROMISED_GS;
+        settings.jobs = 2;
+        settings.workRoot = root.filePath("temp");
+        QList<BatchReport> reports;
+        {
+            BatchEngine engine(items, settings);
+            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
+            engine.run();
+        }
+        QCOMPARE(reports.size(), items.size());
+        for (const BatchReport &report : reports)
+            QVERIFY2(report.converted, qPrintable(report.message));
+        for (const BatchItem &item : items)
+            QVERIFY2(ReadBytes(item.output) == GhostscriptReference(item.input, 75), qPrintable(item.input));
+        QTRY_COMPARE(ProcessesIn(root.path(), "compromised-gs"), QList<qint64>());
+        QCOMPARE(bystanders.reached(), QStringList());
+        QVERIFY(QDir(root.filePath("temp")).isEmpty());
+    }
+#endif
+
+    // A document that fills its temporary folder, beside documents rendered
+    // at the same time, on a temporary disk that is nearly full already: an
+    // image is converted whole or not at all, and the others are not touched
+    // where each file has a file system of its own.
+    void aFullTemporaryDiskNeverPassesForAnImage_data()
+    {
+        QTest::addColumn<QByteArray>("namespaces");
+        QTest::newRow("in namespaces") << QByteArray();
+        QTest::newRow("without namespaces") << QByteArray("off");
+    }
+    void aFullTemporaryDiskNeverPassesForAnImage()
+    {
+        QFETCH(QByteArray, namespaces);
+        QTemporaryDir root;
+        for (const char *folder : {"in", "out", "temp"})
+            QDir().mkpath(root.filePath(folder));
+        const QStringList honest{"shapes.eps", "text.eps", "lines.eps", "square.eps", "pagesize.eps", "twopages.eps"};
+        for (const QString &name : honest)
+            WriteBytes(root.filePath("in/" + name), ReadBytes(TestDataPath(name)));
+        WriteBytes(root.filePath("in/filler.eps"),
+                   "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n"
+                   "0 1 100000 { pop (f) (w) .tempfile exch pop dup 100000 string writestring closefile } for\n"
+                   "0 0 10 10 rectfill showpage\n");
+        // A small file system of its own as the temporary folder, in a user
+        // namespace of the test's, with little room left.
+        QProcessEnvironment environment = ConverterEnvironment(root.path(), root.filePath("temp"));
+        if (!namespaces.isEmpty())
+            environment.insert("PELLUCOR_NAMESPACES", QString::fromLatin1(namespaces));
+        QProcess batch;
+        batch.setProcessEnvironment(environment);
+        batch.start("unshare", {"-Urm", "--", "/bin/sh", "-c",
+                                "mount -t tmpfs -o size=1m tmpfs \"$1\" && head -c 900k /dev/zero > \"$1/ballast\" "
+                                "&& shift && exec \"$@\"",
+                                "sh", root.filePath("temp"), PELLUCOR_APP_DIR "/pellucor-batch", "--jobs", "2",
+                                "--max-output", "1", "--quality", "75", "--output", root.filePath("out"),
+                                root.filePath("in")});
+        QVERIFY(batch.waitForFinished(300000));
+        const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
+        if (errors.startsWith("unshare: ") || errors.startsWith("mount: "))
+            QSKIP(qPrintable("no file system of the test's own: " + errors));
+        QCOMPARE(batch.exitCode(), 1);
+        QVERIFY2(errors.contains("\n  " + root.filePath("in/filler.eps") + ": "), qPrintable(errors));
+        for (const QString &name : honest) {
+            const QString input = root.filePath("in/" + name);
+            const QString output = root.filePath("out/" + QFileInfo(name).completeBaseName() + ".jpg");
+            const QByteArray reference = GhostscriptReference(input, 75);
+            const bool failed = errors.contains("\n  " + input + ": ");
+            if (namespaces.isEmpty() || !failed)
+                QVERIFY2(ReadBytes(output) == reference, qPrintable(name + ":\n" + errors));
+            else
+                QVERIFY2(!QFileInfo::exists(output), qPrintable(name));
+        }
+        for (const QString &left : QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden)) // nothing half-written
+            QVERIFY2(honest.contains(QFileInfo(left).completeBaseName() + ".eps"), qPrintable(left));
     }
 
     void filesCannotReachEachOther_data()

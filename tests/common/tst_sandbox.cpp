@@ -8,16 +8,34 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/hostilecorpus.h"
+
+#include <QProcess>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/resource.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-enum Attempt { ReadHomeFile, StartProgram, ConnectToListener, WriteOwnFolder };
+enum Attempt {
+    ReadHomeFile,
+    StartProgram,
+    ConnectToListener,
+    WriteOwnFolder,
+    SignalOutsider,
+    OpenPidfdOfOutsider,
+    MakeSharedMemory,
+    MakeProcess
+};
 
 // Runs one attempt in a forked child, inside `sandbox` when given; true when
 // the attempt got through. Only system calls between fork and exit.
@@ -45,6 +63,22 @@ bool AttemptGetsThrough(Attempt attempt, const Sandbox *sandbox, const QByteArra
             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             ::_exit(fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 ? 1 : 0);
         }
+        case SignalOutsider:
+            ::_exit(::kill(::getppid(), 0) == 0 ? 1 : 0);
+        case OpenPidfdOfOutsider:
+            ::_exit(::syscall(SYS_pidfd_open, ::getppid(), 0) >= 0 ? 1 : 0);
+        case MakeSharedMemory: {
+            const int segment = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
+            if (segment >= 0)
+                ::shmctl(segment, IPC_RMID, nullptr);
+            ::_exit(segment >= 0 ? 1 : 0);
+        }
+        case MakeProcess: {
+            const pid_t grandchild = ::fork();
+            if (grandchild == 0)
+                ::_exit(0);
+            ::_exit(grandchild > 0 ? 1 : 0);
+        }
         }
         ::_exit(2);
     }
@@ -64,17 +98,25 @@ private slots:
     {
         QTest::addColumn<int>("attempt");
         QTest::addColumn<bool>("allowed");
-        QTest::newRow("reading a file in the home folder") << int(ReadHomeFile) << false;
-        QTest::newRow("starting a program") << int(StartProgram) << false;
-        QTest::newRow("connecting to a listener") << int(ConnectToListener) << false;
-        QTest::newRow("writing in its own folder") << int(WriteOwnFolder) << true;
+        QTest::addColumn<QByteArray>("landlockAbi");
+        QTest::newRow("reading a file in the home folder") << int(ReadHomeFile) << false << QByteArray();
+        QTest::newRow("starting a program") << int(StartProgram) << false << QByteArray();
+        QTest::newRow("connecting to a listener") << int(ConnectToListener) << false << QByteArray();
+        QTest::newRow("writing in its own folder") << int(WriteOwnFolder) << true << QByteArray();
+        // Before Landlock's scopes (version 6) the system-call filter holds alone.
+        QTest::newRow("signalling a process outside") << int(SignalOutsider) << false << QByteArray("5");
+        QTest::newRow("a pidfd of a process outside") << int(OpenPidfdOfOutsider) << false << QByteArray("5");
+        QTest::newRow("System V memory, which outlives it") << int(MakeSharedMemory) << false << QByteArray();
+        QTest::newRow("a process where no program may start") << int(MakeProcess) << false << QByteArray();
     }
     void confinesWhatRunsInIt()
     {
         QFETCH(int, attempt);
         QFETCH(bool, allowed);
-        if (!Sandbox::missing().empty())
+        QFETCH(QByteArray, landlockAbi);
+        if (!KernelConfinesFiles())
             QSKIP("this kernel cannot confine fully");
+        const EnvironmentScope environment{{"PELLUCOR_LANDLOCK_ABI", landlockAbi}};
         QTemporaryDir home;
         WriteBytes(home.filePath("secret.txt"), "secret");
         QDir().mkpath(home.filePath("own"));
@@ -92,6 +134,42 @@ private slots:
 
         QCOMPARE(AttemptGetsThrough(Attempt(attempt), &sandbox, file, listener.port()), allowed);
         QVERIFY(!listener.connectionWaiting());
+    }
+
+    // Out of descriptors, the rules cannot be made: what would run in the
+    // sandbox is refused, by the sandbox itself and by pellucor-sandbox.
+    void aSandboxThatCannotBeMadeIsRefused()
+    {
+        if (!KernelConfinesFiles())
+            QSKIP("this kernel cannot confine fully");
+        QTemporaryDir home;
+        Sandbox::Rules rules;
+        rules.readable = Sandbox::systemReadable();
+        rules.writable = {QFile::encodeName(home.path()).toStdString()};
+        rlimit before{};
+        ::getrlimit(RLIMIT_NOFILE, &before);
+        const rlimit none{3, before.rlim_max}; // no descriptor beyond the standard ones
+        ::setrlimit(RLIMIT_NOFILE, &none);
+        const Sandbox starved(rules);
+        ::setrlimit(RLIMIT_NOFILE, &before);
+        QVERIFY(!starved.failure().empty());
+        QVERIFY(!AttemptGetsThrough(WriteOwnFolder, &starved, QFile::encodeName(home.filePath("new.txt")), 0));
+        QVERIFY(!QFileInfo::exists(home.filePath("new.txt")));
+
+        QProcess helper;
+        helper.setChildProcessModifier([] {
+            // Room for the loader's one descriptor at a time, and for the rules' first.
+            ::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+            const rlimit few{4, 4};
+            ::setrlimit(RLIMIT_NOFILE, &few);
+        });
+        helper.start(PELLUCOR_APP_DIR "/pellucor-sandbox",
+                     {"--read=/usr", "--write=" + home.path(), "--exec=/bin/sh", "--", "/bin/sh", "-c",
+                      "echo ran > " + home.filePath("ran.txt")});
+        QVERIFY(helper.waitForFinished());
+        QCOMPARE(helper.exitCode(), 125);
+        QVERIFY2(helper.readAllStandardError().startsWith("pellucor-sandbox: "), "without a reason");
+        QVERIFY(!QFileInfo::exists(home.filePath("ran.txt")));
     }
 };
 

@@ -6,9 +6,17 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <link.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/auxv.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +70,116 @@ void runId()
     ::waitpid(child, &status, 0);
 }
 
+// The program loader runs any program it can read, whatever may be started.
+void runIdThroughTheLoader()
+{
+    struct Search
+    {
+        ElfW(Addr) base;
+        const char *name;
+    } search{ElfW(Addr)(::getauxval(AT_BASE)), nullptr};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info *object, size_t, void *data) {
+            auto *wanted = static_cast<Search *>(data);
+            if (object->dlpi_addr == wanted->base)
+                wanted->name = object->dlpi_name;
+            return 0;
+        },
+        &search);
+    if (!search.name)
+        return;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open("id-loader.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        char *const arguments[] = {const_cast<char *>(search.name), const_cast<char *>("/usr/bin/id"), nullptr};
+        ::execv(search.name, arguments);
+        std::fprintf(stderr, "compromised: starting /usr/bin/id through the loader refused (%s)\n", std::strerror(errno));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+}
+
+// Descriptors that whatever started Pellucor left open.
+void writeInheritedDescriptors()
+{
+    bool wrote = false;
+    for (int fd = 3; fd < 256; ++fd)
+        wrote = ::write(fd, "owned\n", 6) == 6 || wrote;
+    report("writing to an inherited descriptor", wrote);
+}
+
+// Memory that outlives its process unless its namespace ends.
+void makeSharedMemory()
+{
+    const int segment = ::shmget(IPC_PRIVATE, 8 << 20, IPC_CREAT | 0600);
+    report("making a System V segment", segment >= 0);
+}
+
+void signalTheVictim()
+{
+    const char *victim = std::getenv("PELLUCOR_TEST_VICTIM_PID");
+    if (!victim)
+        return;
+    const pid_t pid = pid_t(std::atol(victim));
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    report("opening a pidfd of a process outside", pidfd >= 0);
+    if (pidfd >= 0)
+        ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+    report("killing a process outside", ::kill(pid, SIGKILL) == 0);
+}
+
+// As many processes as it is let have, each ending by itself in half a minute.
+void forkMany()
+{
+    int made = 0;
+    for (; made < 200; ++made) {
+        const pid_t child = ::fork();
+        if (child < 0)
+            break;
+        if (child == 0) {
+            ::alarm(30);
+            ::pause();
+            ::_exit(0);
+        }
+    }
+    const std::string count = std::to_string(made) + "\n";
+    const int out = ::open("forks.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(out, count.data(), count.size());
+        ::close(out);
+    }
+}
+
+// A process of its own session that keeps the folder's staged input its
+// own for a minute: every later image would be this one's.
+void leaveAProcessBehind()
+{
+    const pid_t child = ::fork();
+    if (child != 0) {
+        ::waitpid(child, nullptr, 0);
+        return;
+    }
+    ::setsid();
+    if (::fork() != 0)
+        ::_exit(0);
+    for (int fd = 0; fd < 256; ++fd)
+        ::close(fd);
+    const char hostile[] = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n"
+                           "1 0 0 setrgbcolor 0 0 100 100 rectfill showpage\n";
+    const timespec pause{0, 5 * 1000 * 1000};
+    for (int round = 0; round < 12000; ++round) {
+        const int staged = ::open("current.eps", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (staged >= 0) {
+            [[maybe_unused]] const ssize_t written = ::write(staged, hostile, sizeof hostile - 1);
+            ::close(staged);
+        }
+        ::nanosleep(&pause, nullptr);
+    }
+    ::_exit(0);
+}
+
 void connectTo(const char *port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -98,6 +216,11 @@ int main(int argc, char **argv)
     }
     if (const char *port = std::getenv("PELLUCOR_TEST_LISTENER_PORT"))
         connectTo(port);
+    runIdThroughTheLoader();
+    writeInheritedDescriptors();
+    makeSharedMemory();
+    signalTheVictim();
+    forkMany();
 
     void *instance = nullptr;
     if (gsapi_new_instance(&instance, nullptr) < 0)
@@ -116,5 +239,10 @@ int main(int argc, char **argv)
             ::close(image);
         }
     }
+    // Once its own image is drawn: a process that stages a picture of its own for the entries after.
+    leaveAProcessBehind();
+    // A folder where the next entry's input is staged: the script cannot remove it.
+    if (::unlink("current.eps") == 0)
+        report("planting a folder at the staged input", ::mkdir("current.eps", 0700) == 0);
     return code == 0 ? 0 : 1;
 }

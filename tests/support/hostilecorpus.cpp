@@ -2,8 +2,13 @@
 
 #include "testfiles.h"
 
+#include "common/sandbox.h"
+
 #include <QDir>
 #include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,4 +82,81 @@ void PrepareOutside(const QString &outside)
     QDir().mkpath(outside);
     WriteBytes(outside + QStringLiteral("/sentinel.txt"), "keep me");
     WriteBytes(outside + QStringLiteral("/other.txt"), "and me");
+}
+
+namespace {
+
+int SharedSegmentsOfEightMegabytes()
+{
+    int count = 0;
+    for (const QByteArray &line : ReadBytes(QStringLiteral("/proc/sysvipc/shm")).split('\n').mid(1)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields.at(3) == QByteArray::number(8 << 20))
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+Bystanders::Bystanders()
+{
+    m_victim.start(QStringLiteral("sleep"), {QStringLiteral("300")});
+    m_victim.waitForStarted();
+    qputenv("PELLUCOR_TEST_VICTIM_PID", QByteArray::number(m_victim.processId()));
+    // Not closed on exec, as a careless starter leaves one.
+    m_descriptor = ::open(QFile::encodeName(m_folder.filePath(QStringLiteral("inherited.txt"))).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    m_segments = SharedSegmentsOfEightMegabytes();
+}
+
+Bystanders::~Bystanders()
+{
+    qunsetenv("PELLUCOR_TEST_VICTIM_PID");
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    m_victim.kill();
+    m_victim.waitForFinished();
+}
+
+QStringList Bystanders::reached() const
+{
+    QStringList reached;
+    if (!ProcessAlive(m_victim.processId()))
+        reached << QStringLiteral("a process outside was ended");
+    if (!ReadBytes(m_folder.filePath(QStringLiteral("inherited.txt"))).isEmpty())
+        reached << QStringLiteral("an inherited descriptor was written");
+    if (SharedSegmentsOfEightMegabytes() != m_segments)
+        reached << QStringLiteral("System V memory outlived its job");
+    return reached;
+}
+
+EnvironmentScope::EnvironmentScope(std::initializer_list<std::pair<const char *, QByteArray>> variables)
+{
+    for (const auto &[name, value] : variables) {
+        m_saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt});
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+}
+
+EnvironmentScope::~EnvironmentScope()
+{
+    for (const auto &[name, value] : m_saved) {
+        if (value)
+            qputenv(name.constData(), *value);
+        else
+            qunsetenv(name.constData());
+    }
+}
+
+bool KernelConfinesFiles()
+{
+    for (const std::string &gap : Sandbox::missing()) {
+        if (gap.find("namespaces") == std::string::npos)
+            return false;
+    }
+    return true;
 }
