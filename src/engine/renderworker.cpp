@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 #include <cstring>
 
@@ -54,6 +55,13 @@ QString ghostscriptWords(const QByteArray &said)
 QString DiskFullReason(const QString &folder)
 {
     return QStringLiteral("the disk of the temporary folder is full (%1)").arg(QDir::toNativeSeparators(folder));
+}
+
+bool TemporaryDiskFull(const QString &folder)
+{
+    constexpr qint64 NearlyNothing = 256 * 1024;
+    const QStorageInfo disk(folder);
+    return disk.isValid() && disk.bytesAvailable() < NearlyNothing;
 }
 
 QByteArray tailOf(const QString &path)
@@ -304,6 +312,9 @@ void RenderWorker::conclude(const QString &ending, int number)
             failure = QStringLiteral("Ghostscript could not write the image (") + words + u')';
         }
         outcome.converted = !outcome.imagePath.isEmpty();
+        // A page cut short where the disk has run full: the disk is the reason.
+        if (!failure.isEmpty() && TemporaryDiskFull(m_folder))
+            failure = DiskFullReason(m_folder);
         if (!failure.isEmpty())
             outcome.message = failure;
         else if (!outcome.converted && outcome.message.isEmpty())
