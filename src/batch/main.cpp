@@ -209,13 +209,8 @@ int main(int argc, char *argv[])
     }
 
     // Say once what the kernel cannot enforce, never pretend it applied.
-    if (const std::vector<std::string> gaps = Sandbox::missing(); !gaps.empty()) {
-        QStringList words;
-        for (const std::string &gap : gaps)
-            words << QString::fromStdString(gap);
-        std::fprintf(stderr, "pellucor-batch: note: this kernel cannot restrict Ghostscript's %s; there it runs with -dSAFER only.\n",
-                     qPrintable(words.join(QStringLiteral(", "))));
-    }
+    for (const std::string &gap : Sandbox::missing())
+        std::fprintf(stderr, "pellucor-batch: note: %s.\n", gap.c_str());
 
     ProgressReporter progress(int(items.size()), command.quiet);
     BatchEngine engine(items, settings);

@@ -57,8 +57,8 @@ public:
     // pellucor-sandbox that ends whatever the program left when it ends.
     std::vector<std::string> command(const std::vector<std::string> &program) const;
 
-    // What this kernel cannot restrict, in words for the user; empty when
-    // everything applies.
+    // What this system cannot restrict, each in a sentence for the user;
+    // empty when everything applies.
     static std::vector<std::string> missing();
 
     // Whether this user may make namespaces of its own (a user namespace

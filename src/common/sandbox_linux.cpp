@@ -507,13 +507,14 @@ std::vector<std::string> Sandbox::missing()
 {
     std::vector<std::string> gaps;
     if (!namespacesAvailable())
-        gaps.emplace_back("processes and temporary files (no user namespaces)");
+        gaps.emplace_back("without user namespaces, what Ghostscript leaves behind is ended after each file and its "
+                          "temporary files are measured, not held in a file system of their own");
     if (Landlock::version() < 1)
-        gaps.emplace_back("file access");
-    if (Landlock::version() < 4)
-        gaps.emplace_back("network connections");
+        gaps.emplace_back("without Landlock, -dSAFER alone keeps Ghostscript from the user's files");
     if (!seccompAvailable())
-        gaps.emplace_back("system calls");
+        gaps.emplace_back(Landlock::version() < 4
+                              ? "without seccomp, -dSAFER alone keeps Ghostscript from the network and other processes"
+                              : "without seccomp, -dSAFER alone keeps Ghostscript from other processes");
     return gaps;
 }
 

@@ -22,7 +22,7 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
 
 std::vector<std::string> Sandbox::missing()
 {
-    return {"processes and temporary files", "file access", "network connections", "system calls"};
+    return {"-dSAFER alone keeps Ghostscript from the user's files, the network and other processes"};
 }
 
 bool Sandbox::namespacesAvailable()

@@ -155,7 +155,7 @@ EnvironmentScope::~EnvironmentScope()
 bool KernelConfinesFiles()
 {
     for (const std::string &gap : Sandbox::missing()) {
-        if (gap.find("namespaces") == std::string::npos)
+        if (gap.find("user namespaces") == std::string::npos)
             return false;
     }
     return true;
