@@ -20,7 +20,9 @@ BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject
             continue;
         const QString name = Platform::UsesWindowsPaths() ? item.output.toCaseFolded() : item.output;
         if (const auto owner = owners.constFind(name); owner != owners.cend()) {
-            item.refusal = QStringLiteral("same output name as ") + m_items.at(*owner).input;
+            const QString &earlier = m_items.at(*owner).input;
+            item.refusal = earlier == item.input ? QStringLiteral("given more than once; converted once")
+                                                 : QStringLiteral("same output name as ") + earlier;
             continue;
         }
         owners.insert(name, i);
