@@ -19,7 +19,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -332,10 +331,7 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         ::setsid();
         // Only the standard descriptors cross: whatever started this program
         // may have left others open.
-        if (::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0) {
-            for (int fd = 3; fd < 1024; ++fd)
-                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
+        Sandbox::keepStandardDescriptorsOnly(true);
         if (refused)
             ::_exit(125); // never run unconfined what was meant to be confined
     });

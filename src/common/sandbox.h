@@ -66,6 +66,11 @@ public:
     // PELLUCOR_NAMESPACES=off plays a system without them.
     static bool namespacesAvailable();
 
+    // Closes every descriptor beyond standard input, output and error, or,
+    // `whenStarting`, marks them to close when a program starts. System
+    // calls only: for between fork and exec too.
+    static bool keepStandardDescriptorsOnly(bool whenStarting) noexcept;
+
     // pellucor-sandbox lies beside the running program, or in `folder`.
     static void setHelperFolder(const std::string &folder);
 

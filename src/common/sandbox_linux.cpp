@@ -355,21 +355,6 @@ bool dropCapabilities()
     return ::syscall(SYS_capset, &header, none) == 0;
 }
 
-// Only the standard descriptors cross into the program it starts: whatever
-// started Pellucor may have left others open.
-bool closeOthersOnExec()
-{
-    if (::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) == 0)
-        return true;
-    rlimit open{};
-    if (::getrlimit(RLIMIT_NOFILE, &open) != 0)
-        return false;
-    const long last = open.rlim_cur == RLIM_INFINITY ? 65536 : long(open.rlim_cur);
-    for (int fd = 3; fd < last; ++fd)
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return true;
-}
-
 void addOption(std::vector<std::string> &options, const char *name, const std::string &value)
 {
     options.push_back(std::string("--") + name + '=' + value);
@@ -430,7 +415,8 @@ bool Sandbox::apply() const noexcept
 {
     if (!m_failure.empty())
         return false;
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !dropCapabilities() || !closeOthersOnExec())
+    // Only the standard descriptors cross into the program it starts.
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !dropCapabilities() || !keepStandardDescriptorsOnly(true))
         return false;
     bool limited = setLimit(RLIMIT_CORE, 0, 0);
     if (m_rules.memoryBytes > 0)
@@ -516,6 +502,24 @@ std::vector<std::string> Sandbox::missing()
                               ? "without seccomp, -dSAFER alone keeps Ghostscript from the network and other processes"
                               : "without seccomp, -dSAFER alone keeps Ghostscript from other processes");
     return gaps;
+}
+
+bool Sandbox::keepStandardDescriptorsOnly(bool whenStarting) noexcept
+{
+    if (::syscall(SYS_close_range, 3u, ~0u, whenStarting ? 4u /* CLOSE_RANGE_CLOEXEC */ : 0u) == 0)
+        return true;
+    // Kernels before 5.11: one by one, as far as descriptors may go.
+    rlimit open{};
+    if (::getrlimit(RLIMIT_NOFILE, &open) != 0)
+        return false;
+    const long last = open.rlim_cur == RLIM_INFINITY ? 65536 : long(open.rlim_cur);
+    for (int fd = 3; fd < last; ++fd) {
+        if (whenStarting)
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        else
+            ::close(fd);
+    }
+    return true;
 }
 
 bool Sandbox::namespacesAvailable()

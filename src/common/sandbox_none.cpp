@@ -25,6 +25,11 @@ std::vector<std::string> Sandbox::missing()
     return {"-dSAFER alone keeps Ghostscript from the user's files, the network and other processes"};
 }
 
+bool Sandbox::keepStandardDescriptorsOnly(bool) noexcept
+{
+    return true;
+}
+
 bool Sandbox::namespacesAvailable()
 {
     return false;

@@ -3,6 +3,7 @@
 // Not linked to Qt: it forks, and only a single-threaded process may.
 #include "renderchild.h"
 #include "common/namespaces.h"
+#include "common/sandbox.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
 #include "writeall.h"
@@ -20,7 +21,6 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -116,10 +116,7 @@ int main(int argc, char **argv)
 {
     // Nothing of whatever started pellucor-batch reaches a document: only
     // the standard descriptors stay, two of which are the channel.
-    if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
-        for (int fd = 3; fd < 1024; ++fd)
-            ::close(fd);
-    }
+    Sandbox::keepStandardDescriptorsOnly(false);
     Options options;
     if (!parse(argc, argv, options)) {
         std::fputs(Usage, stderr);

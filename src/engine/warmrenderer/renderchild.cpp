@@ -77,10 +77,7 @@ void prepareChild(const std::string &input, const std::string &folder, const Ren
     ::dup2(messages, STDERR_FILENO);
     // Nothing but the standard descriptors: not the renderer's, not what was
     // inherited from whatever started pellucor-batch.
-    if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
-        for (int fd = 3; fd < 1024; ++fd)
-            ::close(fd);
-    }
+    Sandbox::keepStandardDescriptorsOnly(false);
 
     // Safe mode lets a document write in Ghostscript's temporary folder: one
     // of this child's own.
