@@ -70,6 +70,9 @@ bool NamesFolder(const QString &text);
 // The program's arguments after its name, each as TextOfName gives it.
 QStringList Arguments(int argc, char *argv[]);
 
+// Whether an error number means the disk (or the user's share of it) is full.
+bool IsDiskFull(int errnoValue);
+
 // Makes what was written to `file` durable before it takes an old file's place.
 bool SyncToDisk(QFile &file);
 // The replacement gets the permissions of the regular file it replaces

@@ -265,6 +265,11 @@ bool MayEnter(const QFileInfo &folder)
     return !folder.isDir() || folder.isExecutable();
 }
 
+bool IsDiskFull(int errnoValue)
+{
+    return errnoValue == ENOSPC || errnoValue == EDQUOT;
+}
+
 bool SyncToDisk(QFile &file)
 {
     return ::fsync(file.handle()) == 0;

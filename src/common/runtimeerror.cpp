@@ -1,5 +1,7 @@
 #include "runtimeerror.h"
 
+#include "platform.h"
+
 #include <QDir>
 
 #include <cerrno>
@@ -41,10 +43,11 @@ RuntimeError errorFromErrno(int errnoValue, const QString &path, const QString &
     case EACCES:
     case EPERM:
     case EROFS: number = RuntimeError::PermissionDenied; break;
-    case ENOSPC:
-    case EDQUOT: number = RuntimeError::DiskFull; break;
     case EEXIST: number = RuntimeError::FileAlreadyExists; break;
-    default: break;
+    default:
+        if (Platform::IsDiskFull(errnoValue))
+            number = RuntimeError::DiskFull;
+        break;
     }
     return RuntimeError(number,
                         QStringLiteral("%1: %2").arg(RuntimeError::standardText(number),
