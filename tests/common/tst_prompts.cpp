@@ -4,7 +4,24 @@
 #include "support/scriptedprompts.h"
 #include "support/testregistry.h"
 
+#include <QDir>
 #include <QTest>
+
+namespace {
+
+// A path below this system's root: on Windows, below its drive.
+QString Absolute(const char *path)
+{
+    return QDir::rootPath().chopped(1) + QLatin1String(path);
+}
+
+// The same path as the system's file dialog writes it.
+QString Native(const char *path)
+{
+    return QDir::toNativeSeparators(Absolute(path));
+}
+
+} // namespace
 
 class PromptsTest : public QObject
 {
@@ -17,15 +34,15 @@ private slots:
         QTest::addColumn<QString>("answer");
         const QChar nul(0);
         QTest::newRow("cancel") << QStringList{} << QString();
-        QTest::newRow("one file is its full path") << QStringList{"/work/x.eps"} << "/work/x.eps";
+        QTest::newRow("one file is its full path") << QStringList{Absolute("/work/x.eps")} << Native("/work/x.eps");
         QTest::newRow("several: folder, then names")
-            << QStringList{"/work/a.eps", "/work/b.eps", "/work/c.eps"}
-            << QString("/work") + nul + "a.eps" + nul + "b.eps" + nul + "c.eps";
-        QTest::newRow("several at the root") << QStringList{"/a.eps", "/b.eps"}
-                                             << QString("/") + nul + "a.eps" + nul + "b.eps";
+            << QStringList{Absolute("/work/a.eps"), Absolute("/work/b.eps"), Absolute("/work/c.eps")}
+            << Native("/work") + nul + "a.eps" + nul + "b.eps" + nul + "c.eps";
+        QTest::newRow("several at the root") << QStringList{Absolute("/a.eps"), Absolute("/b.eps")}
+                                             << Native("/") + nul + "a.eps" + nul + "b.eps";
         QTest::newRow("several from different folders: no folder, full paths")
-            << QStringList{"/work/a.eps", "/old/b.eps", "/work/c.eps"}
-            << QString() + nul + "/work/a.eps" + nul + "/old/b.eps" + nul + "/work/c.eps";
+            << QStringList{Absolute("/work/a.eps"), Absolute("/old/b.eps"), Absolute("/work/c.eps")}
+            << QString() + nul + Native("/work/a.eps") + nul + Native("/old/b.eps") + nul + Native("/work/c.eps");
     }
     void fileDialogAnswer()
     {
@@ -36,15 +53,17 @@ private slots:
 
     void answerLongerThanTheBufferIsError20476()
     {
-        // "/fo" and 2727 names of ten characters, each after a NUL: 3 + 2727 * 11 = 30000.
-        const QString folder = "/fo";
+        // The folder and 2727 names of ten characters, each after a NUL:
+        // 30000 characters below the root of Linux ("/fo").
+        const QString folder = Absolute("/fo");
+        const int bufferSize = int(Native("/fo").size()) + 2727 * 11;
         QStringList paths;
         for (int i = 0; i < 2727; ++i)
             paths << folder + QString("/n%1.eps").arg(i, 5, 10, QChar('0'));
-        QCOMPARE(FileDialogAnswer(paths, 30000).size(), 30000);
+        QCOMPARE(FileDialogAnswer(paths, bufferSize).size(), bufferSize);
         paths << folder + "/x";
         try {
-            FileDialogAnswer(paths, 30000);
+            FileDialogAnswer(paths, bufferSize);
             QFAIL("an overlong answer was accepted");
         } catch (const RuntimeError &error) {
             QCOMPARE(error.number(), 20476);
