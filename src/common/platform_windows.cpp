@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include "runtimeerror.h"
+#include "sandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,9 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <memory>
 
 #include <fcntl.h>
 #include <io.h>
@@ -95,6 +99,11 @@ QStringList Arguments(int, char *[])
     return QCoreApplication::arguments().mid(1); // from the UTF-16 command line, whole
 }
 
+bool IsDiskFull(int errnoValue)
+{
+    return errnoValue == ENOSPC;
+}
+
 bool SyncToDisk(QFile &file)
 {
     const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
@@ -134,24 +143,62 @@ StartCommand CommandFor(const QFileInfo &target)
     return {};
 }
 
-void PrepareProcessTree(QProcess &process, const Sandbox *)
+void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
 {
-    // Every process the program starts joins its job, and closing the job
-    // ends them all: the command interpreter and the Ghostscript it started.
+    // Every process the program starts runs in a job object of its own,
+    // with the sandbox's limits: the command interpreter, the Ghostscript it
+    // starts and whatever that starts. It is created suspended and resumed
+    // only once it is in the job, so nothing it starts can run outside;
+    // when it ends, or the job is closed, whatever it left ends too.
     HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    if (!job)
-        return;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    process.setProperty(JobProperty, QVariant::fromValue(reinterpret_cast<quintptr>(job)));
-    QObject::connect(&process, &QProcess::started, &process, [&process, job] {
-        if (HANDLE started = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process.processId()))) {
-            ::AssignProcessToJobObject(job, started);
-            ::CloseHandle(started);
+    auto &basic = limits.BasicLimitInformation;
+    basic.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+    if (sandbox) {
+        const Sandbox::Rules &rules = sandbox->rules();
+        if (rules.memoryBytes) {
+            basic.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+            limits.ProcessMemoryLimit = SIZE_T(rules.memoryBytes);
         }
+        if (rules.processes) {
+            basic.LimitFlags |= JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
+            basic.ActiveProcessLimit = DWORD(rules.processes);
+        }
+        if (rules.cpuSeconds) { // in units of 100 ns, for all its processes together
+            basic.LimitFlags |= JOB_OBJECT_LIMIT_JOB_TIME;
+            basic.PerJobUserTimeLimit.QuadPart = LONGLONG(rules.cpuSeconds) * 10'000'000;
+        }
+    }
+    const bool contained =
+        job && ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    const bool refused = !contained || (sandbox && !sandbox->failure().empty());
+    if (job)
+        process.setProperty(JobProperty, QVariant::fromValue(reinterpret_cast<quintptr>(job)));
+
+    // QProcess keeps the process information it passes here until the
+    // process is gone, and says "started" before start() returns.
+    auto started = std::make_shared<PROCESS_INFORMATION *>(nullptr);
+    process.setCreateProcessArgumentsModifier([started](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_SUSPENDED;
+        *started = arguments->processInformation;
     });
-    QObject::connect(&process, &QObject::destroyed, [job] { ::CloseHandle(job); });
+    QObject::connect(&process, &QProcess::started, &process, [started, job, refused] {
+        const PROCESS_INFORMATION *information = *started;
+        if (!information)
+            return;
+        if (refused || !::AssignProcessToJobObject(job, information->hProcess))
+            ::TerminateProcess(information->hProcess, 125); // never run unconfined what was meant to be confined
+        else
+            ::ResumeThread(information->hThread);
+    });
+    QObject::connect(&process, &QProcess::finished, &process, [job] {
+        if (job)
+            ::TerminateJobObject(job, 1);
+    });
+    QObject::connect(&process, &QObject::destroyed, [job] {
+        if (job)
+            ::CloseHandle(job);
+    });
 }
 
 void KillProcessTree(QProcess &process)

@@ -45,6 +45,10 @@ public:
     // the sandbox is whole. A sandbox with a failure refuses to apply.
     const std::string &failure() const { return m_failure; }
 
+    // What it was made with: where the system confines a process from the
+    // outside (a job object on Windows), the limits come from here.
+    const Rules &rules() const { return m_rules; }
+
     // In the process itself, before Ghostscript runs. False when the sandbox
     // is not whole or a restriction could not be applied: the caller must
     // not go on.
