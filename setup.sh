@@ -3,9 +3,20 @@
 #   ./setup.sh start   install what is missing, build, start the program
 #   ./setup.sh test    install what is missing, build, run every test, then
 #                      build the unit and engine tests with sanitizers and run them
+#   ./setup.sh windows install what is missing, build the Windows toolchain if
+#                      needed, cross-build the Windows tree, make its installer
+#                      and run its tests under Wine
 set -eu
 mode=${1:-start}
 cd "$(dirname "$0")"
+case "$mode" in
+start | test) ;;
+windows) exec sh tools/windows/build.sh ;;
+*)
+    echo "usage: $0 start|test|windows" >&2
+    exit 2
+    ;;
+esac
 
 packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libseccomp-dev bubblewrap fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev dpkg-dev file desktop-file-utils appstream man-db"
 missing=""
@@ -43,9 +54,5 @@ test)
     cmake --build build-sanitize --parallel "$(nproc)" --target sanitized_tests
     cd build-sanitize
     exec ctest --output-on-failure --parallel "$(nproc)" --label-regex '^sanitize$'
-    ;;
-*)
-    echo "usage: $0 start|test" >&2
-    exit 2
     ;;
 esac
