@@ -19,20 +19,8 @@ windows) exec sh tools/windows/build.sh ;;
 esac
 
 packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libseccomp-dev bubblewrap fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev dpkg-dev file desktop-file-utils appstream man-db"
-missing=""
-for package in $packages; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $package"
-    fi
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing:$missing"
-    $sudo apt-get update
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
-fi
+# shellcheck disable=SC2086
+sh tools/install-packages.sh $packages
 
 # CI lets no compiler warning through.
 werror=OFF

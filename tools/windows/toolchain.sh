@@ -25,17 +25,8 @@ sudo=""
 packages="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev libz-mingw-w64 cmake ninja-build
           perl dpkg-dev autoconf automake libtool pkg-config qt6-base-dev qt6-base-dev-tools nsis wine64 wine32:i386
           xvfb xauth xdotool x11-utils imagemagick fonts-liberation"
-missing=""
-for package in $packages; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get update
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
-fi
+# shellcheck disable=SC2086
+sh "$here/../install-packages.sh" --i386 $packages
 
 # The source packages. The host's Qt tools must be qtbase's own version.
 sources="qt6-base ghostscript libjpeg-turbo lcms2 freetype libpng1.6"
@@ -53,7 +44,7 @@ if ! apt-cache showsrc qt6-base >/dev/null 2>&1 || [ -z "$(apt-cache showsrc qt6
     [ -n "$suites" ] || suites=$(. /etc/os-release && echo "$VERSION_CODENAME")
     printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
         "$uris" "$suites" | $sudo tee "$list" >/dev/null
-    $sudo apt-get update
+    $sudo apt-get update || echo "apt-get update failed; the source packages may be missing" >&2
 fi
 # What the cache is built from: the source packages' versions, the build
 # below and its patches (not the packages above, which only the machine has).
