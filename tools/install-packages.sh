@@ -1,15 +1,10 @@
 #!/bin/sh
 # Installs those of the given Debian packages that are missing, with apt-get
 # (through sudo unless run as root).
-#   tools/install-packages.sh [--i386] package...
-# --i386 first adds the i386 architecture (for packages named name:i386).
+#   tools/install-packages.sh package...
 set -eu
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ "${1:-}" = "--i386" ]; then
-    shift
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-fi
 missing=""
 for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

@@ -8,13 +8,12 @@
 #include "common/filesystem.h"
 #include "common/platform.h"
 #include "common/runtimeerror.h"
-#include "common/sandbox.h"
+#include "engine/addfolder.h"
 #include "engine/batchengine.h"
-#include "engine/ghostscriptjob.h"
 #include "engine/outputnames.h"
 #include "engine/pathhelpers.h"
-#include "filelist/addfolder.h"
-#include "window/settingsstore.h"
+#include "engine/settingsstore.h"
+#include "sandbox/sandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +22,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -131,9 +131,119 @@ QString outputOf(const Input &input, const OutputChoice &output, bool mirror)
 // jobs is less: files rendered at once must not push each other into swap.
 int defaultMemoryLimit(int jobs)
 {
-    constexpr long long Usual = GhostscriptJob::MemoryLimitMegabytes;
+    const long long Usual = GhostscriptPolicy::Limits().memoryMegabytes;
     const long long memory = Platform::PhysicalMemoryMegabytes();
     return int(memory > 0 ? qBound(256LL, memory / jobs, Usual) : Usual);
+}
+
+// What the command line asks for, read and checked.
+struct Batch
+{
+    BatchCommandLine command;
+    OutputChoice output;
+    QList<Input> inputs;
+    JsonReport report;
+};
+
+// Only this shard's part of the inputs, in their order.
+QList<Input> shardOfInputs(const QList<Input> &inputs, int shard, int shards)
+{
+    QStringList paths;
+    for (const Input &input : inputs)
+        paths << input.path;
+    QList<Input> part;
+    for (const qsizetype position : shardOf(paths, shard, shards))
+        part.append(inputs.at(position));
+    return part;
+}
+
+void fail(const QString &message)
+{
+    std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(message)));
+}
+
+// Reads the command line and what it names; the exit status when the
+// program ends here (help, version or a bad command line).
+std::optional<int> readCommandLine(int argc, char *argv[], Batch &batch)
+{
+    try {
+        batch.command = parseBatchCommandLine(Platform::Arguments(argc, argv));
+        if (batch.command.help) {
+            std::fputs(qPrintable(batchUsage()), stdout);
+            return 0;
+        }
+        if (batch.command.version) {
+            std::printf("pellucor-batch %s\n", qPrintable(QCoreApplication::applicationVersion()));
+            return 0;
+        }
+        batch.output = chooseOutput(batch.command);
+        batch.inputs = inputFiles(batch.command);
+        if (batch.inputs.isEmpty())
+            throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(batch.command.extension));
+        if (batch.command.shards > 1)
+            batch.inputs = shardOfInputs(batch.inputs, batch.command.shard, batch.command.shards);
+        if (batch.command.report)
+            batch.report.open(*batch.command.report);
+    } catch (const UsageError &error) {
+        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n",
+                     qPrintable(escapedForTerminal(error.message())));
+        return UsageFailure;
+    } catch (const RuntimeError &error) {
+        fail(error.description());
+        return UsageFailure;
+    }
+    return std::nullopt;
+}
+
+// The engine's settings: the command line's, else the defaults.
+BatchSettings settingsFor(const Batch &batch)
+{
+    const BatchCommandLine &command = batch.command;
+    BatchSettings settings;
+    settings.quality = batch.output.quality;
+    settings.resolution = command.resolution;
+    settings.makeOutputFolders = command.mirror;
+    settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
+    if (command.timeoutSeconds)
+        settings.limits.time = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
+    settings.limits.memoryMegabytes = command.memoryLimitMegabytes.value_or(defaultMemoryLimit(settings.jobs));
+    settings.limits.outputMegabytes = command.maxOutputMegabytes.value_or(settings.limits.outputMegabytes);
+    settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
+    // As for the window, a Ghostscript placed beside the program wins over
+    // the system's; it runs separately for each file (always on Windows,
+    // which cannot fork). Without one the warm renderer renders every file.
+    settings.program = Platform::SeparateGhostscript(FileSystem::ApplicationFolder());
+    return settings;
+}
+
+// Converts every item, reporting each as it is done; the exit status.
+int convert(Batch &batch, const QList<BatchItem> &items, const BatchSettings &settings)
+{
+    // Say once what the kernel cannot enforce, never pretend it applied.
+    for (const std::string &gap : Sandbox::missing())
+        std::fprintf(stderr, "pellucor-batch: note: %s.\n", gap.c_str());
+
+    ProgressReporter progress(int(items.size()), batch.command.quiet);
+    BatchEngine engine(items, settings);
+    QObject::connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &done) {
+        progress.done(items.at(done.index).input, done.converted, done.message);
+        batch.report.add(items.at(done.index), done);
+    });
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &BatchEngine::stop);
+    try {
+        engine.run();
+    } catch (const RuntimeError &error) {
+        fail(error.description());
+        return 1;
+    }
+    batch.report.finish();
+    if (stopSignals.received()) {
+        progress.stopped(stopSignals.receivedName());
+        progress.finish();
+        return 128 + stopSignals.received();
+    }
+    return progress.finish() == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -143,94 +253,20 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pellucor-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELLUCOR_VERSION));
-    BatchCommandLine command;
-    OutputChoice output;
-    QList<Input> inputs;
-    JsonReport report;
-    try {
-        command = parseBatchCommandLine(Platform::Arguments(argc, argv));
-        if (command.help) {
-            std::fputs(qPrintable(batchUsage()), stdout);
-            return 0;
-        }
-        if (command.version) {
-            std::printf("pellucor-batch %s\n", qPrintable(QCoreApplication::applicationVersion()));
-            return 0;
-        }
-        output = chooseOutput(command);
-        inputs = inputFiles(command);
-        if (inputs.isEmpty())
-            throw UsageError(QStringLiteral("no files matching *.%1 in what was given").arg(command.extension));
-        if (command.shards > 1) {
-            QStringList paths;
-            for (const Input &input : std::as_const(inputs))
-                paths << input.path;
-            QList<Input> part;
-            for (const qsizetype position : shardOf(paths, command.shard, command.shards))
-                part.append(inputs.at(position));
-            inputs = part;
-        }
-        if (command.report)
-            report.open(*command.report);
-    } catch (const UsageError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\nTry 'pellucor-batch --help'.\n",
-                     qPrintable(escapedForTerminal(error.message())));
-        return UsageFailure;
-    } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
-        return UsageFailure;
-    }
+    Batch batch;
+    if (const std::optional<int> status = readCommandLine(argc, argv, batch))
+        return *status;
 
     QList<BatchItem> items;
-    items.reserve(inputs.size());
-    for (const Input &input : std::as_const(inputs))
-        items.append({input.path, outputOf(input, output, command.mirror), input.refusal});
-
-    BatchSettings settings;
-    settings.quality = output.quality;
-    settings.resolution = command.resolution;
-    settings.makeOutputFolders = command.mirror;
-    settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
-    if (command.timeoutSeconds)
-        settings.timeLimit = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
-    settings.memoryLimitMegabytes = command.memoryLimitMegabytes.value_or(defaultMemoryLimit(settings.jobs));
-    settings.outputLimitMegabytes = command.maxOutputMegabytes.value_or(settings.outputLimitMegabytes);
-    settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
-    // As for the window, a Ghostscript placed beside the program wins over
-    // the system's; it runs separately for each file (always on Windows,
-    // which cannot fork). Without one the warm renderer renders every file.
-    settings.program = Platform::SeparateGhostscript(FileSystem::ApplicationFolder());
+    items.reserve(batch.inputs.size());
+    for (const Input &input : std::as_const(batch.inputs))
+        items.append({input.path, outputOf(input, batch.output, batch.command.mirror), input.refusal});
+    BatchSettings settings = settingsFor(batch);
     try {
         settings.workRoot = FileSystem::TempFolder();
     } catch (const RuntimeError &error) {
-        // Not a fault of the command line: nothing could be converted.
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
+        fail(error.description()); // not a fault of the command line: nothing could be converted
         return 1;
     }
-
-    // Say once what the kernel cannot enforce, never pretend it applied.
-    for (const std::string &gap : Sandbox::missing())
-        std::fprintf(stderr, "pellucor-batch: note: %s.\n", gap.c_str());
-
-    ProgressReporter progress(int(items.size()), command.quiet);
-    BatchEngine engine(items, settings);
-    QObject::connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &done) {
-        progress.done(items.at(done.index).input, done.converted, done.message);
-        report.add(items.at(done.index), done);
-    });
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &BatchEngine::stop);
-    try {
-        engine.run();
-    } catch (const RuntimeError &error) {
-        std::fprintf(stderr, "pellucor-batch: %s\n", qPrintable(escapedForTerminal(error.description())));
-        return 1;
-    }
-    report.finish();
-    if (stopSignals.received()) {
-        progress.stopped(stopSignals.receivedName());
-        progress.finish();
-        return 128 + stopSignals.received();
-    }
-    return progress.finish() == 0 ? 0 : 1;
+    return convert(batch, items, settings);
 }

@@ -47,7 +47,6 @@ public:
 
     // True once a special case ended the handler; every later step is skipped.
     bool ended() const { return m_ended; }
-    int currentLine() const { return m_line; }
 
 private:
     void handle(const RuntimeError &error);

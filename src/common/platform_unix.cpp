@@ -2,7 +2,7 @@
 #include "platform.h"
 
 #include "runtimeerror.h"
-#include "sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -338,7 +338,7 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         // may have left others open.
         Sandbox::keepStandardDescriptorsOnly(true);
         if (refused)
-            ::_exit(125); // never run unconfined what was meant to be confined
+            ::_exit(Sandbox::RefusedStatus); // never run unconfined what was meant to be confined
     });
 }
 

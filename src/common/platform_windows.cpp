@@ -2,7 +2,7 @@
 #include "platform.h"
 
 #include "runtimeerror.h"
-#include "sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -187,7 +187,7 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         if (!information)
             return;
         if (refused || !::AssignProcessToJobObject(job, information->hProcess))
-            ::TerminateProcess(information->hProcess, 125); // never run unconfined what was meant to be confined
+            ::TerminateProcess(information->hProcess, Sandbox::RefusedStatus); // never run unconfined what was meant to be confined
         else
             ::ResumeThread(information->hThread);
     });

@@ -28,7 +28,6 @@ QString RuntimeError::standardText(int number)
     case PermissionDenied: return QStringLiteral("Permission denied");
     case PathFileAccessError: return QStringLiteral("Path/File access error");
     case PathNotFound: return QStringLiteral("Path not found");
-    case JobTimedOut: return QStringLiteral("The job ran past its time limit and was stopped");
     case DialogBufferTooSmall: return QStringLiteral("The selected file names do not fit the dialog's buffer");
     default: return QStringLiteral("Application-defined or object-defined error");
     }

@@ -23,7 +23,6 @@ public:
         PermissionDenied = 70,
         PathFileAccessError = 75,
         PathNotFound = 76,
-        JobTimedOut = 286,
         DialogBufferTooSmall = 20476,
     };
 

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 
 namespace Shell {
@@ -93,11 +92,6 @@ void KillProcessTree(QProcess &process)
 void ProcessPendingEvents()
 {
     QCoreApplication::processEvents();
-}
-
-void Sleep(int milliseconds)
-{
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
 } // namespace Shell

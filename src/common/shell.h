@@ -70,7 +70,4 @@ void KillProcessTree(QProcess &process);
 // Lets the window events that are waiting run, then returns.
 void ProcessPendingEvents();
 
-// Blocks the calling thread for `milliseconds`.
-void Sleep(int milliseconds);
-
 } // namespace Shell

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "ghostscriptjob.h"
-#include "shell32.h"
+#include "sandbox/ghostscriptpolicy.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <chrono>
 #include <optional>
 
 // How a batch converts: the image's settings, how many files at once, and
@@ -16,9 +14,7 @@ struct BatchSettings
     int quality = 75;
     std::optional<int> resolution; // dots per inch; Ghostscript's default without it
     int jobs = 1;
-    std::chrono::milliseconds timeLimit = Shell32::JobTimeLimit;
-    int memoryLimitMegabytes = GhostscriptJob::MemoryLimitMegabytes;
-    int outputLimitMegabytes = GhostscriptJob::OutputLimitMegabytes;
+    GhostscriptPolicy::Limits limits;
     QString renderer; // the warm renderer program
     QString program;  // when set, a separate run of this Ghostscript per file instead of the renderer
     QString workRoot; // the workers' folders go below it
@@ -27,7 +23,9 @@ struct BatchSettings
     // The switches a separate run of one file is given.
     QStringList switches() const
     {
-        QStringList result = GhostscriptJob::GhostscriptSwitches(quality).split(u' ');
+        QStringList result;
+        for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
+            result << QString::fromStdString(ghostscriptSwitch);
         if (resolution)
             result << QStringLiteral("-r%1").arg(*resolution);
         return result;

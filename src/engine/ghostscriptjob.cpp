@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QStandardPaths>
 
 namespace GhostscriptJob {
@@ -12,13 +13,6 @@ namespace GhostscriptJob {
 QString WorkingFolder()
 {
     return FileSystem::TempFolder() + PathSeparator() + QStringLiteral("ps");
-}
-
-void PrepareWorkingFolder(const QString &workingFolder, const QString &runtimeFolder)
-{
-    // Another user must not be able to plant a script or a "gs" here.
-    FileSystem::EnsurePrivateFolder(workingFolder);
-    FileSystem::CopyFolder(runtimeFolder, workingFolder);
 }
 
 QString ScriptName(PathFlavour flavour)
@@ -31,16 +25,13 @@ QString LineEnd(PathFlavour flavour)
     return flavour == PathFlavour::Windows ? QStringLiteral("\r\n") : QStringLiteral("\n");
 }
 
-QString GhostscriptSwitches(int quality)
-{
-    return QStringLiteral("-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=") + QString::number(quality)
-           + QStringLiteral(" -dDOINTERPOLATE -dGraphicsAlphaBits=4 -dEPSCrop");
-}
-
 QString ScriptText(int quality, PathFlavour flavour)
 {
     const bool windows = flavour == PathFlavour::Windows;
-    return (windows ? QStringLiteral("gswin32c ") : QStringLiteral("gs ")) + GhostscriptSwitches(quality)
+    QStringList line{windows ? QStringLiteral("gswin32c") : QStringLiteral("gs")};
+    for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
+        line << QString::fromStdString(ghostscriptSwitch);
+    return line.join(u' ')
            + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName + LineEnd(flavour)
            + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
 }
@@ -75,67 +66,57 @@ bool hasOwnGhostscript()
 
 } // namespace
 
-Sandbox::Rules jobSandboxRules(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+std::vector<std::string> JobPrograms(const QString &workingFolder)
 {
-    Sandbox::Rules rules;
-    rules.readable = Sandbox::systemReadable();
-    rules.writable = {QFile::encodeName(workingFolder).toStdString()};
     const QString ghostscript = hasOwnGhostscript() ? QDir(workingFolder).filePath(QStringLiteral("gs"))
                                                     : QStandardPaths::findExecutable(QStringLiteral("gs"));
+    std::vector<std::string> programs;
     for (const QString &program :
          {QStringLiteral("/bin/sh"), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
         if (!program.isEmpty())
-            rules.executable.push_back(QFile::encodeName(program).toStdString());
+            programs.push_back(QFile::encodeName(program).toStdString());
     }
-    // Ghostscript's temporary files go to a file system of their own, which
-    // ends with the job.
-    rules.temporary = QFile::encodeName(QDir(workingFolder).filePath(PrivateTempName)).toStdString();
-    rules.temporaryBytes = quint64(OutputLimitMegabytes) << 20;
-    rules.processes = JobProcessLimit;
-    rules.memoryBytes = quint64(MemoryLimitMegabytes) << 20;
-    rules.fileSizeBytes = quint64(OutputLimitMegabytes) << 20;
-    rules.cpuSeconds = quint64(timeLimit.count() / 1000 + 1);
-    return rules;
+    return programs;
 }
 
-int RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit, QString *message)
+Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 {
+    using Ending = Shell32::WaitResult::Ending;
     if (!hasOwnGhostscript()) // one an earlier job left would come first on the search path
         QFile::remove(QDir(workingFolder).filePath(QStringLiteral("gs")));
-    const QString privateTemp = QDir(workingFolder).filePath(PrivateTempName);
-    QDir(privateTemp).removeRecursively();
-    QDir().mkpath(privateTemp);
-    QFile::setPermissions(privateTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const std::string folder = QFile::encodeName(workingFolder).toStdString();
+    const QString temporary = QFile::decodeName(GhostscriptPolicy::temporaryFolder(folder).c_str());
+    QDir(temporary).removeRecursively();
+    QDir().mkpath(temporary);
+    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    const Sandbox sandbox(jobSandboxRules(workingFolder, timeLimit));
-    if (!sandbox.failure().empty()) { // never run bare what was meant to be confined
-        if (message)
-            *message = QString::fromStdString(sandbox.failure());
-        return Shell32::UnconfinedResult;
-    }
+    GhostscriptPolicy::Limits limits;
+    limits.time = timeLimit;
+    const Sandbox sandbox(GhostscriptPolicy::windowJobRules(folder, JobPrograms(workingFolder), limits));
+    if (!sandbox.failure().empty()) // never run bare what was meant to be confined
+        return {Ending::Unconfined, 0, QString::fromStdString(sandbox.failure())};
     Shell32::WaitOptions options;
     options.timeLimit = timeLimit;
     options.sandbox = &sandbox;
-    const QString nativeTemp = QDir::toNativeSeparators(privateTemp);
-    options.environment.insert(QStringLiteral("TMPDIR"), nativeTemp);
-    options.environment.insert(QStringLiteral("TEMP"), nativeTemp);
-    options.environment.insert(QStringLiteral("TMP"), nativeTemp);
-
-    const QChar separator = PathSeparator();
-    QString folder = QDir::toNativeSeparators(workingFolder);
-    if (!folder.endsWith(separator))
-        folder += separator;
+    for (const char *variable : GhostscriptPolicy::TemporaryVariables)
+        options.environment.insert(QString::fromLatin1(variable), QDir::toNativeSeparators(temporary));
     QByteArray output;
     options.output = &output;
-    int showMode = Shell::Hidden;
-    int result = Shell32::ShellAndWait(u'"' + folder + ScriptName() + u'"', &showMode, folder, options);
-    const QString refusal = SandboxRefusal(output);
-    if (result == SandboxRefusedStatus || !refusal.isEmpty())
-        result = Shell32::UnconfinedResult;
-    if (message)
-        *message = result == Shell32::UnconfinedResult ? refusal : GhostscriptError(output);
 
-    QDir(privateTemp).removeRecursively();
+    QString folderText = QDir::toNativeSeparators(workingFolder);
+    if (!folderText.endsWith(PathSeparator()))
+        folderText += PathSeparator();
+    int showMode = Shell::Hidden;
+    Shell32::WaitResult result =
+        Shell32::ShellAndWait(u'"' + folderText + ScriptName() + u'"', &showMode, folderText, options);
+    const QString refusal = SandboxRefusal(output);
+    const bool refused = result.ended() && result.exitCode == Sandbox::RefusedStatus;
+    if (refused || !refusal.isEmpty())
+        result = {Ending::Unconfined, 0, refusal};
+    else if (result.ending != Ending::NotStarted)
+        result.message = GhostscriptError(output);
+
+    QDir(temporary).removeRecursively();
     return result;
 }
 

@@ -93,6 +93,11 @@ bool FileExists(const QString &path)
 void DeleteFileQuietly(const QString &path)
 {
     Shell::ProcessPendingEvents();
+    RemoveFileQuietly(path);
+}
+
+void RemoveFileQuietly(const QString &path)
+{
     try {
         FileSystem::DeleteFile(path);
     } catch (const RuntimeError &error) {

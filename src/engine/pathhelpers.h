@@ -40,6 +40,10 @@ bool FileExists(const QString &path);
 // Never fails: a file that is not there is simply not there.
 void DeleteFileQuietly(const QString &path);
 
+// Deletes the file as DeleteFileQuietly does, but runs no event: no window
+// handler can come in between.
+void RemoveFileQuietly(const QString &path);
+
 // Deletes the file even when it is read-only; failures reach the caller.
 void ForceDeleteFile(const QString &path);
 

@@ -1,13 +1,13 @@
 #include "renderworker.h"
 
 #include "ghostscriptjob.h"
-#include "warmrenderer/renderprotocol.h"
+#include "renderer/renderprotocol.h"
 
 #include "common/filesystem.h"
 #include "common/platform.h"
 #include "common/runtimeerror.h"
-#include "common/sandbox.h"
 #include "common/shell.h"
+#include "sandbox/ghostscriptpolicy.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -69,8 +69,8 @@ QByteArray tailOf(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    file.seek(qMax<qint64>(0, file.size() - Shell32::OutputKept));
-    return file.read(Shell32::OutputKept);
+    file.seek(qMax<qint64>(0, file.size() - GhostscriptPolicy::MessagesKept));
+    return file.read(GhostscriptPolicy::MessagesKept);
 }
 
 } // namespace
@@ -118,16 +118,16 @@ void RenderWorker::render(const QString &input)
         startRenderer();
     if (!m_process)
         return; // the failure is concluded
-    m_watchdog.start(m_settings.timeLimit + RendererGrace);
+    m_watchdog.start(m_settings.limits.time + RendererGrace);
     m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(input) + '\0');
 }
 
 void RenderWorker::startRenderer()
 {
     const QStringList arguments =
-        QStringList{QStringLiteral("--time-limit=%1").arg(m_settings.timeLimit.count()),
-                    QStringLiteral("--memory-limit=%1").arg(m_settings.memoryLimitMegabytes),
-                    QStringLiteral("--max-output=%1").arg(m_settings.outputLimitMegabytes), QStringLiteral("--")}
+        QStringList{QStringLiteral("--time-limit=%1").arg(m_settings.limits.time.count()),
+                    QStringLiteral("--memory-limit=%1").arg(m_settings.limits.memoryMegabytes),
+                    QStringLiteral("--max-output=%1").arg(m_settings.limits.outputMegabytes), QStringLiteral("--")}
         + m_settings.switches();
     m_rendererFailure.clear();
     m_answers.clear();
@@ -192,27 +192,20 @@ void RenderWorker::startSeparateRun()
     QString pages = QDir(m_fileFolder).absolutePath();
     pages.replace(u'%', QStringLiteral("%%"));
     pages += u'/' + QString::fromLatin1(RenderProtocol::PagePattern);
-    const QString temporary = QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::TemporaryName));
+    const std::string folder = QFile::encodeName(m_fileFolder).toStdString();
+    const QString temporary = QFile::decodeName(GhostscriptPolicy::temporaryFolder(folder).c_str());
     QDir().mkpath(temporary);
     QProcessEnvironment environment;
-    for (const char *name : {"TMPDIR", "TEMP", "TMP"})
+    for (const char *name : GhostscriptPolicy::TemporaryVariables)
         environment.insert(QString::fromLatin1(name), QDir::toNativeSeparators(temporary));
     // Quiet, as the renderer is: a file's messages are then its own words.
     const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
                                   + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
-    // The same sandbox as a renderer's child, but for starting this Ghostscript;
-    // what it writes in all is measured below.
-    Sandbox::Rules rules;
-    rules.readable = Sandbox::systemReadable();
-    rules.readable.push_back(QFile::encodeName(m_input).toStdString());
-    rules.writable = {QFile::encodeName(m_fileFolder).toStdString()};
-    rules.executable = {QFile::encodeName(ghostscript).toStdString()};
-    rules.processes = GhostscriptJob::JobProcessLimit;
-    rules.memoryBytes = quint64(m_settings.memoryLimitMegabytes) << 20;
-    rules.fileSizeBytes = quint64(m_settings.outputLimitMegabytes) << 20;
-    rules.cpuSeconds = quint64(m_settings.timeLimit.count() / 1000 + 1);
-    const Sandbox sandbox(rules); // applied by the program that starts it, below
-    if (!sandbox.failure().empty()) {
+    // What it writes in all is measured below.
+    const Sandbox sandbox(GhostscriptPolicy::separateRunRules(QFile::encodeName(m_input).toStdString(), folder,
+                                                              QFile::encodeName(ghostscript).toStdString(),
+                                                              m_settings.limits));
+    if (!sandbox.failure().empty()) { // applied by the program that starts it, below
         m_refusal = QString::fromStdString(sandbox.failure());
         conclude(protocolWord(RenderProtocol::Unconfined), 0);
         return;
@@ -223,7 +216,7 @@ void RenderWorker::startSeparateRun()
     m_process->setStandardOutputFile(
         QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
     connect(m_process.get(), &QProcess::finished, this, &RenderWorker::separateRunEnded);
-    m_watchdog.start(m_settings.timeLimit);
+    m_watchdog.start(m_settings.limits.time);
     m_meter.start();
     m_process->start();
     if (!m_process->waitForStarted()) {
@@ -240,7 +233,7 @@ void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
     const QString refusal = GhostscriptJob::SandboxRefusal(tailOf(messagesPath()));
     if (status != QProcess::NormalExit)
         conclude(protocolWord(RenderProtocol::Signalled), 0);
-    else if (exitCode == GhostscriptJob::SandboxRefusedStatus || (!refusal.isEmpty() && exitCode != 127)) {
+    else if (exitCode == Sandbox::RefusedStatus || (!refusal.isEmpty() && exitCode != 127)) {
         m_refusal = refusal;
         conclude(protocolWord(RenderProtocol::Unconfined), 0);
     } else if (exitCode == 127 && !refusal.isEmpty()) {
@@ -262,7 +255,7 @@ void RenderWorker::measureSeparateRun()
         files.next();
         written += files.fileInfo().size();
     }
-    if (written > qint64(m_settings.outputLimitMegabytes) << 20) {
+    if (quint64(written) > m_settings.limits.outputBytes()) {
         stop();
         conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
     }
@@ -297,11 +290,11 @@ void RenderWorker::conclude(const QString &ending, int number)
     m_meter.stop();
     const QByteArray said = tailOf(messagesPath());
     const QString words = ghostscriptWords(said);
-    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.outputLimitMegabytes);
+    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.limits.outputMegabytes);
     Outcome outcome;
     if (ending == protocolWord(RenderProtocol::Exited)) {
         outcome.message = said.contains("Error: /VMerror")
-                              ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.memoryLimitMegabytes)
+                              ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.limits.memoryMegabytes)
                               : words;
         QString failure;
         outcome.imagePath = gatherPages(&failure);
@@ -322,14 +315,14 @@ void RenderWorker::conclude(const QString &ending, int number)
     } else if (ending == protocolWord(RenderProtocol::Signalled)) {
         // Pages of a file that was stopped may be unfinished: none of them count.
         if (Platform::IsProcessorTimeLimit(number))
-            outcome.message = GhostscriptJob::TimeLimitReason(m_settings.timeLimit);
+            outcome.message = GhostscriptJob::TimeLimitReason(m_settings.limits.time);
         else if (Platform::IsFileSizeLimit(number))
             outcome.message = outputReason;
         else
             outcome.message = QStringLiteral("Ghostscript ended abnormally")
                               + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
     } else if (ending == protocolWord(RenderProtocol::TimedOut)) {
-        outcome.message = GhostscriptJob::TimeLimitReason(m_settings.timeLimit);
+        outcome.message = GhostscriptJob::TimeLimitReason(m_settings.limits.time);
     } else if (ending == protocolWord(RenderProtocol::OutputTooLarge)) {
         outcome.message = outputReason;
     } else if (ending == protocolWord(RenderProtocol::NotRegular)) {

@@ -75,13 +75,7 @@ GShellResult GShell(const QString &file, int showMode, const QString &parameters
     return outcome;
 }
 
-int StartErrorResult(int number)
-{
-    // Unsigned arithmetic wraps where signed arithmetic would overflow.
-    return static_cast<int>(static_cast<quint32>(number) + static_cast<quint32>(ApplicationErrorBase));
-}
-
-int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
+WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
 {
     const int mode = ShowModeForWait(showMode ? std::optional<int>(*showMode) : std::nullopt);
     if (showMode)
@@ -90,7 +84,7 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
     GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
                                   {options.environment, options.output != nullptr, options.sandbox});
     if (started.error)
-        return StartErrorResult(started.error->number());
+        return {WaitResult::Ending::NotStarted, started.error->number(), started.error->description()};
 
     // Wait for the program's own end signal while window events keep running;
     // the time limit ends a program that would never end.
@@ -99,8 +93,8 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
         if (!options.output)
             return;
         options.output->append(process.readAll());
-        if (options.output->size() > OutputKept)
-            options.output->remove(0, options.output->size() - OutputKept);
+        if (options.output->size() > GhostscriptPolicy::MessagesKept)
+            options.output->remove(0, options.output->size() - GhostscriptPolicy::MessagesKept);
     };
     QObject::connect(&process, &QProcess::readyRead, &process, keepOutput);
     if (process.state() != QProcess::NotRunning) {
@@ -121,14 +115,14 @@ int ShellAndWait(const QString &command, int *showMode, const QString &workingFo
             // A job left running after its program ends would still delete
             // its staged file, which may by then belong to another instance.
             Shell::KillProcessTree(process);
-            return timedOut ? TimedOutResult : AbandonedResult;
+            return {timedOut ? WaitResult::Ending::TimedOut : WaitResult::Ending::Abandoned, 0, {}};
         }
     }
     keepOutput();
     Shell::ProcessPendingEvents();
     if (process.exitStatus() != QProcess::NormalExit)
-        return EndedBySignalResult;
-    return process.exitCode();
+        return {WaitResult::Ending::Signalled, 0, {}};
+    return {WaitResult::Ending::Exited, process.exitCode(), {}};
 }
 
 } // namespace Shell32

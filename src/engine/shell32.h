@@ -2,6 +2,7 @@
 
 #include "common/runtimeerror.h"
 #include "common/shell.h"
+#include "sandbox/ghostscriptpolicy.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -18,10 +19,6 @@ namespace Shell32 {
 inline constexpr int ApplicationErrorBase = -2147221504;
 // Base of the numbers given to shell results without an error of their own.
 inline constexpr int ShellErrorBase = ApplicationErrorBase + 1048;
-
-// How long one job may run before it is stopped: no EPS file needs longer,
-// and a job that never ends must not hang the program.
-inline constexpr std::chrono::milliseconds JobTimeLimit = std::chrono::minutes(10);
 
 struct ShellError
 {
@@ -54,35 +51,36 @@ GShellResult GShell(const QString &file, int showMode, const QString &parameters
 
 struct WaitOptions
 {
-    std::chrono::milliseconds timeLimit = JobTimeLimit;
+    // A program that never ends must not hang the window.
+    std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time;
     QProcessEnvironment environment; // added to the started program's environment
     QByteArray *output = nullptr;     // receives the end of what the program printed, when given
     const Sandbox *sandbox = nullptr; // the program runs inside it, when given
 };
 
-// How much of a program's output a wait keeps: its last words, never a flood.
-inline constexpr qsizetype OutputKept = 16 * 1024;
+// How a wait for a program, or a job, ended.
+struct WaitResult
+{
+    enum class Ending {
+        Exited,     // the program ended by itself, with exitCode
+        NotStarted, // the start failed: exitCode is the recorded error's number, message its description
+        TimedOut,   // stopped at the time limit, with what it started
+        Signalled,  // crashed or killed from outside
+        Abandoned,  // the application quit meanwhile; the program was stopped
+        Unconfined, // its sandbox could not be had, so it never ran
+    };
+    Ending ending = Ending::Exited;
+    int exitCode = 0;
+    QString message; // why it did not start or run, or what it said last
+
+    bool ended() const { return ending == Ending::Exited; }
+};
 
 // Runs `command` with the verb "open" in `workingFolder` and waits for it to
-// end, letting window events run meanwhile. Returns the exit code, or an
-// error code: StartErrorResult of the recorded start error, TimedOutResult
-// when the time limit ran out (the program and what it started are then
-// stopped), EndedBySignalResult when it was killed, or AbandonedResult when
-// the application quits meanwhile (the program is then stopped too).
+// end, letting window events run meanwhile; a program still running at the
+// time limit or when the application quits is stopped with what it started.
 // `showMode`, when given, receives the mode used.
-int ShellAndWait(const QString &command, int *showMode, const QString &workingFolder,
-                 const WaitOptions &options = {});
-
-// What a wait returns for a start error: its number plus ApplicationErrorBase
-// in 32-bit arithmetic. The numbers that already lie on a base wrap round to
-// positive results (31 gives 525367).
-int StartErrorResult(int number);
-
-// Results of a wait that did not see the program end by itself. No start
-// error gives them: the table's own numbers are 7 or more, the others wrap.
-inline constexpr int EndedBySignalResult = ApplicationErrorBase + 1; // crashed or killed from outside
-inline constexpr int AbandonedResult = ApplicationErrorBase + 2;    // the application is quitting
-inline constexpr int TimedOutResult = ApplicationErrorBase + 3;     // stopped at the time limit
-inline constexpr int UnconfinedResult = ApplicationErrorBase + 4;   // its sandbox could not be had: not run
+WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder,
+                        const WaitOptions &options = {});
 
 } // namespace Shell32

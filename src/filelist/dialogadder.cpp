@@ -20,10 +20,6 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
                              return true;
                          });
     add.step(104, [&] { dialog.FileName.clear(); });
-    add.step(106, [&] {
-        dialog.Flags = CommonDialog::ReadOnly | CommonDialog::AllowMultiselect | CommonDialog::Explorer
-                       | CommonDialog::LongNames;
-    });
     add.step(108, [&] { dialog.DialogTitle = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"); });
     add.step(110, [&] { dialog.Filter = QStringLiteral("EPS Files (*.eps)|*.eps|"); });
     add.step(112, [&] { dialog.ShowOpen(); });

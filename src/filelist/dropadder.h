@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addfolder.h"
+#include "engine/addfolder.h"
 
 #include <QStringList>
 

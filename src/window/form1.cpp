@@ -2,7 +2,7 @@
 
 #include "captionedprogressbar.h"
 #include "sampleloader.h"
-#include "settingsstore.h"
+#include "engine/settingsstore.h"
 #include "startuphelpers.h"
 
 #include "common/contactaddresses.h"
@@ -11,7 +11,7 @@
 #include "common/logging.h"
 #include "common/userprompts.h"
 #include "engine/pathhelpers.h"
-#include "filelist/addfolder.h"
+#include "engine/addfolder.h"
 #include "filelist/commondialog.h"
 #include "filelist/dialogadder.h"
 #include "filelist/dropadder.h"
@@ -384,6 +384,7 @@ void Form1::PushButton3_Click()
     scan.step(333, [&] { lastFolder = chosen; });
     scan.step(334, [&] { SettingsStore::WriteSetting(SettingsStore::LastFolder, lastFolder); });
 
+    const PointerKind found = m_mousePointer; // a run's hourglass stays after the scan
     scan.step(112, [&] { SetMousePointer(PointerKind::Busy); });
     QStringList folders;
     QStringList unsearched; // folders whose names are not valid UTF-8
@@ -412,7 +413,7 @@ void Form1::PushButton3_Click()
     // Said, not skipped: a folder that could not be searched for its name.
     for (const QString &folder : std::as_const(unsearched))
         scan.step(135, [&] { ListView1->Append(folder, FileSystem::NameFidelity::UnfaithfulFolder); });
-    scan.step(136, [&] { SetMousePointer(PointerKind::Default); });
+    scan.step(136, [&] { SetMousePointer(found == PointerKind::Busy ? found : PointerKind::Default); });
 }
 
 void Form1::PushButton4_Click()
@@ -480,7 +481,7 @@ void Form1::PushButton6_Click()
 {
     GuardedProcedure clear(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton6_Click")));
     clear.step(100, [&] {
-        if (m_mousePointer != PointerKind::Busy)
+        if (!ListLocked())
             ListView1->Clear();
     });
 }
@@ -604,7 +605,7 @@ void Form1::ListView1_DblClick()
 
 void Form1::removeSelectedEntry()
 {
-    if (m_mousePointer != PointerKind::Busy && ListView1->Count() > 0) {
+    if (!ListLocked() && ListView1->Count() > 0) {
         if (const int selected = ListView1->SelectedIndex())
             ListView1->Remove(selected);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/pointerkind.h"
-#include "engine/conversionrun.h"
+#include "window/conversionrun.h"
 
 #include <QCursor>
 #include <QPersistentModelIndex>
@@ -121,7 +121,10 @@ private:
     void ConnectHandlers();
     void ApplySkin();
     void WriteOptions();
-    // Removes the selected entry, unless a run is busy: Delete and double-click.
+    // While a run walks the list or the pointer shows the hourglass, entries
+    // cannot be removed.
+    bool ListLocked() const { return m_conversion.IsBusy() || m_mousePointer == PointerKind::Busy; }
+    // Removes the selected entry, unless the list is locked: Delete and double-click.
     void removeSelectedEntry();
     // "JPG Quality = N" above the slider.
     void showQuality();

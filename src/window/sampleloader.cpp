@@ -3,7 +3,7 @@
 #include "common/filesystem.h"
 #include "common/userprompts.h"
 #include "engine/pathhelpers.h"
-#include "filelist/addfolder.h"
+#include "engine/addfolder.h"
 #include "filelist/listview.h"
 
 void LoadSamples(ListView &list)

@@ -101,7 +101,7 @@ private slots:
         settings.program = program;
         settings.quality = 75;
         settings.jobs = jobs;
-        settings.timeLimit = std::chrono::seconds(3);
+        settings.limits.time = std::chrono::seconds(3);
         settings.workRoot = root.filePath("temp");
 
         QList<BatchReport> reports;
@@ -173,7 +173,7 @@ private slots:
         BatchSettings settings;
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.workRoot = root.path();
-        settings.timeLimit = std::chrono::seconds(20); // far beyond what the answers may take
+        settings.limits.time = std::chrono::seconds(20); // far beyond what the answers may take
         QStringList messages;
         BatchEngine engine(items, settings);
         connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {

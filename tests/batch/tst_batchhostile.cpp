@@ -2,7 +2,7 @@
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 #include "engine/batchengine.h"
 
 #include <QDir>
@@ -71,8 +71,8 @@ private slots:
         BatchSettings settings;
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.workRoot = root.path();
-        settings.memoryLimitMegabytes = 700;
-        settings.outputLimitMegabytes = 300;
+        settings.limits.memoryMegabytes = 700;
+        settings.limits.outputMegabytes = 300;
         BatchEngine engine({{root.filePath("slow.eps"), root.filePath("slow.jpg")}}, settings);
         QByteArray status, limits;
         QStringList descriptors, sharedNamespaces;

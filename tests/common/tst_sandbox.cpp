@@ -1,7 +1,7 @@
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <QDir>
 #include <QFile>

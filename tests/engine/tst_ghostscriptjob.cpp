@@ -128,8 +128,10 @@ private slots:
         work.writeScript(quality);
         work.stage(TestDataPath("shapes.eps"));
         int showMode = 0;
-        const int result = Shell32::ShellAndWait('"' + work.file(ScriptName()) + '"', &showMode, work.folder + "/");
-        QCOMPARE(result, 0);
+        const Shell32::WaitResult result =
+            Shell32::ShellAndWait('"' + work.file(ScriptName()) + '"', &showMode, work.folder + "/");
+        QVERIFY(result.ended());
+        QCOMPARE(result.exitCode, 0);
         QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
         const QByteArray image = ReadBytes(work.file(StagedOutputName));
         QVERIFY(image.startsWith("\xFF\xD8"));
@@ -153,7 +155,7 @@ private slots:
         else
             WriteScript(work.file("gs"), "echo \"fake $*\" > current.jpg\n");
         work.stage(TestDataPath("shapes.eps"));
-        QCOMPARE(RunJob(work.folder), 0);
+        QCOMPARE(RunJob(work.folder).exitCode, 0);
         const QByteArray image = ReadBytes(work.file(StagedOutputName));
         if (ownCopy)
             QVERIFY(image.startsWith("fake -dSAFER"));
@@ -190,13 +192,13 @@ private slots:
         // Spins in the shell: the sandbox lets it start no other program.
         work.ownGhostscript(": > gs.started\nwhile :; do :; done\n");
         work.stage(TestDataPath("shapes.eps"));
-        QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)), Shell32::TimedOutResult);
+        QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)).ending, Shell32::WaitResult::Ending::TimedOut);
         QVERIFY(QFileInfo::exists(work.file("gs.started")));
         QTRY_COMPARE(FindGhostscriptIn(work.folder), 0);
-        QVERIFY(!QFileInfo::exists(work.file(PrivateTempName)));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
     }
 
-    void workingFolderIsPreparedPrivate()
+    void workingFolderIsTempPs()
     {
         QTemporaryDir root;
         const QByteArray oldTemp = qgetenv("TEMP");
@@ -204,24 +206,6 @@ private slots:
         const QString folder = WorkingFolder();
         qputenv("TEMP", oldTemp);
         QCOMPARE(folder, root.path() + "/ps");
-
-        QDir().mkpath(root.filePath("runtime"));
-        WriteScript(root.filePath("runtime/gs"), "exit 0\n");
-        PrepareWorkingFolder(folder, root.filePath("runtime"));
-        QVERIFY(QFileInfo(folder + "/gs").isExecutable());
-        QCOMPARE(QFileInfo(folder).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther
-                                                     | QFileDevice::ReadGroup | QFileDevice::WriteGroup),
-                 QFileDevice::Permissions());
-
-        // A working folder others may write to is refused before anything is copied into it.
-        QFile::setPermissions(folder, QFileInfo(folder).permissions() | QFileDevice::WriteOther);
-        QFile::remove(folder + "/gs");
-        try {
-            PrepareWorkingFolder(folder, root.filePath("runtime"));
-            QFAIL("a folder open to others was used");
-        } catch (const RuntimeError &) {
-        }
-        QVERIFY(!QFileInfo::exists(folder + "/gs"));
     }
 
     void hostilePostScriptChangesNothing()
@@ -240,12 +224,12 @@ private slots:
                          r = QFile::encodeName(work.root.path());
         attempt("(" + s + ") (w) file dup (echo owned > " + r + "/owned) writestring closefile");
         attempt("(eps2jpg.sh) (w) file dup (echo owned) writestring closefile");
-        attempt("(" + w + "/gstmp/../eps2jpg.sh) (w) file dup (echo owned) writestring closefile");
+        attempt("(" + w + "/tmp/../eps2jpg.sh) (w) file dup (echo owned) writestring closefile");
         attempt("(" + QFile::encodeName(sentinel) + ") deletefile");
         attempt("(" + QFile::encodeName(sentinel) + ") (" + r + "/moved.txt) renamefile");
         attempt("(" + r + "/new.txt) (w) file dup (x) writestring closefile");
         attempt("(%pipe%touch " + r + "/piped) (w) file closefile");
-        attempt("(" + w + "/gstmp/left-behind) (w) file dup (x) writestring closefile");
+        attempt("(" + w + "/tmp/left-behind) (w) file dup (x) writestring closefile");
         hostile += "0 0 50 50 rectfill showpage\n%%EOF\n";
         WriteBytes(work.root.filePath("hostile.eps"), hostile);
 
@@ -259,7 +243,7 @@ private slots:
 
         // The next job runs the script as written.
         work.stage(TestDataPath("shapes.eps"));
-        QCOMPARE(RunJob(work.folder), 0);
+        QCOMPARE(RunJob(work.folder).exitCode, 0);
         QCOMPARE(ReadBytes(work.file(StagedOutputName)), GhostscriptReference(TestDataPath("shapes.eps"), 75));
         QVERIFY(!QFileInfo::exists(work.root.filePath("owned")));
     }

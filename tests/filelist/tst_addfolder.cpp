@@ -4,9 +4,9 @@
 
 #include "common/errorreport.h"
 
-#include "filelist/addfolder.h"
+#include "engine/addfolder.h"
 #include "filelist/listview.h"
-#include "window/settingsstore.h"
+#include "engine/settingsstore.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "testfiles.h"
 
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "testregistry.h"
 
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 
 #ifdef PELLUCOR_TEST_WIDGETS
 #include <QApplication>

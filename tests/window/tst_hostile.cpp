@@ -4,7 +4,7 @@
 #include "support/windowfixture.h"
 
 #include "common/filesystem.h"
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 #include "engine/ghostscriptjob.h"
 #include "filelist/listview.h"
 
@@ -159,7 +159,7 @@ private slots:
         window.start();
         QCOMPARE(window.prompts.messages().last().text, QString("Done."));
         const int made = ReadBytes(window.workingFolder() + "/forks.txt").trimmed().toInt();
-        QVERIFY2(made > 0 && (!ownNamespaces || RunningAsRoot() || made < int(GhostscriptJob::JobProcessLimit)),
+        QVERIFY2(made > 0 && (!ownNamespaces || RunningAsRoot() || made < int(GhostscriptPolicy::ProcessLimit)),
                  qPrintable(QString::number(made)));
 
         // The next run, with the system's Ghostscript, in the same working folder.

@@ -7,7 +7,7 @@
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
 #include "filelist/listview.h"
-#include "window/settingsstore.h"
+#include "engine/settingsstore.h"
 #include "window/startuphelpers.h"
 
 #include <QDir>

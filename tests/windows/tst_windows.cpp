@@ -7,7 +7,7 @@
 
 #include "common/filesystem.h"
 #include "engine/ghostscriptjob.h"
-#include "window/settingsstore.h"
+#include "engine/settingsstore.h"
 
 #include <QDir>
 #include <QProcess>

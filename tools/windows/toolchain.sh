@@ -19,14 +19,15 @@ target=x86_64-w64-mingw32
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-# The cross compilers and tools, Wine to run what they make (32-bit too, for
-# the installer's stub), NSIS to pack it, and what its tests use: a virtual
-# display, a hand on it, and the fonts the offscreen tests draw with.
+# The cross compilers and tools, Wine to run what they make (64-bit only:
+# the installer is a 64-bit program too), NSIS to pack it, and what its
+# tests use: a virtual display, a hand on it, and the fonts the offscreen
+# tests draw with.
 packages="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev libz-mingw-w64 cmake ninja-build
-          perl dpkg-dev autoconf automake libtool pkg-config qt6-base-dev qt6-base-dev-tools nsis wine64 wine32:i386
+          perl dpkg-dev autoconf automake libtool pkg-config qt6-base-dev qt6-base-dev-tools nsis wine64
           xvfb xauth xdotool x11-utils imagemagick fonts-liberation"
 # shellcheck disable=SC2086
-sh "$here/../install-packages.sh" --i386 $packages
+sh "$here/../install-packages.sh" $packages
 
 # The source packages. The host's Qt tools must be qtbase's own version.
 sources="qt6-base ghostscript libjpeg-turbo lcms2 freetype libpng1.6"

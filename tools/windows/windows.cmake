@@ -49,6 +49,9 @@ add_dependencies(pellucor-batch pellucor_windows_runtime)
 set(CPACK_GENERATOR NSIS)
 # The NSIS commands below hold quotes and backslashes, written as they stand.
 set(CPACK_VERBATIM_VARIABLES ON)
+# A 64-bit installer, as the program is: it runs where the program runs,
+# without 32-bit Windows (or Wine) beside it, and writes the 64-bit registry.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_PACKAGE_FILE_NAME "Pellucor-${PROJECT_VERSION}-win64")
 set(PELLUCOR_WINDOWS_INSTALLER "${CMAKE_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.exe") # CPack reuses its variable
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Pellucor)

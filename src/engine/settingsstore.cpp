@@ -2,7 +2,7 @@
 
 #include "common/platform.h"
 #include "common/runtimeerror.h"
-#include "engine/pathhelpers.h"
+#include "pathhelpers.h"
 
 #include <QRegularExpression>
 #include <QSettings>

@@ -1,7 +1,7 @@
 #include "renderchild.h"
 
-#include "common/namespaces.h"
-#include "common/sandbox.h"
+#include "sandbox/namespaces.h"
+#include "sandbox/sandbox.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
 
@@ -38,7 +38,7 @@ constexpr std::chrono::milliseconds OutputCheckInterval{20};
 // die of SIGXCPU, so it says so.
 constexpr int RendererGone = 127;
 constexpr int FolderUnusable = 126;
-constexpr int SandboxRefused = 125;
+constexpr int SandboxRefused = Sandbox::RefusedStatus;
 constexpr int ProcessorTimeUsed = 124;
 
 // The namespaces a child gets of its own, inside the renderer's: a PID
@@ -52,7 +52,7 @@ void onProcessorTimeUsed(int)
 
 // Everything the child does before Ghostscript sees the document. Returns
 // only when the child is ready to render.
-void prepareChild(const std::string &input, const std::string &folder, const RenderLimits &limits, int parentAlive,
+void prepareChild(const std::string &input, const std::string &folder, const GhostscriptPolicy::Limits &limits, int parentAlive,
                   int protocolIn, int protocolOut)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -79,24 +79,13 @@ void prepareChild(const std::string &input, const std::string &folder, const Ren
     // inherited from whatever started pellucor-batch.
     Sandbox::keepStandardDescriptorsOnly(false);
 
-    // Safe mode lets a document write in Ghostscript's temporary folder: one
-    // of this child's own.
-    ::mkdir(RenderProtocol::TemporaryName, 0700);
-    const std::string temporary = folder + '/' + RenderProtocol::TemporaryName;
-    for (const char *name : {"TMPDIR", "TEMP", "TMP"})
+    const std::string temporary = GhostscriptPolicy::temporaryFolder(folder);
+    ::mkdir(temporary.c_str(), 0700);
+    for (const char *name : GhostscriptPolicy::TemporaryVariables)
         ::setenv(name, temporary.c_str(), 1);
 
-    // It may read what rendering needs and its one input, write in its own
-    // folder only, start nothing and make no process; processor time backs
-    // the wall clock, should the renderer be stopped.
-    Sandbox::Rules rules;
-    rules.readable = Sandbox::systemReadable();
-    rules.readable.push_back(input);
-    rules.writable = {folder};
-    rules.memoryBytes = limits.memoryBytes;
-    rules.fileSizeBytes = limits.outputBytes;
-    rules.cpuSeconds = (unsigned long long)(limits.time.count() / 1000 + 1);
-    const Sandbox sandbox(rules);
+    // Processor time backs the wall clock, should the renderer be stopped.
+    const Sandbox sandbox(GhostscriptPolicy::batchChildRules(input, folder, limits));
     if (!sandbox.failure().empty())
         std::fprintf(stderr, "pellucor-renderer: %s\n", sandbox.failure().c_str());
     if (!sandbox.apply())
@@ -148,7 +137,7 @@ RenderEnding stopChild(pid_t child, const char *ending)
 // Waits for the child within the limits. Asked to end meanwhile (SIGTERM),
 // the renderer ends only once the child is gone, so that nothing writes in
 // the folders pellucor-batch is about to remove.
-RenderEnding waitForChild(pid_t child, const OutputMeter &output, const RenderLimits &limits,
+RenderEnding waitForChild(pid_t child, const OutputMeter &output, const GhostscriptPolicy::Limits &limits,
                           Clock::time_point deadline, const sigset_t &awaited)
 {
     for (;;) {
@@ -166,7 +155,7 @@ RenderEnding waitForChild(pid_t child, const OutputMeter &output, const RenderLi
         const auto now = Clock::now();
         if (now >= deadline)
             return stopChild(child, RenderProtocol::TimedOut);
-        if (limits.outputBytes > 0 && output.bytes() > limits.outputBytes)
+        if (limits.outputBytes() > 0 && output.bytes() > limits.outputBytes())
             return stopChild(child, RenderProtocol::OutputTooLarge);
         const auto wait = std::min<Clock::duration>(deadline - now, OutputCheckInterval);
         const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
@@ -225,7 +214,7 @@ int keepResults(const std::string &folder, int below, bool pages)
 } // namespace
 
 RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
-                           const RenderLimits &limits, bool ownNamespaces, int protocolIn, int protocolOut)
+                           const GhostscriptPolicy::Limits &limits, bool ownNamespaces, int protocolIn, int protocolOut)
 {
     const auto deadline = Clock::now() + limits.time;
     // Only a regular file is rendered: a pipe or a device could block the
@@ -248,7 +237,7 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
         below = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         const std::string failure =
             below < 0 ? std::string("the folder ") + folder + " cannot be opened: " + std::strerror(errno)
-                      : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes > 0 ? limits.outputBytes + 4096 : 0);
+                      : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes() > 0 ? limits.outputBytes() + 4096 : 0);
         if (!failure.empty()) {
             std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
             if (below >= 0)
@@ -274,7 +263,7 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
     if (child == 0) {
         ::close(alive[1]);
         prepareChild(input, folder, limits, alive[0], protocolIn, protocolOut);
-        ::_exit(interpreter.runDocument(input, folder + '/' + RenderProtocol::TemporaryName));
+        ::_exit(interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder)));
     }
     const int forkError = errno;
     if (alive[0] >= 0)
@@ -285,7 +274,7 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
         ::close(alive[1]); // held while the child lives: its end hangs up only when the renderer is gone
     if (ownNamespaces) {
         const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
-        if (exited && limits.outputBytes > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes)
+        if (exited && limits.outputBytes() > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes())
             ending = {RenderProtocol::OutputTooLarge, 0};
         const int error = keepResults(folder, below, exited);
         if (error != 0 && exited) // a file that failed already keeps its own reason

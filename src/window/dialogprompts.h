@@ -1,6 +1,6 @@
 #pragma once
 
-#include "userprompts.h"
+#include "common/userprompts.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -36,6 +36,10 @@ public:
     // /etc it consults (paper size, time zone). No folder of programs.
     static std::vector<std::string> systemReadable();
 
+    // How a process ends whose sandbox could not be applied: it never ran
+    // what it was meant to run.
+    static constexpr int RefusedStatus = 125;
+
     explicit Sandbox(const Rules &rules);
     ~Sandbox();
     Sandbox(const Sandbox &) = delete;

@@ -4,7 +4,7 @@
 // namespaces, it stays behind as the program's parent and, once the program
 // has ended or this is asked to end, ends every process the program left,
 // also those that left its session. Not linked to Qt: it forks.
-#include "common/sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <cerrno>
 #include <csignal>
@@ -29,7 +29,7 @@ const char *const Usage =
     "Started by Pellucor around each Ghostscript it runs.\n";
 
 // How a program ends that the sandbox refused, as the callers know it.
-constexpr int Refused = 125;
+constexpr int Refused = Sandbox::RefusedStatus;
 constexpr int NotStarted = 127;
 
 [[noreturn]] void become(const Sandbox &sandbox, char **program)

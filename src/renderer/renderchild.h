@@ -1,17 +1,10 @@
 #pragma once
 
-#include <chrono>
+#include "sandbox/ghostscriptpolicy.h"
+
 #include <string>
 
 class WarmInterpreter;
-
-// The bounds of one child: past any of them it is stopped.
-struct RenderLimits
-{
-    std::chrono::milliseconds time{600000}; // wall clock, from before the input is opened
-    unsigned long long memoryBytes = 0;     // address space; 0 for none
-    unsigned long long outputBytes = 0;     // every file the child writes, together; 0 for none
-};
 
 // How a child ended: one of the endings of RenderProtocol and its number.
 struct RenderEnding
@@ -22,7 +15,8 @@ struct RenderEnding
 
 // Renders `input` in a child forked from `interpreter`, in `folder` (made
 // for this child alone, where its pages, messages and temporary files go),
-// and waits for it within `limits`. The child reads nothing but /dev/null,
+// and waits for it within `limits` (its wall clock runs from before the
+// input is opened). The child reads nothing but /dev/null,
 // dies with this process, and keeps no descriptor but the standard ones, so
 // that nothing it does reaches the channel to pellucor-batch. With
 // `ownNamespaces` (this process is in namespaces of its own) the child gets
@@ -30,4 +24,4 @@ struct RenderEnding
 // its own, as large as its output may be, whose pages and messages are then
 // kept in `folder`; nothing else of it outlives it.
 RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
-                           const RenderLimits &limits, bool ownNamespaces, int protocolIn, int protocolOut);
+                           const GhostscriptPolicy::Limits &limits, bool ownNamespaces, int protocolIn, int protocolOut);

@@ -2,8 +2,8 @@
 // one interpreter, then renders each file it is sent in a child of its own.
 // Not linked to Qt: it forks, and only a single-threaded process may.
 #include "renderchild.h"
-#include "common/namespaces.h"
-#include "common/sandbox.h"
+#include "sandbox/namespaces.h"
+#include "sandbox/sandbox.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
 #include "writeall.h"
@@ -31,7 +31,7 @@ const char *const Usage =
 
 struct Options
 {
-    RenderLimits limits;
+    GhostscriptPolicy::Limits limits;
     std::vector<std::string> switches;
 };
 
@@ -49,14 +49,14 @@ bool parse(int argc, char **argv, Options &options)
         const auto equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
         unsigned long long value = 0;
-        if (equals == std::string::npos || !number(argv[i] + equals + 1, value))
+        if (equals == std::string::npos || !number(argv[i] + equals + 1, value) || value > INT_MAX)
             return false;
         if (name == "--time-limit")
             options.limits.time = std::chrono::milliseconds(value);
         else if (name == "--memory-limit")
-            options.limits.memoryBytes = value << 20;
+            options.limits.memoryMegabytes = int(value);
         else if (name == "--max-output")
-            options.limits.outputBytes = value << 20;
+            options.limits.outputMegabytes = int(value);
         else
             return false;
     }
@@ -156,9 +156,9 @@ int main(int argc, char **argv)
     char current[PATH_MAX];
     if (!::getcwd(current, sizeof current))
         return 1;
-    const std::string temporary = std::string(current) + '/' + RenderProtocol::TemporaryName;
+    const std::string temporary = GhostscriptPolicy::temporaryFolder(current);
     ::mkdir(temporary.c_str(), 0700);
-    for (const char *name : {"TMPDIR", "TEMP", "TMP"})
+    for (const char *name : GhostscriptPolicy::TemporaryVariables)
         ::setenv(name, temporary.c_str(), 1);
 
     try {

@@ -25,7 +25,5 @@ inline constexpr const char *Unkept = "unkept";         // its pages could not b
 inline constexpr const char *PagePattern = "p%06d.jpg";
 // What Ghostscript says while rendering, in the child's folder.
 inline constexpr const char *MessagesName = "messages.txt";
-// Ghostscript's own temporary folder, inside the child's folder.
-inline constexpr const char *TemporaryName = "tmp";
 
 } // namespace RenderProtocol

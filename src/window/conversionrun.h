@@ -1,9 +1,8 @@
 #pragma once
 
-#include "shell32.h"
-
 #include "common/filesystem.h"
 #include "common/pointerkind.h"
+#include "sandbox/ghostscriptpolicy.h"
 
 #include <QList>
 #include <QString>
@@ -52,6 +51,9 @@ public:
     void PushButton2_Click(ConversionView &view);
 
     bool IsConverting() const { return m_isConverting; }
+    // True while the run walks its entries: the list's removal operations
+    // then do nothing, whatever the pointer shows.
+    bool IsBusy() const { return m_busy; }
     void setJobTimeLimit(std::chrono::milliseconds limit) { m_jobTimeLimit = limit; }
 
     // The bar's share for entry `index` of `count`, rounded half to even.
@@ -60,9 +62,18 @@ public:
     static QString ClosingMessage(int entries, const QList<FailedEntry> &failed);
 
 private:
+    struct Entry;
+    struct JobFiles;
     void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder,
                         class QLockFile &lock);
+    // One round of the loop; false when the run must end at once.
+    bool ConvertEntry(GuardedProcedure &run, ConversionView &view, const JobFiles &files, int i, const Entry &entry,
+                      QList<FailedEntry> &failed);
+    // Runs the job on the staged copy and keeps its image; why not, or "".
+    QString RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, const JobFiles &files,
+                               const QString &output, bool &abandoned);
 
     bool m_isConverting = false;
-    std::chrono::milliseconds m_jobTimeLimit = Shell32::JobTimeLimit;
+    bool m_busy = false;
+    std::chrono::milliseconds m_jobTimeLimit = GhostscriptPolicy::Limits().time;
 };

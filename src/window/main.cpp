@@ -1,4 +1,4 @@
-#include "common/dialogprompts.h"
+#include "window/dialogprompts.h"
 #include "window/form1.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include "common/logging.h"
 #include "common/shell.h"
 #include "common/userprompts.h"
-#include "engine/pathhelpers.h"
+#include "pathhelpers.h"
 
 
 namespace AddFolder {

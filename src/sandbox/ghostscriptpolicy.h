@@ -1,0 +1,63 @@
+#pragma once
+
+#include "sandbox.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// What every Ghostscript the programs start is given and held to, in the
+// window's jobs, the batch's warm children and its separate runs alike: its
+// switches, its bounds, its temporary folder and its sandbox. Plain C++: the
+// renderer has no Qt.
+namespace GhostscriptPolicy {
+
+// Ghostscript's switches for a JPEG of the given quality, without the files.
+std::vector<std::string> switches(int quality);
+
+// The bounds of one run, past any of which it is stopped: no EPS file needs
+// more, and a hostile one must not take the machine's time, memory or disk.
+struct Limits
+{
+    std::chrono::milliseconds time = std::chrono::minutes(10); // wall clock
+    int memoryMegabytes = 2048;                                // address space
+    int outputMegabytes = 1024; // everything one run writes: pages, messages, temporary files
+
+    unsigned long long memoryBytes() const { return (unsigned long long)memoryMegabytes << 20; }
+    unsigned long long outputBytes() const { return (unsigned long long)outputMegabytes << 20; }
+    // Processor time backs the wall clock: a little more than it.
+    unsigned long long processorSeconds() const { return (unsigned long long)(time.count() / 1000 + 1); }
+};
+
+// Processes a run that starts programs may have at once: a job's shell,
+// Ghostscript and rm, and room for a Ghostscript of the application
+// folder's own that is a script.
+inline constexpr unsigned ProcessLimit = 64;
+
+// How much of what a run prints is kept: its last words, never a flood.
+inline constexpr long long MessagesKept = 16 * 1024;
+
+// Safe mode lets a document write in Ghostscript's temporary folder, so each
+// run gets an empty one of its own below the folder it writes in, named in
+// these environment variables.
+std::string temporaryFolder(const std::string &runFolder);
+inline constexpr const char *TemporaryVariables[] = {"TMPDIR", "TEMP", "TMP"};
+
+// A window job in `workingFolder`: it reads what Ghostscript needs, writes
+// in the working folder only, with its temporary folder on a file system of
+// its own, and starts only `programs` (the shell, the Ghostscript the script
+// finds first and rm).
+Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vector<std::string> &programs,
+                              const Limits &limits);
+
+// A batch child forked from the warm renderer: it reads what Ghostscript
+// needs and its one input, writes in its own folder only, starts nothing
+// and makes no process.
+Sandbox::Rules batchChildRules(const std::string &input, const std::string &folder, const Limits &limits);
+
+// A separate run of `ghostscript` for one batch file: a batch child's rules,
+// but for starting that one program.
+Sandbox::Rules separateRunRules(const std::string &input, const std::string &folder, const std::string &ghostscript,
+                                const Limits &limits);
+
+} // namespace GhostscriptPolicy
