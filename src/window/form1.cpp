@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "captionedprogressbar.h"
+#include "formlayout.h"
 #include "sampleloader.h"
 #include "engine/settingsstore.h"
 #include "startuphelpers.h"
@@ -17,6 +18,7 @@
 #include "filelist/dropadder.h"
 #include "filelist/listview.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMimeData>
@@ -40,24 +42,40 @@
 
 namespace {
 
-// The layout is drawn in twips: 1440 to the inch, 15 to the pixel at 96 dpi.
-int Pixels(int twips)
-{
-    return (twips * 2 + 15) / 30;
-}
+using FormLayout::Pixels;
 
-QRect Twips(int left, int top, int width, int height)
+// What a control says, for each kind that says something.
+void SetCaption(QAbstractButton *button, const QString &caption)
 {
-    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+    button->setText(caption);
 }
+void SetCaption(QGroupBox *frame, const QString &caption)
+{
+    frame->setTitle(caption);
+}
+void SetCaption(QLabel *label, const QString &caption)
+{
+    label->setText(caption);
+}
+void SetCaption(CaptionedProgressBar *bar, const QString &caption)
+{
+    bar->SetCaption(caption);
+}
+void SetCaption(QWidget *, const QString &) {}
 
+// Makes the control the layout table names, in its container, where the
+// table puts it and with the caption it gives.
 template <typename Control>
-Control *Place(QWidget *container, const char *name, const QRect &geometry)
+Control *Place(QWidget *window, const char *name)
 {
-    auto *control = new Control(container);
+    const FormLayout::Control *place = FormLayout::Find(name);
+    Q_ASSERT(place);
+    const QString container = QLatin1String(place->container);
+    auto *control = new Control(container == window->objectName() ? window : window->findChild<QWidget *>(container));
     control->setObjectName(QLatin1String(name));
     control->setAccessibleName(QLatin1String(name)); // what accessibility tools report
-    control->setGeometry(geometry);
+    control->setGeometry(FormLayout::PixelRect(*place));
+    SetCaption(control, QLatin1String(place->caption));
     return control;
 }
 
@@ -213,63 +231,30 @@ void Form1::CreateControls()
     // A fixed frame without a maximise box: the layout is drawn for one size.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(Pixels(8040), Pixels(8070));
+    setFixedSize(FormLayout::WindowPixels());
     setFont(ArialBold(9));
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     setAutoFillBackground(true);
 
-    PushButton5 = Place<QPushButton>(this, "PushButton5", Twips(120, 120, 7800, 405));
-    PushButton5->setText(QStringLiteral("Help"));
-
-    ListView1 = Place<ListView>(this, "ListView1", Twips(120, 630, 7800, 2535));
+    PushButton5 = Place<QPushButton>(this, "PushButton5");
+    ListView1 = Place<ListView>(this, "ListView1");
     ListView1->setFont(ArialBold(9));
     ListView1->setToolTip(QStringLiteral("Drag and drop files here. Double-click item to remove it. "
                                          "Move | line to right and out of window to reveal full names."));
-
-    PushButton1 = Place<QPushButton>(this, "PushButton1", Twips(120, 3255, 3840, 405));
-    PushButton1->setText(QStringLiteral("Add EPS File(s)"));
-    PushButton3 = Place<QPushButton>(this, "PushButton3", Twips(4080, 3255, 3840, 405));
-    PushButton3->setText(QStringLiteral("Add All EPS File(s) In Folder"));
-    PushButton6 = Place<QPushButton>(this, "PushButton6", Twips(120, 3765, 3840, 405));
-    PushButton6->setText(QStringLiteral("Clear List"));
-    PushButton7 = Place<QPushButton>(this, "PushButton7", Twips(4080, 3765, 3840, 405));
-    PushButton7->setText(QStringLiteral("Load Sample/Example Files"));
-
-    Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 4230, 7800, 1815));
-    Frame5->setTitle(QStringLiteral("Save Option"));
-    Option1 = Place<OptionButton>(Frame5, "Option1", Twips(240, 300, 3615, 255));
-    Option1->setText(QStringLiteral("Save results to this folder:"));
-    Option1->setChecked(true);
-    Frame1 = Place<QGroupBox>(Frame5, "Frame1", Twips(480, 510, 6840, 810));
-    Text1 = Place<QLineEdit>(Frame1, "Text1", Twips(240, 300, 5670, 345));
-    PushButton4 = Place<QPushButton>(Frame1, "PushButton4", Twips(6000, 300, 600, 345));
-    PushButton4->setText(QStringLiteral("..."));
-    Option2 = Place<OptionButton>(Frame5, "Option2", Twips(240, 1410, 3615, 255));
-    Option2->setText(QStringLiteral("Save results in folder of original file"));
-
-    Frame3 = Place<QGroupBox>(this, "Frame3", Twips(120, 6120, 7800, 795));
-    Frame3->setTitle(QStringLiteral("JPG Quality"));
-    Label2 = Place<QLabel>(Frame3, "Label2", Twips(240, 300, 375, 195));
-    Label2->setText(QStringLiteral("Min."));
-    Slider1 = Place<QSlider>(Frame3, "Slider1", Twips(570, 300, 6555, 315));
-    Slider1->setOrientation(Qt::Horizontal);
-    Slider1->setRange(0, 100);
-    Slider1->setSingleStep(1);
-    Slider1->setPageStep(5);
-    Slider1->setTracking(false); // a change is the position the thumb is let go at
-    Label3 = Place<QLabel>(Frame3, "Label3", Twips(7170, 300, 405, 225));
-    Label3->setText(QStringLiteral("Max."));
+    PushButton1 = Place<QPushButton>(this, "PushButton1");
+    PushButton3 = Place<QPushButton>(this, "PushButton3");
+    PushButton6 = Place<QPushButton>(this, "PushButton6");
+    PushButton7 = Place<QPushButton>(this, "PushButton7");
+    CreateOptionControls();
+    CreateQualityControls();
+    PushButton2 = Place<QPushButton>(this, "PushButton2");
+    ProgressBar1 = Place<CaptionedProgressBar>(this, "ProgressBar1");
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
     auto *frameStyle = new FrameStyle(this);
     for (QGroupBox *frame : {Frame5, Frame1, Frame3})
         frame->setStyle(frameStyle);
-
-    PushButton2 = Place<QPushButton>(this, "PushButton2", Twips(120, 7030, 7800, 405));
-    PushButton2->setText(QStringLiteral("Start Converting To JPG"));
-    ProgressBar1 = Place<CaptionedProgressBar>(this, "ProgressBar1", Twips(120, 7550, 7800, 405));
-    ProgressBar1->SetCaption(ConversionRun::IdleCaption);
-    ProgressBar1->setFocusPolicy(Qt::NoFocus);
 
     CommonDialog1 = new CommonDialog(this);
     CommonDialog1->MaxFileSize = 30000;
@@ -292,6 +277,30 @@ void Form1::CreateControls()
     for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
     ListView1->setFocus();
+}
+
+void Form1::CreateOptionControls()
+{
+    Frame5 = Place<QGroupBox>(this, "Frame5");
+    Option1 = Place<OptionButton>(this, "Option1");
+    Option1->setChecked(true);
+    Frame1 = Place<QGroupBox>(this, "Frame1");
+    Text1 = Place<QLineEdit>(this, "Text1");
+    PushButton4 = Place<QPushButton>(this, "PushButton4");
+    Option2 = Place<OptionButton>(this, "Option2");
+}
+
+void Form1::CreateQualityControls()
+{
+    Frame3 = Place<QGroupBox>(this, "Frame3");
+    Label2 = Place<QLabel>(this, "Label2");
+    Slider1 = Place<QSlider>(this, "Slider1");
+    Slider1->setOrientation(Qt::Horizontal);
+    Slider1->setRange(0, 100);
+    Slider1->setSingleStep(1);
+    Slider1->setPageStep(5);
+    Slider1->setTracking(false); // a change is the position the thumb is let go at
+    Label3 = Place<QLabel>(this, "Label3");
 }
 
 void Form1::ConnectHandlers()

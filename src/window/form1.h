@@ -118,6 +118,8 @@ protected:
 
 private:
     void CreateControls();
+    void CreateOptionControls();
+    void CreateQualityControls();
     void ConnectHandlers();
     void ApplySkin();
     void WriteOptions();

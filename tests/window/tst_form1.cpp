@@ -59,7 +59,7 @@ private slots:
     {
         WindowFixture window;
         Form1 &form = *window.form;
-        QCOMPARE(form.size(), MainWindowSize);
+        QCOMPARE(form.size(), QSize(536, 538)); // 8040 by 8070 twips
         QCOMPARE(form.minimumSize(), form.maximumSize());
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
