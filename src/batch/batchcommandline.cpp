@@ -62,10 +62,11 @@ struct Options
         parser.setApplicationDescription(QStringLiteral(
             "Converts EPS files to JPEG images with Ghostscript, many at a time.\n\n"
             "Files are converted as given; folders are searched, with every folder below them, for files\n"
-            "with the extension (names starting with \"~\" and hidden files are left out, links to folders\n"
-            "are not followed). Without --output, --beside or --quality the choices last made in the\n"
-            "Pellucor window are used. Existing images are replaced; of two inputs whose images would\n"
-            "have one name, the later is not converted and is reported failed.\n\n"
+            "with the extension (left out: names starting with \"~\", and hidden files, those whose names\n"
+            "start with \".\", unless they are read-only; links to folders are not followed). Without\n"
+            "--output, --beside or --quality the choices last made in the Pellucor window are used.\n"
+            "Existing images are replaced; of two inputs whose images would have one name, the later is\n"
+            "not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
         parser.addOptions({output, beside, mirror, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
@@ -98,36 +99,48 @@ int wholeNumber(const QString &option, const QString &text, int lowest, int high
 
 } // namespace
 
-BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
-{
-    const Options options;
-    QCommandLineParser parser;
-    options.addTo(parser);
-    if (!parser.parse(QStringList{QStringLiteral("pellucor-batch")} + arguments)) {
-        if (!parser.unknownOptionNames().isEmpty())
-            throw UsageError(QStringLiteral("unknown option --%1").arg(parser.unknownOptionNames().first()));
-        QString complaint = parser.errorText(); // "Missing value after '--jobs'."
-        complaint[0] = complaint.at(0).toLower();
-        if (complaint.endsWith(u'.'))
-            complaint.chop(1);
-        throw UsageError(complaint);
-    }
-    BatchCommandLine command;
-    command.help = parser.isSet(options.help);
-    command.version = parser.isSet(options.version);
-    if (command.help || command.version)
-        return command;
+namespace {
 
+// The parser's complaint about the command line, as a one-line error.
+[[noreturn]] void refuse(const QCommandLineParser &parser)
+{
+    if (!parser.unknownOptionNames().isEmpty())
+        throw UsageError(QStringLiteral("unknown option --%1").arg(parser.unknownOptionNames().first()));
+    QString complaint = parser.errorText(); // "Missing value after '--jobs'."
+    complaint[0] = complaint.at(0).toLower();
+    if (complaint.endsWith(u'.'))
+        complaint.chop(1);
+    throw UsageError(complaint);
+}
+
+double timeoutSeconds(const QString &text)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 7)
+        throw UsageError(QStringLiteral("--timeout needs a number of seconds above 0, not \"%1\"").arg(text));
+    return seconds;
+}
+
+void readShard(const QString &text, BatchCommandLine &command)
+{
+    const QStringList parts = text.split(u'/');
+    bool shardOk = false, shardsOk = false;
+    command.shard = parts.value(0).toInt(&shardOk);
+    command.shards = parts.value(1).toInt(&shardsOk);
+    if (parts.size() != 2 || !shardOk || !shardsOk || command.shards < 1 || command.shard < 1
+        || command.shard > command.shards)
+        throw UsageError(QStringLiteral("--shard needs K/N with 1 <= K <= N, not \"%1\"").arg(text));
+}
+
+// The options that take a value, each checked on its own.
+void readValues(const QCommandLineParser &parser, const Options &options, BatchCommandLine &command)
+{
     const auto number = [&](const QCommandLineOption &option, int lowest, int highest) -> std::optional<int> {
         if (!parser.isSet(option))
             return std::nullopt;
         return wholeNumber(option.names().first(), parser.value(option), lowest, highest);
     };
-    command.paths = parser.positionalArguments();
-    command.beside = parser.isSet(options.beside);
-    command.mirror = parser.isSet(options.mirror);
-    command.quiet = parser.isSet(options.quiet);
-    command.nullSeparated = parser.isSet(options.null);
     command.quality = number(options.quality, 0, 100);
     command.resolution = number(options.resolution, 1, 10000);
     command.jobs = number(options.jobs, 1, 1024);
@@ -138,14 +151,8 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
         if (command.outputFolder->isEmpty())
             throw UsageError(QStringLiteral("--output needs a folder"));
     }
-    if (parser.isSet(options.timeout)) {
-        const QString text = parser.value(options.timeout);
-        bool ok = false;
-        const double seconds = text.toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 7)
-            throw UsageError(QStringLiteral("--timeout needs a number of seconds above 0, not \"%1\"").arg(text));
-        command.timeoutSeconds = seconds;
-    }
+    if (parser.isSet(options.timeout))
+        command.timeoutSeconds = timeoutSeconds(parser.value(options.timeout));
     if (parser.isSet(options.extension)) {
         command.extension = parser.value(options.extension);
         if (command.extension.isEmpty())
@@ -155,17 +162,13 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
         command.filesFrom = nameOf(QStringLiteral("files-from"), parser.value(options.filesFrom));
     if (parser.isSet(options.report))
         command.report = nameOf(QStringLiteral("report"), parser.value(options.report));
-    if (parser.isSet(options.shard)) {
-        const QString text = parser.value(options.shard);
-        const QStringList parts = text.split(u'/');
-        bool shardOk = false, shardsOk = false;
-        command.shard = parts.value(0).toInt(&shardOk);
-        command.shards = parts.value(1).toInt(&shardsOk);
-        if (parts.size() != 2 || !shardOk || !shardsOk || command.shards < 1 || command.shard < 1
-            || command.shard > command.shards)
-            throw UsageError(QStringLiteral("--shard needs K/N with 1 <= K <= N, not \"%1\"").arg(text));
-    }
+    if (parser.isSet(options.shard))
+        readShard(parser.value(options.shard), command);
+}
 
+// The options that only make sense together, or apart.
+void checkCombinations(const BatchCommandLine &command)
+{
     if (command.outputFolder && command.beside)
         throw UsageError(QStringLiteral("--output and --beside exclude each other"));
     if (command.mirror && !command.outputFolder)
@@ -174,6 +177,29 @@ BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
         throw UsageError(QStringLiteral("--null goes with --files-from"));
     if (command.paths.isEmpty() && !command.filesFrom)
         throw UsageError(QStringLiteral("no files or folders to convert"));
+}
+
+} // namespace
+
+BatchCommandLine parseBatchCommandLine(const QStringList &arguments)
+{
+    const Options options;
+    QCommandLineParser parser;
+    options.addTo(parser);
+    if (!parser.parse(QStringList{QStringLiteral("pellucor-batch")} + arguments))
+        refuse(parser);
+    BatchCommandLine command;
+    command.help = parser.isSet(options.help);
+    command.version = parser.isSet(options.version);
+    if (command.help || command.version)
+        return command;
+    command.paths = parser.positionalArguments();
+    command.beside = parser.isSet(options.beside);
+    command.mirror = parser.isSet(options.mirror);
+    command.quiet = parser.isSet(options.quiet);
+    command.nullSeparated = parser.isSet(options.null);
+    readValues(parser, options, command);
+    checkCombinations(command);
     return command;
 }
 
