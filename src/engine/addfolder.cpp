@@ -7,6 +7,7 @@
 #include "common/userprompts.h"
 #include "pathhelpers.h"
 
+#include <functional>
 
 namespace AddFolder {
 
@@ -41,43 +42,57 @@ QString BrowseForFolder(qintptr ownerWindow, const QString &prompt, const QStrin
     return Prompts().ChooseFolder(prompt, startFolder);
 }
 
+namespace {
+
+// Adds the sub-folders of `folder` the walk may enter to `found`, and those
+// it would have entered but whose names are not faithful to `unsearched`.
+// False when the window closed meanwhile; a folder that cannot be listed
+// raises.
+bool ListSubFolders(const QString &folder, const std::function<bool()> &closed, QStringList &found,
+                    QStringList *unsearched)
+{
+    if (!FolderExists(folder) || folder.size() >= PathLimit)
+        return true;
+    Shell::ProcessPendingEvents();
+    if (closed())
+        return false;
+    if (!MayEnter(folder))
+        return true;
+    for (const FileSystem::DirectoryEntry &sub : FileSystem::SubFolders(folder)) {
+        Shell::ProcessPendingEvents();
+        if (closed())
+            return false;
+        const QString &name = sub.name;
+        if (name.size() >= PathLimit || HasUnusualCharacters(name) || name == QLatin1String(".")
+            || name == QLatin1String(".."))
+            continue;
+        if (sub.faithful)
+            found.append(folder + name + PathSeparator());
+        else if (unsearched && sub.attributes != HiddenSystemFolder && sub.attributes != HiddenSystemReparsePoint)
+            unsearched->append(NormalizePath(folder + name));
+    }
+    return true;
+}
+
+} // namespace
+
 void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &closing, QStringList *unsearched)
 {
     GuardedProcedure walk(procedureLocation(QStringLiteral("AddFolder"), QStringLiteral("GetSubDirectories2016")));
-    const QChar separator = PathSeparator();
     // The window can only close while events run: the walk looks after each yield.
     const auto closed = [&] { return closing && closing(); };
     QStringList found;
     walk.step(104, [&] { found.clear(); });
 
-    // 106: the folders as they were; dropping one below leaves the walk as it is.
+    // The folders as they were: dropping one below leaves the walk as it is.
     const QStringList walked = folders;
     for (const QString &v : walked) {
         try {
-            if (!FolderExists(v) || v.size() >= PathLimit) // 108, 110
-                continue;
-            Shell::ProcessPendingEvents();                  // 114
-            if (closed())
+            if (!ListSubFolders(v, closed, found, unsearched))
                 return;
-            if (!MayEnter(v))                               // 112, 116
-                continue;
-            for (const FileSystem::DirectoryEntry &sub : FileSystem::SubFolders(v)) { // 118
-                Shell::ProcessPendingEvents();                                         // 120
-                if (closed())
-                    return;
-                const QString &name = sub.name;                                    // 122
-                if (name.size() < PathLimit && !HasUnusualCharacters(name)         // 124, 126
-                    && name != QLatin1String(".") && name != QLatin1String("..")) { // 130
-                    if (sub.faithful)
-                        found.append(v + name + separator); // 132, 134
-                    else if (unsearched && sub.attributes != HiddenSystemFolder
-                             && sub.attributes != HiddenSystemReparsePoint)
-                        unsearched->append(NormalizePath(v + name)); // one it would have entered
-                }
-            }
         } catch (const RuntimeError &error) {
-            // 138-148: no report here; a folder that cannot be listed, or is
-            // gone, leaves the list, and the walk goes on with the next one.
+            // No report here: a folder that cannot be listed, or is gone,
+            // leaves the list, and the walk goes on with the next one.
             if (error.number() == RuntimeError::PermissionDenied || error.number() == RuntimeError::PathNotFound) {
                 const qsizetype position = folders.indexOf(v);
                 if (position >= 0)
@@ -91,7 +106,7 @@ void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &cl
         if (closed())
             return;
     }
-    for (const QString &w : found) { // 152
+    for (const QString &w : found) {
         if (!walk.test(154, [&] { return FolderExists(w); }))
             continue;
         walk.step(156, [] { Shell::ProcessPendingEvents(); });

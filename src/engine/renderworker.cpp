@@ -289,60 +289,71 @@ void RenderWorker::conclude(const QString &ending, int number)
     m_watchdog.stop();
     m_meter.stop();
     const QByteArray said = tailOf(messagesPath());
-    const QString words = ghostscriptWords(said);
-    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.limits.outputMegabytes);
     Outcome outcome;
-    if (ending == protocolWord(RenderProtocol::Exited)) {
-        outcome.message = said.contains("Error: /VMerror")
-                              ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.limits.memoryMegabytes)
-                              : words;
-        QString failure;
-        outcome.imagePath = gatherPages(&failure);
-        // As the window judges an image: a page that could not be written
-        // whole never passes for one.
-        if (!outcome.imagePath.isEmpty() && said.contains("Error: /ioerror")) {
-            outcome.imagePath.clear();
-            failure = QStringLiteral("Ghostscript could not write the image (") + words + u')';
-        }
-        outcome.converted = !outcome.imagePath.isEmpty();
-        // A page cut short where the disk has run full: the disk is the reason.
-        if (!failure.isEmpty() && TemporaryDiskFull(m_folder))
-            failure = DiskFullReason(m_folder);
-        if (!failure.isEmpty())
-            outcome.message = failure;
-        else if (!outcome.converted && outcome.message.isEmpty())
-            outcome.message = QStringLiteral("Ghostscript produced no image");
-    } else if (ending == protocolWord(RenderProtocol::Signalled)) {
+    if (ending == protocolWord(RenderProtocol::Exited))
+        outcome = exitedOutcome(said);
+    else
+        outcome.message = failureReason(ending, number, said);
+    emit finished(outcome);
+}
+
+RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
+{
+    const QString words = ghostscriptWords(said);
+    Outcome outcome;
+    outcome.message = said.contains("Error: /VMerror")
+                          ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.limits.memoryMegabytes)
+                          : words;
+    QString failure;
+    outcome.imagePath = gatherPages(&failure);
+    // As the window judges an image: a page that could not be written whole
+    // never passes for one.
+    if (!outcome.imagePath.isEmpty() && said.contains("Error: /ioerror")) {
+        outcome.imagePath.clear();
+        failure = QStringLiteral("Ghostscript could not write the image (") + words + u')';
+    }
+    outcome.converted = !outcome.imagePath.isEmpty();
+    // A page cut short where the disk has run full: the disk is the reason.
+    if (!failure.isEmpty() && TemporaryDiskFull(m_folder))
+        failure = DiskFullReason(m_folder);
+    if (!failure.isEmpty())
+        outcome.message = failure;
+    else if (!outcome.converted && outcome.message.isEmpty())
+        outcome.message = QStringLiteral("Ghostscript produced no image");
+    return outcome;
+}
+
+QString RenderWorker::failureReason(const QString &ending, int number, const QByteArray &said) const
+{
+    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.limits.outputMegabytes);
+    if (ending == protocolWord(RenderProtocol::Signalled)) {
         // Pages of a file that was stopped may be unfinished: none of them count.
         if (Platform::IsProcessorTimeLimit(number))
-            outcome.message = GhostscriptJob::TimeLimitReason(m_settings.limits.time);
-        else if (Platform::IsFileSizeLimit(number))
-            outcome.message = outputReason;
-        else
-            outcome.message = QStringLiteral("Ghostscript ended abnormally")
-                              + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
-    } else if (ending == protocolWord(RenderProtocol::TimedOut)) {
-        outcome.message = GhostscriptJob::TimeLimitReason(m_settings.limits.time);
-    } else if (ending == protocolWord(RenderProtocol::OutputTooLarge)) {
-        outcome.message = outputReason;
-    } else if (ending == protocolWord(RenderProtocol::NotRegular)) {
-        outcome.message = QStringLiteral("not a regular file");
-    } else if (ending == protocolWord(RenderProtocol::Unconfined)) {
-        const QString why = m_refusal.isEmpty() ? GhostscriptJob::SandboxRefusal(said) : m_refusal;
-        outcome.message = QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied")
-                          + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
-    } else if (ending == protocolWord(RenderProtocol::NoSpace)) {
-        outcome.message = DiskFullReason(m_folder);
-    } else if (ending == protocolWord(RenderProtocol::Unkept)) {
-        outcome.message = QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
-    } else if (ending == protocolWord(RenderProtocol::Unreadable)) {
-        outcome.message = errorFromErrno(number, m_input, Source).description();
-    } else {
-        outcome.message = QStringLiteral("Ghostscript could not be started: ")
-                          + (m_rendererFailure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number))
-                                                         : m_rendererFailure);
+            return GhostscriptJob::TimeLimitReason(m_settings.limits.time);
+        if (Platform::IsFileSizeLimit(number))
+            return outputReason;
+        const QString words = ghostscriptWords(said);
+        return QStringLiteral("Ghostscript ended abnormally") + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
     }
-    emit finished(outcome);
+    if (ending == protocolWord(RenderProtocol::TimedOut))
+        return GhostscriptJob::TimeLimitReason(m_settings.limits.time);
+    if (ending == protocolWord(RenderProtocol::OutputTooLarge))
+        return outputReason;
+    if (ending == protocolWord(RenderProtocol::NotRegular))
+        return QStringLiteral("not a regular file");
+    if (ending == protocolWord(RenderProtocol::Unconfined)) {
+        const QString why = m_refusal.isEmpty() ? GhostscriptJob::SandboxRefusal(said) : m_refusal;
+        return QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied")
+               + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+    }
+    if (ending == protocolWord(RenderProtocol::NoSpace))
+        return DiskFullReason(m_folder);
+    if (ending == protocolWord(RenderProtocol::Unkept))
+        return QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
+    if (ending == protocolWord(RenderProtocol::Unreadable))
+        return errorFromErrno(number, m_input, Source).description();
+    return QStringLiteral("Ghostscript could not be started: ")
+           + (m_rendererFailure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number)) : m_rendererFailure);
 }
 
 QString RenderWorker::messagesPath() const

@@ -47,6 +47,10 @@ private:
     void separateRunEnded(int exitCode, QProcess::ExitStatus status);
     void measureSeparateRun();
     void conclude(const QString &ending, int number);
+    // What a file whose Ghostscript exited by itself gave, judged by its pages and words.
+    Outcome exitedOutcome(const QByteArray &said) const;
+    // Why a file that did not exit by itself has no image.
+    QString failureReason(const QString &ending, int number, const QByteArray &said) const;
     QString messagesPath() const;
     QString gatherPages(QString *failure) const;
 

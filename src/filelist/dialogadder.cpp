@@ -35,7 +35,7 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
         add.step(122, [&] { list.Append(path); });
         return;
     }
-    // 124-128: several files: the folder first, then the names. Without a
+    // Several files: the folder first, then the names. Without a
     // folder the files came from several, and each name is a full path.
     for (qsizetype i = 1; i <= n; ++i) {
         QString path;

@@ -110,6 +110,58 @@ bool say(int fd, const std::string &line)
     return writeAll(fd, line.data(), line.size()) == line.size();
 }
 
+// The channel to pellucor-batch moves off the standard descriptors, which
+// Ghostscript writes to: nothing a document prints can pass for an answer.
+bool moveChannel(int &protocolIn, int &protocolOut)
+{
+    protocolIn = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    protocolOut = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (protocolIn < 0 || protocolOut < 0 || nothing < 0)
+        return false;
+    ::dup2(nothing, STDIN_FILENO);
+    ::close(nothing);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    return true;
+}
+
+// Safe mode lets documents write in Ghostscript's temporary folder, the one
+// named when it starts: never the user's, but an empty one below the
+// renderer's own folder, its current folder. Children get their own.
+bool useOwnTemporaryFolder()
+{
+    char current[PATH_MAX];
+    if (!::getcwd(current, sizeof current))
+        return false;
+    const std::string temporary = GhostscriptPolicy::temporaryFolder(current);
+    ::mkdir(temporary.c_str(), 0700);
+    for (const char *name : GhostscriptPolicy::TemporaryVariables)
+        ::setenv(name, temporary.c_str(), 1);
+    return true;
+}
+
+// Starts the interpreter, then renders each requested file in a child.
+int serve(const Options &options, bool ownNamespaces, int protocolIn, int protocolOut)
+{
+    try {
+        WarmInterpreter interpreter(options.switches);
+        if (!say(protocolOut, std::string(RenderProtocol::Ready) + '\n'))
+            return 1;
+        FieldReader requests(protocolIn);
+        std::string folder, input;
+        while (requests.next(folder) && requests.next(input)) {
+            const RenderEnding ending =
+                renderInChild(interpreter, input, folder, options.limits, ownNamespaces, protocolIn, protocolOut);
+            if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
+                return 1;
+        }
+    } catch (const std::exception &error) {
+        say(protocolOut, std::string(RenderProtocol::Failed) + ' ' + error.what() + '\n');
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -127,17 +179,9 @@ int main(int argc, char **argv)
     if (::getppid() == 1)
         return 1;
     ::signal(SIGPIPE, SIG_IGN);
-
-    // The channel to pellucor-batch moves off the standard descriptors, which
-    // Ghostscript writes to: nothing a document prints can pass for an answer.
-    const int protocolIn = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int protocolOut = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int nothing = ::open("/dev/null", O_RDONLY);
-    if (protocolIn < 0 || protocolOut < 0 || nothing < 0)
+    int protocolIn = -1, protocolOut = -1;
+    if (!moveChannel(protocolIn, protocolOut))
         return 1;
-    ::dup2(nothing, STDIN_FILENO);
-    ::close(nothing);
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
     // Namespaces of its own where this user may have them, before Ghostscript
     // starts: its children then get theirs inside. Offered but not working,
@@ -149,33 +193,7 @@ int main(int argc, char **argv)
         return 1;
     }
     ::prctl(PR_SET_PDEATHSIG, SIGKILL); // once more: new credentials may clear it
-
-    // Safe mode lets documents write in Ghostscript's temporary folder, the
-    // one named when it starts: never the user's, but an empty one below the
-    // renderer's own folder, its current folder. Children get their own.
-    char current[PATH_MAX];
-    if (!::getcwd(current, sizeof current))
+    if (!useOwnTemporaryFolder())
         return 1;
-    const std::string temporary = GhostscriptPolicy::temporaryFolder(current);
-    ::mkdir(temporary.c_str(), 0700);
-    for (const char *name : GhostscriptPolicy::TemporaryVariables)
-        ::setenv(name, temporary.c_str(), 1);
-
-    try {
-        WarmInterpreter interpreter(options.switches);
-        if (!say(protocolOut, std::string(RenderProtocol::Ready) + '\n'))
-            return 1;
-        FieldReader requests(protocolIn);
-        std::string folder, input;
-        while (requests.next(folder) && requests.next(input)) {
-            const RenderEnding ending = renderInChild(interpreter, input, folder, options.limits,
-                                                      entry == Namespaces::Entry::Entered, protocolIn, protocolOut);
-            if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
-                return 1;
-        }
-    } catch (const std::exception &error) {
-        say(protocolOut, std::string(RenderProtocol::Failed) + ' ' + error.what() + '\n');
-        return 1;
-    }
-    return 0;
+    return serve(options, entry == Namespaces::Entry::Entered, protocolIn, protocolOut);
 }

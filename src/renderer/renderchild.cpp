@@ -211,40 +211,74 @@ int keepResults(const std::string &folder, int below, bool pages)
     return error;
 }
 
+// Only a regular file is rendered: a pipe or a device could block the
+// reader or never end. Opened once here to tell why it cannot be read.
+bool checkInput(const std::string &input, RenderEnding &refusal)
+{
+    struct stat st;
+    if (::stat(input.c_str(), &st) != 0) {
+        refusal = {RenderProtocol::Unreadable, errno};
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        refusal = {RenderProtocol::NotRegular, 0};
+        return false;
+    }
+    const int probe = ::open(input.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (probe < 0) {
+        refusal = {RenderProtocol::Unreadable, errno};
+        return false;
+    }
+    ::close(probe);
+    return true;
+}
+
+// In namespaces the child writes to a file system of its own, as large as
+// its output may be, mounted over its folder; the folder itself stays
+// reachable below it for what is kept. The descriptor of the folder below,
+// or -1 when the file system could not be had.
+int mountChildFileSystem(const std::string &folder, const GhostscriptPolicy::Limits &limits)
+{
+    const int below = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const std::string failure =
+        below < 0 ? std::string("the folder ") + folder + " cannot be opened: " + std::strerror(errno)
+                  : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes() > 0 ? limits.outputBytes() + 4096 : 0);
+    if (failure.empty())
+        return below;
+    std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
+    if (below >= 0)
+        ::close(below);
+    return -1;
+}
+
+// Keeps what pellucor-batch reads of a child that had a file system of its
+// own, then lets that go. A child that failed already keeps its own reason.
+RenderEnding keepAndUnmount(const std::string &folder, int below, const GhostscriptPolicy::Limits &limits,
+                            RenderEnding ending)
+{
+    const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
+    if (exited && limits.outputBytes() > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes())
+        ending = {RenderProtocol::OutputTooLarge, 0};
+    const int error = keepResults(folder, below, exited);
+    if (error != 0 && exited)
+        ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
+    ::umount2(folder.c_str(), MNT_DETACH);
+    ::close(below);
+    return ending;
+}
+
 } // namespace
 
 RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
                            const GhostscriptPolicy::Limits &limits, bool ownNamespaces, int protocolIn, int protocolOut)
 {
     const auto deadline = Clock::now() + limits.time;
-    // Only a regular file is rendered: a pipe or a device could block the
-    // reader or never end. Opened once here to tell why it cannot be read.
-    struct stat st;
-    if (::stat(input.c_str(), &st) != 0)
-        return {RenderProtocol::Unreadable, errno};
-    if (!S_ISREG(st.st_mode))
-        return {RenderProtocol::NotRegular, 0};
-    const int probe = ::open(input.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (probe < 0)
-        return {RenderProtocol::Unreadable, errno};
-    ::close(probe);
-
-    // In namespaces the child writes to a file system of its own, as large as
-    // its output may be, mounted over its folder; the folder itself stays
-    // reachable below it for what is kept.
+    RenderEnding refusal{};
+    if (!checkInput(input, refusal))
+        return refusal;
     int below = -1;
-    if (ownNamespaces) {
-        below = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        const std::string failure =
-            below < 0 ? std::string("the folder ") + folder + " cannot be opened: " + std::strerror(errno)
-                      : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes() > 0 ? limits.outputBytes() + 4096 : 0);
-        if (!failure.empty()) {
-            std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
-            if (below >= 0)
-                ::close(below);
-            return {RenderProtocol::Unconfined, 0};
-        }
-    }
+    if (ownNamespaces && (below = mountChildFileSystem(folder, limits)) < 0)
+        return {RenderProtocol::Unconfined, 0};
 
     // While a child runs, SIGCHLD and SIGTERM are awaited rather than handled.
     sigset_t awaited;
@@ -272,16 +306,8 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
                                     : waitForChild(child, OutputMeter(folder, ownNamespaces), limits, deadline, awaited);
     if (alive[1] >= 0)
         ::close(alive[1]); // held while the child lives: its end hangs up only when the renderer is gone
-    if (ownNamespaces) {
-        const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
-        if (exited && limits.outputBytes() > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes())
-            ending = {RenderProtocol::OutputTooLarge, 0};
-        const int error = keepResults(folder, below, exited);
-        if (error != 0 && exited) // a file that failed already keeps its own reason
-            ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
-        ::umount2(folder.c_str(), MNT_DETACH);
-        ::close(below);
-    }
+    if (ownNamespaces)
+        ending = keepAndUnmount(folder, below, limits, ending);
     sigset_t terminate;
     sigemptyset(&terminate);
     sigaddset(&terminate, SIGTERM);

@@ -263,6 +263,25 @@ bool seccompAvailable()
     return ::prctl(PR_GET_SECCOMP, 0, 0, 0, 0) >= 0;
 }
 
+// What no renderer needs, refused outright (see makeFilter).
+const int RefusedCalls[] = {
+    SCMP_SYS(socket), SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
+    SCMP_SYS(process_madvise), SCMP_SYS(kcmp), SCMP_SYS(pidfd_open), SCMP_SYS(pidfd_getfd),
+    SCMP_SYS(pidfd_send_signal), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
+    SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
+    SCMP_SYS(semop), SCMP_SYS(semtimedop), SCMP_SYS(semctl), SCMP_SYS(msgget), SCMP_SYS(msgsnd),
+    SCMP_SYS(msgrcv), SCMP_SYS(msgctl), SCMP_SYS(mq_open), SCMP_SYS(mq_unlink), SCMP_SYS(mq_timedsend),
+    SCMP_SYS(mq_timedreceive), SCMP_SYS(mq_notify), SCMP_SYS(mq_getsetattr), SCMP_SYS(mount),
+    SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot), SCMP_SYS(unshare), SCMP_SYS(setns),
+    SCMP_SYS(keyctl), SCMP_SYS(add_key), SCMP_SYS(request_key), SCMP_SYS(bpf), SCMP_SYS(perf_event_open),
+    SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter), SCMP_SYS(io_uring_register),
+    SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module), SCMP_SYS(kexec_load),
+    SCMP_SYS(open_tree), SCMP_SYS(move_mount), SCMP_SYS(fsopen), SCMP_SYS(fsmount), SCMP_SYS(fsconfig),
+    SCMP_SYS(fspick), SCMP_SYS(mount_setattr), SCMP_SYS(chmod), SCMP_SYS(fchmod), SCMP_SYS(fchmodat),
+    SCMP_SYS(chown), SCMP_SYS(fchown), SCMP_SYS(lchown), SCMP_SYS(fchownat),
+    452, // fchmodat2, newer than this libseccomp
+};
+
 // Allows everything but what no renderer needs: sockets, watching, changing
 // or signalling other processes (signals only to its own process group),
 // System V and message-queue IPC, which outlive their processes, changing
@@ -277,28 +296,11 @@ std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failur
         failure = "the system-call filter could not be made";
         return {};
     }
-    const int refused[] = {
-        SCMP_SYS(socket), SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
-        SCMP_SYS(process_madvise), SCMP_SYS(kcmp), SCMP_SYS(pidfd_open), SCMP_SYS(pidfd_getfd),
-        SCMP_SYS(pidfd_send_signal), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
-        SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
-        SCMP_SYS(semop), SCMP_SYS(semtimedop), SCMP_SYS(semctl), SCMP_SYS(msgget), SCMP_SYS(msgsnd),
-        SCMP_SYS(msgrcv), SCMP_SYS(msgctl), SCMP_SYS(mq_open), SCMP_SYS(mq_unlink), SCMP_SYS(mq_timedsend),
-        SCMP_SYS(mq_timedreceive), SCMP_SYS(mq_notify), SCMP_SYS(mq_getsetattr), SCMP_SYS(mount),
-        SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot), SCMP_SYS(unshare), SCMP_SYS(setns),
-        SCMP_SYS(keyctl), SCMP_SYS(add_key), SCMP_SYS(request_key), SCMP_SYS(bpf), SCMP_SYS(perf_event_open),
-        SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter), SCMP_SYS(io_uring_register),
-        SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module), SCMP_SYS(kexec_load),
-        SCMP_SYS(open_tree), SCMP_SYS(move_mount), SCMP_SYS(fsopen), SCMP_SYS(fsmount), SCMP_SYS(fsconfig),
-        SCMP_SYS(fspick), SCMP_SYS(mount_setattr), SCMP_SYS(chmod), SCMP_SYS(fchmod), SCMP_SYS(fchmodat),
-        SCMP_SYS(chown), SCMP_SYS(fchown), SCMP_SYS(lchown), SCMP_SYS(fchownat),
-        452, // fchmodat2, newer than this libseccomp
-    };
     bool built = true;
     const auto refuse = [&](int error, int call, unsigned count, auto... conditions) {
         built = built && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(error), call, count, conditions...) == 0;
     };
-    for (const int call : refused)
+    for (const int call : RefusedCalls)
         refuse(EPERM, call, 0);
     // kill(0, ...) reaches its own process group, which is the job's; any
     // other target may be a process of the user's outside.

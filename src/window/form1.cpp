@@ -403,11 +403,11 @@ void Form1::PushButton3_Click()
     });
     if (m_closing) // the program ends: nothing more of this click
         return;
-    for (QString folder : folders) { // 118
+    for (QString folder : folders) {
         scan.step(120, [&] { folder.chop(1); });
         AddFolder::FileNameArray names;
         scan.step(122, [&] { names = AddFolder::ListFilesInFolder(folder, QStringLiteral("*.") + extension); });
-        for (int i = 1; i <= names.UBound(); ++i) { // 124
+        for (int i = 1; i <= names.UBound(); ++i) {
             if (scan.test(126, [&] { return names[i].startsWith(u'~'); }))
                 continue;
             QString path;
