@@ -205,29 +205,55 @@ private slots:
         QCOMPARE(ReadBytes(window.path("in/b.jpg")), GhostscriptReference(inputs.at(1), window.form->QualityValue()));
     }
 
-    void removalsAreRefusedWhileBusy()
+    // A folder scan, removals and a drag in the middle of a run: the list keeps
+    // its entries while the run walks it, and each entry listed when the run
+    // began is converted once.
+    void theListStaysTheRunsWhileItIsBusy()
     {
         WindowFixture window;
-        const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps")};
-        window.prepareRun(inputs, window.path("in"));
+        const QStringList inputs{window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "lines.eps"),
+                                 window.input("in/c.eps", "text.eps")};
+        window.input("more/d.eps", "shapes.eps");
+        QDir().mkpath(window.path("out"));
+        window.prepareRun(inputs, window.path("out"));
         ListView *list = window.form->ListView1;
+        QStringList processed;
+        QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
+            if (caption.startsWith("Processing: "))
+                processed << caption;
+        });
         DuringEntry(*window.form, "a.eps", [&] {
-            QCOMPARE(window.form->MousePointer(), PointerKind::Busy);
+            window.prompts.inputAnswers.enqueue("eps");
+            window.prompts.folderAnswers.enqueue(window.path("more"));
+            QTest::mouseClick(window.form->PushButton3, Qt::LeftButton);
+            QCOMPARE(list->Count(), 4);
+            QCOMPARE(window.form->MousePointer(), PointerKind::Busy); // the scan left the run's hourglass
             QCOMPARE(window.form->cursor().shape(), Qt::WaitCursor);
             list->Select(2);
             QTest::keyClick(list, Qt::Key_Delete);
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
             QTest::mouseClick(window.form->PushButton6, Qt::LeftButton);
-            QCOMPARE(list->Count(), 2);
+            QCOMPARE(list->Count(), 4);
+            // a, being converted, moves down to where the run goes next.
+            const auto centre = [&](int index) { return list->visualItemRect(list->topLevelItem(index - 1)).center(); };
+            QTest::mousePress(list->viewport(), Qt::LeftButton, {}, centre(1));
+            QTest::mouseMove(list->viewport(), centre(2));
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, centre(2));
+            QCOMPARE(list->Text(2), inputs.at(0));
         });
         window.start();
-        QCOMPARE(list->Count(), 2);
-        QVERIFY(QFileInfo::exists(window.path("in/b.jpg")));
-        // Once the run is over the same actions work again.
+        QCOMPARE(processed, QStringList({"Processing: a.eps", "Processing: b.eps", "Processing: c.eps"}));
+        for (const QString &input : inputs) {
+            const QString image = window.path("out/" + QFileInfo(input).completeBaseName() + ".jpg");
+            QCOMPARE(ReadBytes(image), GhostscriptReference(input, window.form->QualityValue()));
+        }
+        QVERIFY(!QFileInfo::exists(window.path("out/d.jpg"))); // found during the run: for the next one
+        QCOMPARE(window.prompts.messages().last().text, Done);
+        // Once the run is over removals work again.
         QCOMPARE(window.form->MousePointer(), PointerKind::Default);
         list->Select(2);
         QTest::keyClick(list, Qt::Key_Delete);
-        QCOMPARE(list->Count(), 1);
+        QCOMPARE(list->Count(), 3);
     }
 
     void entriesAddedDuringARunAreLeftForTheNext()
