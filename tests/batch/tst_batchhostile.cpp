@@ -305,5 +305,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(BatchHostileInputTest)
+PELLUCOR_REGISTER_TEST(BatchHostileInputTest, ghostscript)
 #include "tst_batchhostile.moc"

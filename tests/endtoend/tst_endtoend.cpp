@@ -267,5 +267,5 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
     }
 }
 
-PELLUCOR_REGISTER_TEST(EndToEndTest)
+PELLUCOR_REGISTER_TEST(EndToEndTest, ghostscript x11)
 #include "tst_endtoend.moc"

@@ -187,5 +187,5 @@ private slots:
 #endif
 };
 
-PELLUCOR_REGISTER_TEST(HostileInputTest)
+PELLUCOR_REGISTER_TEST(HostileInputTest, ghostscript)
 #include "tst_hostile.moc"
