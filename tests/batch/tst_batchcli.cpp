@@ -447,5 +447,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(BatchCommandLineTest)
+PELLUCOR_REGISTER_TEST(BatchCommandLineTest, ghostscript)
 #include "tst_batchcli.moc"

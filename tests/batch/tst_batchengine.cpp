@@ -223,5 +223,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(BatchEngineTest)
+PELLUCOR_REGISTER_TEST(BatchEngineTest, ghostscript)
 #include "tst_batchengine.moc"

@@ -271,5 +271,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(BatchFaultTest)
+PELLUCOR_REGISTER_TEST(BatchFaultTest, ghostscript)
 #include "tst_batchfaults.moc"

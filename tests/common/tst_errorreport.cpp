@@ -135,5 +135,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(ErrorReportTest)
+PELLUCOR_REGISTER_TEST(ErrorReportTest, unit)
 #include "tst_errorreport.moc"

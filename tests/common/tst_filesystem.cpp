@@ -399,5 +399,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(FileSystemTest)
+PELLUCOR_REGISTER_TEST(FileSystemTest, unit)
 #include "tst_filesystem.moc"

@@ -86,5 +86,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(PromptsTest)
+PELLUCOR_REGISTER_TEST(PromptsTest, unit)
 #include "tst_prompts.moc"

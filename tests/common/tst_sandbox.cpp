@@ -173,5 +173,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(SandboxTest)
+PELLUCOR_REGISTER_TEST(SandboxTest, unit)
 #include "tst_sandbox.moc"

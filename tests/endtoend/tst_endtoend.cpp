@@ -8,7 +8,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 namespace {
 
@@ -123,8 +122,10 @@ void EndToEndTest::choicesOfOneRunAreTheNextRunsStart()
     QVERIFY(second.waitForMainWindow());
     second.click(Centre("PushButton1"));
     const QString dialogTitle = "Add File(s) - Hold Ctrl to select multiple files";
-    QVERIFY(second.waitForDialog(dialogTitle));
-    QThread::msleep(300);
+    const quint64 dialog = second.waitForDialog(dialogTitle);
+    QVERIFY(dialog);
+    // Keys typed before the dialog has the keyboard go elsewhere.
+    QTRY_COMPARE_WITH_TIMEOUT(RunningProgram::FocusedWindow(), dialog, 30000);
     second.type(input);
     second.key("Return");
     // A click while the dialog is still open is lost, which a busy machine
@@ -238,6 +239,8 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
     const QRect centred = RunningProgram::Geometry(one.mainWindow());
     two.moveWindow(QPoint(centred.right() + 20, 0));
     QTRY_COMPARE(RunningProgram::Geometry(two.mainWindow()).left(), centred.right() + 20);
+    const QImage hand = QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR"))
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     for (RunningProgram *program : {&one, &two}) {
         program->click(Centre("PushButton3"));
         const quint64 prompt = program->waitForDialog("Pellucor");
@@ -250,7 +253,14 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
         RunningProgram::focus(picker);
         program->type(home.filePath("in"));
         program->key("Return");
-        QThread::msleep(1000); // the scan of 45 files is done well within this
+        QTRY_VERIFY_WITH_TIMEOUT(program->windowsTitled("Please select folder:").isEmpty(), 30000);
+        // With the picker gone the pointer is the window's: the scan's busy
+        // pointer wherever it is, in place of the hand the click left, and
+        // the hand over a button again only once the scan is over.
+        QVERIFY(program->waitForPointer(Centre("Frame5") + QPoint(150, 40),
+                                        [&](const QImage &image) { return image != hand; }));
+        QVERIFY2(program->waitForPointer(Centre("PushButton3"), [&](const QImage &image) { return image == hand; }),
+                 "the folder scan did not end");
     }
     // Windows the prompts left behind are no closing message.
     const QList<quint64> seenOne = one.windowsTitled("Pellucor"), seenTwo = two.windowsTitled("Pellucor");
@@ -267,5 +277,5 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
     }
 }
 
-PELLUCOR_REGISTER_TEST(EndToEndTest)
+PELLUCOR_REGISTER_TEST(EndToEndTest, ghostscript x11)
 #include "tst_endtoend.moc"

@@ -200,5 +200,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(InstallTest)
+PELLUCOR_REGISTER_TEST(InstallTest, ghostscript)
 #include "tst_install.moc"

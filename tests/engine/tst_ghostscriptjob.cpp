@@ -249,5 +249,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(GhostscriptJobTest)
+PELLUCOR_REGISTER_TEST(GhostscriptJobTest, ghostscript)
 #include "tst_ghostscriptjob.moc"

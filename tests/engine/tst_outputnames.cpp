@@ -55,5 +55,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(OutputNamesTest)
+PELLUCOR_REGISTER_TEST(OutputNamesTest, unit)
 #include "tst_outputnames.moc"

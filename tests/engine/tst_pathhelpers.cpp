@@ -218,5 +218,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(PathHelpersTest)
+PELLUCOR_REGISTER_TEST(PathHelpersTest, unit)
 #include "tst_pathhelpers.moc"

@@ -170,5 +170,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(Shell32Test)
+PELLUCOR_REGISTER_TEST(Shell32Test, unit)
 #include "tst_shell32.moc"

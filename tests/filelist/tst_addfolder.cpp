@@ -338,5 +338,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(FolderScanTest)
+PELLUCOR_REGISTER_TEST(FolderScanTest, unit)
 #include "tst_addfolder.moc"

@@ -234,5 +234,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(DropTest)
+PELLUCOR_REGISTER_TEST(DropTest, unit)
 #include "tst_drop.moc"

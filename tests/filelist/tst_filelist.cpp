@@ -149,5 +149,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(FileListTest)
+PELLUCOR_REGISTER_TEST(FileListTest, unit)
 #include "tst_filelist.moc"

@@ -12,5 +12,8 @@ bool RegisterTestClass(const char *name, TestFactory factory);
 // (an argument that is no option and names no class is an error).
 int RunRegisteredTests(int argc, char *argv[]);
 
-#define PELLUCOR_REGISTER_TEST(Class) \
+// `labels` are the class's CTest labels, words apart: `unit`, or what it
+// needs of `ghostscript` and `x11`. tests/CMakeLists.txt reads them from this
+// line, which must stay one line; C++ ignores them.
+#define PELLUCOR_REGISTER_TEST(Class, labels) \
     static const bool Class##Registered = RegisterTestClass(#Class, [] { return new Class; });

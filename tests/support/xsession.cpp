@@ -158,6 +158,20 @@ void RunningProgram::moveTo(const QPoint &clientPoint) const
                                         QString::number(clientPoint.x()), QString::number(clientPoint.y())});
 }
 
+bool RunningProgram::waitForPointer(const QPoint &clientPoint, const std::function<bool(const QImage &)> &shows,
+                                    int timeoutMs) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int step = 0; clock.elapsed() < timeoutMs; ++step) {
+        moveTo(clientPoint + QPoint(step % 2, 0));
+        if (shows(CurrentPointer().image))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 void RunningProgram::click(const QPoint &clientPoint) const
 {
     RunTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
@@ -180,6 +194,14 @@ void RunningProgram::key(const QString &keys) const
 void RunningProgram::focus(quint64 window)
 {
     RunTool(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QString::number(window)});
+}
+
+quint64 RunningProgram::FocusedWindow()
+{
+    // -f: the window X gives the keys to, not the top-level window above it.
+    return RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus"), QStringLiteral("-f")})
+        .trimmed()
+        .toULongLong();
 }
 
 void RunningProgram::type(const QString &text) const

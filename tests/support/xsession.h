@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Runs a command-line tool and returns what it printed; empty on failure.
 QString RunTool(const QString &program, const QStringList &arguments, int timeoutMs = 15000);
 
@@ -58,6 +60,11 @@ public:
     void click(const QPoint &clientPoint) const;
     // Moves the pointer to a point of the main window's client area.
     void moveTo(const QPoint &clientPoint) const;
+    // Moves the pointer to and fro at a point of the main window's client
+    // area, so that the window sees it move, until the pointer's image
+    // satisfies `shows`; false when it does not within the time.
+    bool waitForPointer(const QPoint &clientPoint, const std::function<bool(const QImage &)> &shows,
+                        int timeoutMs = 30000) const;
     // Moves the main window to a point of the screen.
     void moveWindow(const QPoint &screenPoint) const;
     // Presses keys ("ctrl+a", "Return") or types text, into the focused window.
@@ -65,6 +72,8 @@ public:
     void type(const QString &text) const;
     // Gives the keyboard to a window (there is no window manager to do it).
     static void focus(quint64 window);
+    // The window that has the keyboard; 0 when none has.
+    static quint64 FocusedWindow();
     bool waitForExit(int timeoutMs = 30000);
     QProcess &process() { return m_process; }
 

@@ -447,5 +447,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(ConversionRunTest)
+PELLUCOR_REGISTER_TEST(ConversionRunTest, ghostscript)
 #include "tst_conversionrun.moc"

@@ -140,5 +140,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(FaultTest)
+PELLUCOR_REGISTER_TEST(FaultTest, ghostscript)
 #include "tst_faults.moc"

@@ -153,5 +153,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(Form1Test)
+PELLUCOR_REGISTER_TEST(Form1Test, unit)
 #include "tst_form1.moc"

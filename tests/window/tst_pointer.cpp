@@ -251,6 +251,6 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(PointerTest)
-PELLUCOR_REGISTER_TEST(HelpTest)
+PELLUCOR_REGISTER_TEST(PointerTest, ghostscript)
+PELLUCOR_REGISTER_TEST(HelpTest, unit)
 #include "tst_pointer.moc"

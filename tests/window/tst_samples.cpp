@@ -140,5 +140,5 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(SampleFilesTest)
+PELLUCOR_REGISTER_TEST(SampleFilesTest, ghostscript)
 #include "tst_samples.moc"

@@ -359,6 +359,6 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(StartUpTest)
-PELLUCOR_REGISTER_TEST(OutputOptionsTest)
+PELLUCOR_REGISTER_TEST(StartUpTest, unit)
+PELLUCOR_REGISTER_TEST(OutputOptionsTest, unit)
 #include "tst_startup.moc"

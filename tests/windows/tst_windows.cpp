@@ -181,7 +181,7 @@ private slots:
     }
 };
 
-PELLUCOR_REGISTER_TEST(WindowsSettingsTest)
-PELLUCOR_REGISTER_TEST(WindowsJobTest)
-PELLUCOR_REGISTER_TEST(WindowsConversionTest)
+PELLUCOR_REGISTER_TEST(WindowsSettingsTest, unit)
+PELLUCOR_REGISTER_TEST(WindowsJobTest, ghostscript)
+PELLUCOR_REGISTER_TEST(WindowsConversionTest, ghostscript)
 #include "tst_windows.moc"
