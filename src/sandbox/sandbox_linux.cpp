@@ -462,7 +462,11 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
     } else {
         // What the view shows is what the rules name, no more: no programs
         // but those it may start, no home, no other temporary files.
-        command = {bubblewrap, "--unshare-user", "--unshare-ipc", "--unshare-pid", "--unshare-net",
+        // The helper is the first process of the namespaces and reaps there:
+        // bubblewrap then ends only once it has, and so everything in them
+        // has ended with it. With a first process of its own, bubblewrap
+        // would say the program ended while what it left still ran.
+        command = {bubblewrap, "--unshare-user", "--unshare-ipc", "--unshare-pid", "--as-pid-1", "--unshare-net",
                    "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session",
                    "--disable-userns", "--cap-drop", "ALL"};
         for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
@@ -482,7 +486,7 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         if (!m_rules.temporary.empty())
             command.insert(command.end(), {"--size", std::to_string(m_rules.temporaryBytes), "--perms", "0700",
                                            "--tmpfs", m_rules.temporary});
-        command.insert(command.end(), {"--", helper});
+        command.insert(command.end(), {"--", helper, "--reap"});
         for (const std::string &option : helperOptions(m_rules))
             command.push_back(option);
     }

@@ -128,7 +128,7 @@ private slots:
         QTest::newRow("a folder at the image") << QStringList{"current.jpg"} << QStringList();
         QTest::newRow("a folder at the script") << QStringList{"eps2jpg.sh"} << QStringList();
         QTest::newRow("folders within folders, closed")
-            << QStringList{"current.eps/inner/deeper", "gstmp/x"} << QStringList{"current.eps/inner/f.txt"};
+            << QStringList{"current.eps/inner/deeper", "tmp/x"} << QStringList{"current.eps/inner/f.txt"};
     }
     void whatAnEarlierJobLeftIsGone()
     {

@@ -1,9 +1,10 @@
-// pellucor-sandbox: runs one program inside the sandbox. Started by
-// bubblewrap in namespaces of its own, it applies the rest of the sandbox to
-// itself and becomes the program. With --reap, where there are no
-// namespaces, it stays behind as the program's parent and, once the program
-// has ended or this is asked to end, ends every process the program left,
-// also those that left its session. Not linked to Qt: it forks.
+// pellucor-sandbox: runs one program inside the sandbox, which it applies
+// to the program. Without --reap it becomes the program. With --reap it
+// stays behind as the program's parent and, once the program has ended or
+// this is asked to end, ends every process the program left, also those
+// that left its session: as the first process of the namespaces bubblewrap
+// made, or, where there are none, as the program's subreaper. Not linked to
+// Qt: it forks.
 #include "sandbox/sandbox.h"
 
 #include <cerrno>
