@@ -74,6 +74,7 @@ struct WaitResult
     QString message; // why it did not start or run, or what it said last
 
     bool ended() const { return ending == Ending::Exited; }
+    bool operator==(const WaitResult &) const = default;
 };
 
 // Runs `command` with the verb "open" in `workingFolder` and waits for it to

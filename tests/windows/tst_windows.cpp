@@ -101,7 +101,7 @@ private slots:
                             "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\r\n"
                             "del current.eps\r\n"));
         QVERIFY(QFile::copy(TestDataPath(QStringLiteral("shapes.eps")), work.file(GhostscriptJob::StagedInputName)));
-        QCOMPARE(GhostscriptJob::RunJob(work.folder), 0);
+        QCOMPARE(GhostscriptJob::RunJob(work.folder), Shell32::WaitResult{}); // exited with 0, said nothing
         QCOMPARE(ReadBytes(work.file(GhostscriptJob::StagedOutputName)),
                  GhostscriptReference(TestDataPath(QStringLiteral("shapes.eps")), 75));
         QVERIFY(!QFileInfo::exists(work.file(GhostscriptJob::StagedInputName)));
@@ -111,7 +111,7 @@ private slots:
     {
         Workplace work;
         GhostscriptJob::SaveStringToFile(work.file(GhostscriptJob::ScriptName()), LingererStart());
-        QCOMPARE(GhostscriptJob::RunJob(work.folder), 0);
+        QCOMPARE(GhostscriptJob::RunJob(work.folder), Shell32::WaitResult{}); // exited with 0, said nothing
         const DWORD pid = DWORD(ReadBytes(work.file(QStringLiteral("lingerer.pid"))).trimmed().toULong());
         QVERIFY(pid != 0);
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessRunning(pid), 5000);
@@ -122,7 +122,7 @@ private slots:
         Workplace work;
         GhostscriptJob::SaveStringToFile(work.file(GhostscriptJob::ScriptName()),
                                          LingererStart() + QStringLiteral("\r\n\"%1\" own.pid").arg(Lingerer()));
-        QCOMPARE(GhostscriptJob::RunJob(work.folder, std::chrono::seconds(5)), Shell32::TimedOutResult);
+        QCOMPARE(GhostscriptJob::RunJob(work.folder, std::chrono::seconds(5)).ending, Shell32::WaitResult::Ending::TimedOut);
         for (const char *name : {"lingerer.pid", "own.pid"}) {
             const DWORD pid = DWORD(ReadBytes(work.file(QString::fromLatin1(name))).trimmed().toULong());
             QVERIFY2(pid != 0, name);
