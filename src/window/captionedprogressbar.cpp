@@ -13,6 +13,7 @@ void CaptionedProgressBar::SetCaption(const QString &caption)
     if (caption == m_caption)
         return;
     m_caption = caption;
+    setAccessibleDescription(caption); // a screen reader reads the caption; the value is its value
     update();
     emit CaptionChanged(caption);
 }

@@ -73,7 +73,8 @@ Control *Place(QWidget *window, const char *name)
     const QString container = QLatin1String(place->container);
     auto *control = new Control(container == window->objectName() ? window : window->findChild<QWidget *>(container));
     control->setObjectName(QLatin1String(name));
-    control->setAccessibleName(QLatin1String(name)); // what accessibility tools report
+    if (*place->accessibleName)
+        control->setAccessibleName(QLatin1String(place->accessibleName));
     control->setGeometry(FormLayout::PixelRect(*place));
     SetCaption(control, QLatin1String(place->caption));
     return control;

@@ -24,8 +24,9 @@ class QSlider;
 // numbered names the program's behaviour is described by (PushButton2,
 // PushButton2_Click, MousePointer), so that the location in an error report
 // and a numbered step lead straight to the code; they are the controls'
-// object names too, for tests and accessibility tools. New code uses Qt's
-// naming (addStartPaths, setJobTimeLimit).
+// object names too, for tests. Screen readers announce each control by what
+// it says on screen (see formlayout.h). New code uses Qt's naming
+// (addStartPaths, setJobTimeLimit).
 class Form1 : public QWidget, public ConversionView
 {
     Q_OBJECT
