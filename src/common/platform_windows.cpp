@@ -186,8 +186,9 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         const PROCESS_INFORMATION *information = *started;
         if (!information)
             return;
+        // Never run unconfined what was meant to be confined.
         if (refused || !::AssignProcessToJobObject(job, information->hProcess))
-            ::TerminateProcess(information->hProcess, Sandbox::RefusedStatus); // never run unconfined what was meant to be confined
+            ::TerminateProcess(information->hProcess, Sandbox::RefusedStatus);
         else
             ::ResumeThread(information->hThread);
     });

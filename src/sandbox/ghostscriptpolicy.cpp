@@ -15,9 +15,8 @@ void bound(Sandbox::Rules &rules, const Limits &limits)
 
 std::vector<std::string> switches(int quality)
 {
-    return {"-dSAFER",           "-dBATCH",          "-dNOPAUSE",
-            "-sDEVICE=jpeg",     "-dJPEGQ=" + std::to_string(quality),
-            "-dDOINTERPOLATE",   "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+    return {"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(quality),
+            "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
 }
 
 std::string temporaryFolder(const std::string &runFolder)
