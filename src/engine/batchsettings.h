@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ghostscriptjob.h"
 #include "sandbox/ghostscriptpolicy.h"
 
 #include <QString>
@@ -23,9 +24,7 @@ struct BatchSettings
     // The switches a separate run of one file is given.
     QStringList switches() const
     {
-        QStringList result;
-        for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
-            result << QString::fromStdString(ghostscriptSwitch);
+        QStringList result = GhostscriptJob::GhostscriptSwitches(quality);
         if (resolution)
             result << QStringLiteral("-r%1").arg(*resolution);
         return result;

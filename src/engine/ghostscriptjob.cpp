@@ -15,6 +15,26 @@ QString WorkingFolder()
     return FileSystem::TempFolder() + PathSeparator() + QStringLiteral("ps");
 }
 
+QStringList GhostscriptSwitches(int quality)
+{
+    QStringList result;
+    for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
+        result << QString::fromStdString(ghostscriptSwitch);
+    return result;
+}
+
+QString FreshTemporaryFolder(const QString &runFolder, QProcessEnvironment &environment)
+{
+    const QString temporary =
+        QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(runFolder).toStdString()).c_str());
+    QDir(temporary).removeRecursively();
+    QDir().mkpath(temporary);
+    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const char *variable : GhostscriptPolicy::TemporaryVariables)
+        environment.insert(QString::fromLatin1(variable), QDir::toNativeSeparators(temporary));
+    return temporary;
+}
+
 QString ScriptName(PathFlavour flavour)
 {
     return flavour == PathFlavour::Windows ? QStringLiteral("eps2jpg.bat") : QStringLiteral("eps2jpg.sh");
@@ -28,9 +48,8 @@ QString LineEnd(PathFlavour flavour)
 QString ScriptText(int quality, PathFlavour flavour)
 {
     const bool windows = flavour == PathFlavour::Windows;
-    QStringList line{windows ? QStringLiteral("gswin32c") : QStringLiteral("gs")};
-    for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
-        line << QString::fromStdString(ghostscriptSwitch);
+    const QStringList line = QStringList{windows ? QStringLiteral("gswin32c") : QStringLiteral("gs")}
+                             + GhostscriptSwitches(quality);
     return line.join(u' ')
            + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName + LineEnd(flavour)
            + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
@@ -84,22 +103,16 @@ Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::millisecon
     using Ending = Shell32::WaitResult::Ending;
     if (!hasOwnGhostscript()) // one an earlier job left would come first on the search path
         QFile::remove(QDir(workingFolder).filePath(QStringLiteral("gs")));
-    const std::string folder = QFile::encodeName(workingFolder).toStdString();
-    const QString temporary = QFile::decodeName(GhostscriptPolicy::temporaryFolder(folder).c_str());
-    QDir(temporary).removeRecursively();
-    QDir().mkpath(temporary);
-    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
+    Shell32::WaitOptions options;
+    const QString temporary = FreshTemporaryFolder(workingFolder, options.environment);
     GhostscriptPolicy::Limits limits;
     limits.time = timeLimit;
-    const Sandbox sandbox(GhostscriptPolicy::windowJobRules(folder, JobPrograms(workingFolder), limits));
+    const Sandbox sandbox(GhostscriptPolicy::windowJobRules(QFile::encodeName(workingFolder).toStdString(),
+                                                            JobPrograms(workingFolder), limits));
     if (!sandbox.failure().empty()) // never run bare what was meant to be confined
         return {Ending::Unconfined, 0, QString::fromStdString(sandbox.failure())};
-    Shell32::WaitOptions options;
     options.timeLimit = timeLimit;
     options.sandbox = &sandbox;
-    for (const char *variable : GhostscriptPolicy::TemporaryVariables)
-        options.environment.insert(QString::fromLatin1(variable), QDir::toNativeSeparators(temporary));
     QByteArray output;
     options.output = &output;
 

@@ -5,7 +5,9 @@
 
 #include "sandbox/ghostscriptpolicy.h"
 
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 
@@ -18,6 +20,13 @@ inline const QString StagedOutputName = QStringLiteral("current.jpg");
 // The working folder of the jobs: TEMP (private to the user, see
 // FileSystem::TempFolder) followed by "ps". Only the path; nothing is created.
 QString WorkingFolder();
+
+// The policy's switches for a JPEG of the given quality, without the files.
+QStringList GhostscriptSwitches(int quality);
+
+// Makes Ghostscript's temporary folder below `runFolder` anew, empty and
+// private, and names it in `environment`; returns its path.
+QString FreshTemporaryFolder(const QString &runFolder, QProcessEnvironment &environment);
 
 // "eps2jpg.bat" on Windows, "eps2jpg.sh" on Linux.
 QString ScriptName(PathFlavour flavour = NativeFlavour);

@@ -192,17 +192,14 @@ void RenderWorker::startSeparateRun()
     QString pages = QDir(m_fileFolder).absolutePath();
     pages.replace(u'%', QStringLiteral("%%"));
     pages += u'/' + QString::fromLatin1(RenderProtocol::PagePattern);
-    const std::string folder = QFile::encodeName(m_fileFolder).toStdString();
-    const QString temporary = QFile::decodeName(GhostscriptPolicy::temporaryFolder(folder).c_str());
-    QDir().mkpath(temporary);
     QProcessEnvironment environment;
-    for (const char *name : GhostscriptPolicy::TemporaryVariables)
-        environment.insert(QString::fromLatin1(name), QDir::toNativeSeparators(temporary));
+    GhostscriptJob::FreshTemporaryFolder(m_fileFolder, environment);
     // Quiet, as the renderer is: a file's messages are then its own words.
     const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
                                   + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
     // What it writes in all is measured below.
-    const Sandbox sandbox(GhostscriptPolicy::separateRunRules(QFile::encodeName(m_input).toStdString(), folder,
+    const Sandbox sandbox(GhostscriptPolicy::separateRunRules(QFile::encodeName(m_input).toStdString(),
+                                                              QFile::encodeName(m_fileFolder).toStdString(),
                                                               QFile::encodeName(ghostscript).toStdString(),
                                                               m_settings.limits));
     if (!sandbox.failure().empty()) { // applied by the program that starts it, below
