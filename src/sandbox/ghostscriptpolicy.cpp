@@ -11,6 +11,19 @@ void bound(Sandbox::Rules &rules, const Limits &limits)
     rules.cpuSeconds = limits.processorSeconds();
 }
 
+// A run that starts programs: pellucor-sandbox measures what it writes, and
+// its temporary folder is a file system of its own, in namespaces, that
+// holds no more than it may write and ends with it.
+void startsPrograms(Sandbox::Rules &rules, const std::string &runFolder, const std::vector<std::string> &programs,
+                    const Limits &limits)
+{
+    rules.executable = programs;
+    rules.processes = ProcessLimit;
+    rules.temporary = temporaryFolder(runFolder);
+    rules.temporaryBytes = limits.outputBytes();
+    rules.outputBytes = limits.outputBytes();
+}
+
 } // namespace
 
 std::vector<std::string> switches(int quality)
@@ -30,12 +43,8 @@ Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vecto
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     rules.writable = {workingFolder};
-    rules.executable = programs;
-    // Ends with the job, and holds no more than the job may write.
-    rules.temporary = temporaryFolder(workingFolder);
-    rules.temporaryBytes = limits.outputBytes();
-    rules.processes = ProcessLimit;
     bound(rules, limits);
+    startsPrograms(rules, workingFolder, programs, limits);
     return rules;
 }
 
@@ -53,8 +62,7 @@ Sandbox::Rules separateRunRules(const std::string &input, const std::string &fol
                                 const Limits &limits)
 {
     Sandbox::Rules rules = batchChildRules(input, folder, limits);
-    rules.executable = {ghostscript};
-    rules.processes = ProcessLimit;
+    startsPrograms(rules, folder, {ghostscript}, limits);
     return rules;
 }
 

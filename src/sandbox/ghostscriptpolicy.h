@@ -44,9 +44,9 @@ std::string temporaryFolder(const std::string &runFolder);
 inline constexpr const char *TemporaryVariables[] = {"TMPDIR", "TEMP", "TMP"};
 
 // A window job in `workingFolder`: it reads what Ghostscript needs, writes
-// in the working folder only, with its temporary folder on a file system of
-// its own, and starts only `programs` (the shell, the Ghostscript the script
-// finds first and rm).
+// in the working folder only (no more than the output limit beyond what was
+// there), with its temporary folder on a file system of its own, and starts
+// only `programs` (the shell, the Ghostscript the script finds first and rm).
 Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vector<std::string> &programs,
                               const Limits &limits);
 
@@ -56,7 +56,8 @@ Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vecto
 Sandbox::Rules batchChildRules(const std::string &input, const std::string &folder, const Limits &limits);
 
 // A separate run of `ghostscript` for one batch file: a batch child's rules,
-// but for starting that one program.
+// but for starting that one program, with its temporary folder on a file
+// system of its own.
 Sandbox::Rules separateRunRules(const std::string &input, const std::string &folder, const std::string &ghostscript,
                                 const Limits &limits);
 

@@ -29,6 +29,10 @@ public:
         unsigned long long memoryBytes = 0;   // address space; 0 for no limit
         unsigned long long fileSizeBytes = 0; // largest file written; 0 for no limit
         unsigned long long cpuSeconds = 0;    // processor time, then SIGXCPU; 0 for no limit
+        // What a program run by pellucor-sandbox may leave below `writable`
+        // and hold open after removing it, measured as it runs and once more
+        // when it has ended; past it, it is stopped. 0 for no bound.
+        unsigned long long outputBytes = 0;
     };
 
     // What every Ghostscript reads: the system's libraries, its resources
@@ -39,6 +43,9 @@ public:
     // How a process ends whose sandbox could not be applied: it never ran
     // what it was meant to run.
     static constexpr int RefusedStatus = 125;
+    // How pellucor-sandbox ends when what the program wrote outgrew
+    // Rules::outputBytes: it was stopped, or its output does not count.
+    static constexpr int OutputTooLargeStatus = 124;
 
     explicit Sandbox(const Rules &rules);
     ~Sandbox();

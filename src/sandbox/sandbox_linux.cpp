@@ -267,8 +267,9 @@ bool seccompAvailable()
 const int RefusedCalls[] = {
     SCMP_SYS(socket), SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
     SCMP_SYS(process_madvise), SCMP_SYS(kcmp), SCMP_SYS(pidfd_open), SCMP_SYS(pidfd_getfd),
-    SCMP_SYS(pidfd_send_signal), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
-    SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
+    SCMP_SYS(pidfd_send_signal), SCMP_SYS(kill), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
+    SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(setsid), SCMP_SYS(setpgid), SCMP_SYS(memfd_create),
+    447 /* memfd_secret */, SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
     SCMP_SYS(semop), SCMP_SYS(semtimedop), SCMP_SYS(semctl), SCMP_SYS(msgget), SCMP_SYS(msgsnd),
     SCMP_SYS(msgrcv), SCMP_SYS(msgctl), SCMP_SYS(mq_open), SCMP_SYS(mq_unlink), SCMP_SYS(mq_timedsend),
     SCMP_SYS(mq_timedreceive), SCMP_SYS(mq_notify), SCMP_SYS(mq_getsetattr), SCMP_SYS(mount),
@@ -283,12 +284,16 @@ const int RefusedCalls[] = {
 };
 
 // Allows everything but what no renderer needs: sockets, watching, changing
-// or signalling other processes (signals only to its own process group),
-// System V and message-queue IPC, which outlive their processes, changing
-// the owner or mode of files (a folder opened to others, a setuid bit), mounts,
-// namespaces, keyrings, BPF, the kernel's modules, io_uring (whose requests
-// pass by this filter), and, when it may start no program, starting
-// programs and making processes (threads stay allowed).
+// or signalling any process, its own group and whatever reaps it included,
+// and leaving its process group or session (so that its reaper ends every
+// process it made at once, on kernels without Landlock's scopes too),
+// System V and message-queue IPC, which outlive their
+// processes, memory files, which are no address space and so escape its
+// memory limit, changing the owner or mode of files (a folder opened to
+// others, a setuid bit), mounts, namespaces, keyrings, BPF, the kernel's
+// modules, io_uring (whose requests pass by this filter), and, when it may
+// start no program, starting programs and making processes (threads stay
+// allowed, sharing its descriptors, which the output meter reads).
 std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failure)
 {
     scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ALLOW);
@@ -302,9 +307,11 @@ std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failur
     };
     for (const int call : RefusedCalls)
         refuse(EPERM, call, 0);
-    // kill(0, ...) reaches its own process group, which is the job's; any
-    // other target may be a process of the user's outside.
-    refuse(EPERM, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_NE, 0));
+    // A descriptor's owner is signalled when it is ready: another way to signal.
+    for (const scmp_datum_t command : {F_SETOWN, F_SETOWN_EX, F_SETSIG})
+        refuse(EPERM, SCMP_SYS(fcntl), 1, SCMP_A1(SCMP_CMP_EQ, command));
+    for (const scmp_datum_t request : {0x8901ul /* FIOSETOWN */, 0x8902ul /* SIOCSPGRP */})
+        refuse(EPERM, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, request));
     // New namespaces through clone are refused too; clone3 hides its flags
     // from the filter, so it answers "not implemented" and the C library
     // falls back to clone.
@@ -318,6 +325,7 @@ std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failur
         refuse(EPERM, SCMP_SYS(fork), 0);
         refuse(EPERM, SCMP_SYS(vfork), 0);
         refuse(EPERM, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0));
+        refuse(EPERM, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_FILES, 0));
     }
     std::vector<unsigned char> program;
     const int memory = built ? ::memfd_create("seccomp", MFD_CLOEXEC) : -1;
@@ -477,7 +485,8 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         }
         for (const std::string &path : m_rules.readable)
             command.insert(command.end(), {"--ro-bind-try", path, path});
-        command.insert(command.end(), {"--dev", "/dev"});
+        // Its own processes only: for the helper, which ends and measures them.
+        command.insert(command.end(), {"--dev", "/dev", "--proc", "/proc"});
         for (const std::string &path : m_rules.writable)
             command.insert(command.end(), {"--bind", path, path});
         for (const std::string &path : m_rules.executable)
@@ -501,6 +510,10 @@ std::vector<std::string> Sandbox::missing()
     if (!namespacesAvailable())
         gaps.emplace_back("without user namespaces, what Ghostscript leaves behind is ended after each file and its "
                           "temporary files are measured, not held in a file system of their own");
+    else if (findProgram("bwrap").empty())
+        gaps.emplace_back("without bubblewrap (bwrap), a Ghostscript run as a program of its own (the window's jobs, "
+                          "one placed in ps/) gets no namespaces: what it leaves behind is ended after each file and "
+                          "its temporary files are measured, not held in a file system of their own");
     if (Landlock::version() < 1)
         gaps.emplace_back("without Landlock, -dSAFER alone keeps Ghostscript from the user's files");
     if (!seccompAvailable())
@@ -551,6 +564,7 @@ std::vector<std::string> Sandbox::helperOptions(const Rules &rules)
     addOption(options, "memory", std::to_string(rules.memoryBytes));
     addOption(options, "file-size", std::to_string(rules.fileSizeBytes));
     addOption(options, "cpu", std::to_string(rules.cpuSeconds));
+    addOption(options, "max-output", std::to_string(rules.outputBytes));
     return options;
 }
 
@@ -572,6 +586,8 @@ bool Sandbox::readHelperOption(const std::string &option, Rules &rules)
         rules.fileSizeBytes = amount;
     else if (optionValue(option, "cpu", value) && number(value, amount))
         rules.cpuSeconds = amount;
+    else if (optionValue(option, "max-output", value) && number(value, amount))
+        rules.outputBytes = amount;
     else
         return false;
     return true;

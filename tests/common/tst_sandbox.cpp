@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
@@ -32,8 +33,12 @@ enum Attempt {
     ConnectToListener,
     WriteOwnFolder,
     SignalOutsider,
+    SignalOwnGroup,
+    SignalThroughDescriptor,
+    LeaveSession,
     OpenPidfdOfOutsider,
     MakeSharedMemory,
+    MakeMemoryFile,
     MakeProcess
 };
 
@@ -65,6 +70,14 @@ bool AttemptGetsThrough(Attempt attempt, const Sandbox *sandbox, const QByteArra
         }
         case SignalOutsider:
             ::_exit(::kill(::getppid(), 0) == 0 ? 1 : 0);
+        case SignalOwnGroup:
+            ::_exit(::kill(0, 0) == 0 ? 1 : 0);
+        case SignalThroughDescriptor: {
+            int ends[2];
+            ::_exit(::pipe(ends) == 0 && ::fcntl(ends[0], F_SETOWN, ::getppid()) == 0 ? 1 : 0);
+        }
+        case LeaveSession:
+            ::_exit(::setsid() >= 0 ? 1 : 0);
         case OpenPidfdOfOutsider:
             ::_exit(::syscall(SYS_pidfd_open, ::getppid(), 0) >= 0 ? 1 : 0);
         case MakeSharedMemory: {
@@ -72,6 +85,10 @@ bool AttemptGetsThrough(Attempt attempt, const Sandbox *sandbox, const QByteArra
             if (segment >= 0)
                 ::shmctl(segment, IPC_RMID, nullptr);
             ::_exit(segment >= 0 ? 1 : 0);
+        }
+        case MakeMemoryFile: { // 300 MB that is not address space
+            const int memory = ::memfd_create("memory", 0);
+            ::_exit(memory >= 0 && ::fallocate(memory, 0, 0, 300 << 20) == 0 ? 1 : 0);
         }
         case MakeProcess: {
             const pid_t grandchild = ::fork();
@@ -105,8 +122,13 @@ private slots:
         QTest::newRow("writing in its own folder") << int(WriteOwnFolder) << true << QByteArray();
         // Before Landlock's scopes (version 6) the system-call filter holds alone.
         QTest::newRow("signalling a process outside") << int(SignalOutsider) << false << QByteArray("5");
+        // Its own group may hold whatever reaps it, and a group or session of its own lets it escape its reaper.
+        QTest::newRow("signalling its own group") << int(SignalOwnGroup) << false << QByteArray("5");
+        QTest::newRow("signalling through a descriptor's owner") << int(SignalThroughDescriptor) << false << QByteArray("5");
+        QTest::newRow("leaving its session") << int(LeaveSession) << false << QByteArray("5");
         QTest::newRow("a pidfd of a process outside") << int(OpenPidfdOfOutsider) << false << QByteArray("5");
         QTest::newRow("System V memory, which outlives it") << int(MakeSharedMemory) << false << QByteArray();
+        QTest::newRow("a memory file past its memory limit") << int(MakeMemoryFile) << false << QByteArray();
         QTest::newRow("a process where no program may start") << int(MakeProcess) << false << QByteArray();
     }
     void confinesWhatRunsInIt()
@@ -125,6 +147,7 @@ private slots:
         Sandbox::Rules rules;
         rules.readable = Sandbox::systemReadable();
         rules.writable = {QFile::encodeName(home.filePath("own")).toStdString()};
+        rules.memoryBytes = 100 << 20;
         const Sandbox sandbox(rules);
 
         // Outside the sandbox every attempt gets through: the probe itself works.

@@ -152,8 +152,9 @@ void forkMany()
     }
 }
 
-// A process of its own session that keeps the folder's staged input its
-// own for a minute: every later image would be this one's.
+// A process of its own session (where it may make one) that keeps the
+// folder's staged input its own for a minute: every later image would be
+// this one's.
 void leaveAProcessBehind()
 {
     const pid_t child = ::fork();
@@ -178,6 +179,13 @@ void leaveAProcessBehind()
         ::nanosleep(&pause, nullptr);
     }
     ::_exit(0);
+}
+
+// Its process group may hold whatever reaps it: with that gone, what it
+// left behind above would outlive its job.
+void killOwnGroup()
+{
+    report("killing its own process group", ::kill(0, SIGKILL) == 0);
 }
 
 void connectTo(const char *port)
@@ -244,5 +252,6 @@ int main(int argc, char **argv)
     // A folder where the next entry's input is staged: the script cannot remove it.
     if (::unlink("current.eps") == 0)
         report("planting a folder at the staged input", ::mkdir("current.eps", 0700) == 0);
+    killOwnGroup();
     return code == 0 ? 0 : 1;
 }

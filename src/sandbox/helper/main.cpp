@@ -1,10 +1,12 @@
 // pellucor-sandbox: runs one program inside the sandbox, which it applies
 // to the program. Without --reap it becomes the program. With --reap it
-// stays behind as the program's parent and, once the program has ended or
-// this is asked to end, ends every process the program left, also those
-// that left its session: as the first process of the namespaces bubblewrap
-// made, or, where there are none, as the program's subreaper. Not linked to
-// Qt: it forks.
+// stays behind as the program's parent, out of the program's reach, and,
+// once the program has ended or this is asked to end, ends every process
+// the program left: as the first process of the namespaces bubblewrap made,
+// or, where there are none, as the program's subreaper. Meanwhile it
+// measures what the program writes against --max-output. Not linked to Qt:
+// it forks.
+#include "sandbox/outputmeter.h"
 #include "sandbox/sandbox.h"
 
 #include <cerrno>
@@ -26,7 +28,8 @@ namespace {
 
 const char *const Usage =
     "usage: pellucor-sandbox [--reap] [--read=PATH]... [--write=PATH]... [--exec=PATH]... [--processes=N]\n"
-    "                        [--memory=BYTES] [--file-size=BYTES] [--cpu=SECONDS] -- PROGRAM [ARGUMENT]...\n"
+    "                        [--memory=BYTES] [--file-size=BYTES] [--cpu=SECONDS] [--max-output=BYTES]\n"
+    "                        -- PROGRAM [ARGUMENT]...\n"
     "Started by Pellucor around each Ghostscript it runs.\n";
 
 // How a program ends that the sandbox refused, as the callers know it.
@@ -44,12 +47,16 @@ constexpr int NotStarted = 127;
     ::_exit(NotStarted);
 }
 
-// The processes whose parent this is: the program, and whatever it left
-// that has lost its own parent since.
-std::vector<pid_t> children()
+struct Process
 {
-    std::vector<pid_t> found;
-    const long self = long(::getpid());
+    pid_t pid;
+    pid_t parent;
+};
+
+// Every process this one can see, with its parent.
+std::vector<Process> processTable()
+{
+    std::vector<Process> found;
     DIR *processes = ::opendir("/proc");
     if (!processes)
         return found;
@@ -71,17 +78,48 @@ std::vector<pid_t> children()
         const char *afterName = std::strrchr(stat, ')');
         char state = 0;
         long parent = 0;
-        if (afterName && std::sscanf(afterName + 1, " %c %ld", &state, &parent) == 2 && parent == self)
-            found.push_back(pid_t(pid));
+        if (afterName && std::sscanf(afterName + 1, " %c %ld", &state, &parent) == 2)
+            found.push_back({pid_t(pid), pid_t(parent)});
     }
     ::closedir(processes);
     return found;
 }
 
-// Ends every descendant: the ones left by a parent that is gone come to
-// this process, so it goes on until none is left.
-void endDescendants()
+// The processes whose parent this is: the program, and whatever it left
+// that has lost its own parent since.
+std::vector<pid_t> children()
 {
+    std::vector<pid_t> found;
+    for (const Process &process : processTable()) {
+        if (process.parent == ::getpid())
+            found.push_back(process.pid);
+    }
+    return found;
+}
+
+// Every process below this one.
+std::vector<pid_t> descendants()
+{
+    const std::vector<Process> table = processTable();
+    std::vector<pid_t> found{::getpid()};
+    for (size_t next = 0; next < found.size(); ++next) {
+        for (const Process &process : table) {
+            if (process.parent == found[next])
+                found.push_back(process.pid);
+        }
+    }
+    found.erase(found.begin());
+    return found;
+}
+
+// Ends every descendant: first the program's process group, which none of
+// them may leave, all at once (the program, not yet reaped, keeps its id
+// from another group); then, one by one, whatever else is left: the ones
+// left by a parent that is gone come to this process, so it goes on until
+// none is left.
+void endDescendants(pid_t program)
+{
+    ::kill(-program, SIGKILL);
     for (;;) {
         const std::vector<pid_t> left = children();
         for (const pid_t pid : left)
@@ -95,12 +133,76 @@ void endDescendants()
     }
 }
 
+// What the program wrote below its folders, beyond what they held when it
+// started, and, while it runs, what its processes hold open without a name.
+class OutputBound
+{
+public:
+    explicit OutputBound(const Sandbox::Rules &rules)
+        : m_folders(rules.writable), m_limit(rules.outputBytes),
+          m_before(m_limit > 0 ? OutputMeter::filesBelow(m_folders) : 0)
+    {
+    }
+
+    bool bounded() const { return m_limit > 0; }
+
+    bool outgrown(bool running) const
+    {
+        unsigned long long written = OutputMeter::filesBelow(m_folders);
+        if (running)
+            written += OutputMeter::removedButOpen(descendants());
+        return written > m_before && written - m_before > m_limit;
+    }
+
+private:
+    std::vector<std::string> m_folders;
+    unsigned long long m_limit;
+    unsigned long long m_before;
+};
+
+// How often a bounded program's output is measured.
+constexpr long MeterIntervalNanoseconds = 20 * 1000 * 1000;
+
+// Reaps whatever has ended but the program, which stays unreaped: its
+// process id, which names its process group, stays taken until the group
+// is ended. True once the program has ended, with its wait status.
+bool programEnded(pid_t program, int &status)
+{
+    for (;;) {
+        siginfo_t ended{};
+        if (::waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid == 0)
+            return false;
+        if (ended.si_pid == program) {
+            status = ended.si_code == CLD_EXITED ? W_EXITCODE(ended.si_status, 0) : W_EXITCODE(0, ended.si_status);
+            return true;
+        }
+        ::waitpid(ended.si_pid, nullptr, WNOHANG);
+    }
+}
+
+// Waits for the program, measuring its output when it is bounded. The
+// program's wait status; `outgrown` when it was stopped for its output.
+int awaitProgram(pid_t program, const sigset_t &awaited, const OutputBound &output, bool &outgrown)
+{
+    for (;;) {
+        const timespec interval{0, MeterIntervalNanoseconds};
+        const int signal = output.bounded() ? ::sigtimedwait(&awaited, nullptr, &interval)
+                                            : ::sigwaitinfo(&awaited, nullptr);
+        int status = 0;
+        if (signal == SIGCHLD && programEnded(program, status))
+            return status;
+        // Asked to end, or past its bound: everything goes, the program with it.
+        outgrown = signal < 0 && errno == EAGAIN && output.outgrown(true);
+        if (outgrown || (signal > 0 && signal != SIGCHLD))
+            return W_EXITCODE(0, SIGKILL);
+    }
+}
+
 int reap(const Sandbox &sandbox, char **program)
 {
-    // Stops with its starter; it is the one that ends what the program left.
+    // Stops with its starter, which made sure it had not already gone; it is
+    // the one that ends what the program left.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() == 1)
-        return Refused;
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     ::setsid();
@@ -111,35 +213,28 @@ int reap(const Sandbox &sandbox, char **program)
         sigaddset(&awaited, signal);
     sigset_t before;
     ::sigprocmask(SIG_BLOCK, &awaited, &before);
+    const OutputBound output(sandbox.rules());
 
     const pid_t child = ::fork();
     if (child == 0) {
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A session and process group apart from this one, which the
+        // program may not leave: nothing it signals reaches its reaper.
+        ::setsid();
         become(sandbox, program);
     }
     if (child < 0) {
         std::fprintf(stderr, "pellucor-sandbox: no process could be made: %s\n", std::strerror(errno));
         return NotStarted;
     }
-    int status = 0;
-    bool ended = false;
-    while (!ended) {
-        if (::sigwaitinfo(&awaited, nullptr) != SIGCHLD) {
-            ::kill(child, SIGKILL); // asked to end: the program first, the rest below
-            status = W_EXITCODE(0, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-            break;
-        }
-        int reapedStatus = 0;
-        for (pid_t reaped; (reaped = ::waitpid(-1, &reapedStatus, WNOHANG)) > 0;) {
-            if (reaped == child) {
-                status = reapedStatus;
-                ended = true;
-            }
-        }
-    }
-    endDescendants();
+    bool outgrown = false;
+    const int status = awaitProgram(child, awaited, output, outgrown);
+    endDescendants(child);
+    // Measured once more now that nothing writes: a program that ended
+    // before the first measurement is measured too.
+    if (outgrown || (output.bounded() && output.outgrown(false)))
+        return Sandbox::OutputTooLargeStatus;
     // As a shell reports it: 128 plus the signal that ended the program.
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
