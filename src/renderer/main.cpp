@@ -18,6 +18,7 @@
 #include <climits>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -110,6 +111,12 @@ bool say(int fd, const std::string &line)
     return writeAll(fd, line.data(), line.size()) == line.size();
 }
 
+bool starterGone()
+{
+    pollfd requests{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&requests, 1, 0) > 0 && (requests.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 // The channel to pellucor-batch moves off the standard descriptors, which
 // Ghostscript writes to: nothing a document prints can pass for an answer.
 bool moveChannel(int &protocolIn, int &protocolOut)
@@ -174,9 +181,11 @@ int main(int argc, char **argv)
         std::fputs(Usage, stderr);
         return 2;
     }
-    // Die with pellucor-batch; children die with this process in turn.
+    // Die with pellucor-batch; children die with this process in turn. Gone
+    // already, it has hung up its end of the requests. Its process id says
+    // nothing: as the first process of a container it is 1.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() == 1)
+    if (starterGone())
         return 1;
     ::signal(SIGPIPE, SIG_IGN);
     int protocolIn = -1, protocolOut = -1;

@@ -1,10 +1,12 @@
 #include "renderchild.h"
 
 #include "sandbox/namespaces.h"
+#include "sandbox/outputmeter.h"
 #include "sandbox/sandbox.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,8 +14,8 @@
 #include <cstring>
 #include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -21,7 +23,6 @@
 #include <sys/prctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,13 +34,14 @@ using Clock = std::chrono::steady_clock;
 // How often a running child's output is measured.
 constexpr std::chrono::milliseconds OutputCheckInterval{20};
 
-// Exit statuses of a child that never reached Ghostscript, or that ran past
-// its processor time: as the first process of its PID namespace it does not
-// die of SIGXCPU, so it says so.
+// Exit statuses of a child that never reached Ghostscript, that ran past
+// its processor time (as the first process of its PID namespace it does not
+// die of SIGXCPU, so it says so), or that wrote more than it may.
 constexpr int RendererGone = 127;
 constexpr int FolderUnusable = 126;
 constexpr int SandboxRefused = Sandbox::RefusedStatus;
 constexpr int ProcessorTimeUsed = 124;
+constexpr int OutputOutgrown = 123;
 
 // The namespaces a child gets of its own, inside the renderer's: a PID
 // namespace that ends with it, its own view of the mounts, its own IPC.
@@ -92,39 +94,12 @@ void prepareChild(const std::string &input, const std::string &folder, const Gho
         ::_exit(SandboxRefused);
 }
 
-// Everything the child has written so far, measured cheaply.
-class OutputMeter
+// Everything the child has written: its files below its folder and, while
+// it runs, those it holds open after removing them.
+unsigned long long written(const std::string &folder, pid_t running)
 {
-public:
-    OutputMeter(std::string folder, bool ownFileSystem) : m_folder(std::move(folder)), m_ownFileSystem(ownFileSystem) {}
-
-    unsigned long long bytes() const
-    {
-        if (m_ownFileSystem) {
-            struct statvfs usage;
-            if (::statvfs(m_folder.c_str(), &usage) != 0)
-                return 0;
-            return (unsigned long long)(usage.f_blocks - usage.f_bfree) * usage.f_frsize;
-        }
-        // Without a file system of its own: every file below the folder, pages,
-        // messages and temporary files alike.
-        total = 0;
-        ::nftw(
-            m_folder.c_str(),
-            [](const char *, const struct stat *st, int kind, FTW *) {
-                if (kind == FTW_F)
-                    total += (unsigned long long)st->st_size;
-                return 0;
-            },
-            16, FTW_PHYS);
-        return total;
-    }
-
-private:
-    static inline thread_local unsigned long long total = 0;
-    std::string m_folder;
-    bool m_ownFileSystem;
-};
+    return OutputMeter::filesBelow({folder}) + (running > 0 ? OutputMeter::removedButOpen({running}) : 0);
+}
 
 RenderEnding stopChild(pid_t child, const char *ending)
 {
@@ -137,9 +112,12 @@ RenderEnding stopChild(pid_t child, const char *ending)
 // Waits for the child within the limits. Asked to end meanwhile (SIGTERM),
 // the renderer ends only once the child is gone, so that nothing writes in
 // the folders pellucor-batch is about to remove.
-RenderEnding waitForChild(pid_t child, const OutputMeter &output, const GhostscriptPolicy::Limits &limits,
+RenderEnding waitForChild(pid_t child, const std::string &folder, const GhostscriptPolicy::Limits &limits,
                           Clock::time_point deadline, const sigset_t &awaited)
 {
+    const auto outgrown = [&](pid_t running) {
+        return limits.outputBytes() > 0 && written(folder, running) > limits.outputBytes();
+    };
     for (;;) {
         int status = 0;
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
@@ -150,12 +128,18 @@ RenderEnding waitForChild(pid_t child, const OutputMeter &output, const Ghostscr
                 return {RenderProtocol::Unconfined, 0};
             if (WEXITSTATUS(status) == ProcessorTimeUsed)
                 return {RenderProtocol::Signalled, SIGXCPU};
+            if (WEXITSTATUS(status) == OutputOutgrown)
+                return {RenderProtocol::OutputTooLarge, 0};
+            // Measured once more now that nothing writes: a child that ended
+            // before the first measurement is measured too.
+            if (outgrown(0))
+                return {RenderProtocol::OutputTooLarge, 0};
             return {RenderProtocol::Exited, WEXITSTATUS(status)};
         }
         const auto now = Clock::now();
         if (now >= deadline)
             return stopChild(child, RenderProtocol::TimedOut);
-        if (limits.outputBytes() > 0 && output.bytes() > limits.outputBytes())
+        if (outgrown(child))
             return stopChild(child, RenderProtocol::OutputTooLarge);
         const auto wait = std::min<Clock::duration>(deadline - now, OutputCheckInterval);
         const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
@@ -167,7 +151,8 @@ RenderEnding waitForChild(pid_t child, const OutputMeter &output, const Ghostscr
     }
 }
 
-// Copies one file the child left, if it is a regular file; 0 or the error.
+// Copies one file the child left, if it is a regular file, to a new file of
+// its name; 0 or the error.
 int copyOut(int from, int to, const char *name)
 {
     const int source = ::openat(from, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -176,7 +161,7 @@ int copyOut(int from, int to, const char *name)
     struct stat st;
     int error = 0;
     if (::fstat(source, &st) == 0 && S_ISREG(st.st_mode)) {
-        const int target = ::openat(to, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int target = ::openat(to, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (target < 0)
             error = errno;
         for (off_t offset = 0; !error && offset < st.st_size;) {
@@ -209,6 +194,31 @@ int keepResults(const std::string &folder, int below, bool pages)
     }
     ::close(from);
     return error;
+}
+
+bool isEmptyFolder(const std::string &folder)
+{
+    DIR *entries = ::opendir(folder.c_str());
+    if (!entries)
+        return false;
+    bool empty = true;
+    while (const dirent *entry = ::readdir(entries))
+        empty = empty && (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0);
+    ::closedir(entries);
+    return empty;
+}
+
+// In the child, once the document has run. Safe mode lets a document write
+// files that its output's name pattern matches, which it can read from its
+// page device: a page beyond those Ghostscript output is the document's own.
+void removeUnrenderedPages(long rendered)
+{
+    for (long page = std::max(rendered, 0L) + 1;; ++page) {
+        char name[32];
+        std::snprintf(name, sizeof name, RenderProtocol::PagePattern, int(page));
+        if (::unlink(name) != 0 && errno == ENOENT)
+            return;
+    }
 }
 
 // Only a regular file is rendered: a pipe or a device could block the
@@ -253,12 +263,9 @@ int mountChildFileSystem(const std::string &folder, const GhostscriptPolicy::Lim
 
 // Keeps what pellucor-batch reads of a child that had a file system of its
 // own, then lets that go. A child that failed already keeps its own reason.
-RenderEnding keepAndUnmount(const std::string &folder, int below, const GhostscriptPolicy::Limits &limits,
-                            RenderEnding ending)
+RenderEnding keepAndUnmount(const std::string &folder, int below, RenderEnding ending)
 {
     const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
-    if (exited && limits.outputBytes() > 0 && OutputMeter(folder, true).bytes() > limits.outputBytes())
-        ending = {RenderProtocol::OutputTooLarge, 0};
     const int error = keepResults(folder, below, exited);
     if (error != 0 && exited)
         ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
@@ -276,6 +283,9 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
     RenderEnding refusal{};
     if (!checkInput(input, refusal))
         return refusal;
+    // Made for this child: nothing in it may pass for the child's pages.
+    if (!isEmptyFolder(folder))
+        return {RenderProtocol::NotStarted, EEXIST};
     int below = -1;
     if (ownNamespaces && (below = mountChildFileSystem(folder, limits)) < 0)
         return {RenderProtocol::Unconfined, 0};
@@ -297,17 +307,22 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
     if (child == 0) {
         ::close(alive[1]);
         prepareChild(input, folder, limits, alive[0], protocolIn, protocolOut);
-        ::_exit(interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder)));
+        const int status = interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder));
+        // Measured before the document's own pages go: they were written all the same.
+        if (limits.outputBytes() > 0 && written(folder, 0) > limits.outputBytes())
+            ::_exit(OutputOutgrown);
+        removeUnrenderedPages(interpreter.pagesOutput());
+        ::_exit(status);
     }
     const int forkError = errno;
     if (alive[0] >= 0)
         ::close(alive[0]);
     RenderEnding ending = child < 0 ? RenderEnding{RenderProtocol::NotStarted, forkError}
-                                    : waitForChild(child, OutputMeter(folder, ownNamespaces), limits, deadline, awaited);
+                                    : waitForChild(child, folder, limits, deadline, awaited);
     if (alive[1] >= 0)
         ::close(alive[1]); // held while the child lives: its end hangs up only when the renderer is gone
     if (ownNamespaces)
-        ending = keepAndUnmount(folder, below, limits, ending);
+        ending = keepAndUnmount(folder, below, ending);
     sigset_t terminate;
     sigemptyset(&terminate);
     sigaddset(&terminate, SIGTERM);

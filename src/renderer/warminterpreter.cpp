@@ -97,3 +97,9 @@ int WarmInterpreter::runDocument(const std::string &input, const std::string &te
         return 0;
     return 1;
 }
+
+long WarmInterpreter::pagesOutput()
+{
+    long pages = 0;
+    return gsapi_get_param(m_instance, "PageCount", &pages, gs_spt_long) < 0 ? 0 : pages;
+}

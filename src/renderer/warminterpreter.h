@@ -23,6 +23,10 @@ public:
     // Returns the child's exit status.
     int runDocument(const std::string &input, const std::string &temporary);
 
+    // How many pages the output device wrote, as it counts them; 0 when it
+    // cannot tell.
+    long pagesOutput();
+
 private:
     void *m_instance = nullptr;
     std::string m_temporary; // Ghostscript's temporary folder when it started

@@ -1,3 +1,4 @@
+#include "support/hostilecorpus.h"
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 #include "support/tinyfilesystem.h"
@@ -186,14 +187,26 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<QByteArray>("namespaces");
         QTest::newRow("memory") << QByteArray("/d 2000 dict def 0 1 1499 { d exch 1000000 string put } for")
-                                << "used more than 256 MB of memory";
-        QTest::newRow("output") << QByteArray("20000 { showpage } repeat") << "output larger than 1 MB";
+                                << "used more than 256 MB of memory" << QByteArray();
+        QTest::newRow("output") << QByteArray("20000 { showpage } repeat") << "output larger than 1 MB" << QByteArray();
+        // Safe mode lets a document write files its output's name pattern
+        // matches: pages of its own, each just within the limit on a file's
+        // size, that take next to no room until they are copied.
+        const QByteArray sparsePages = "0 0 60 20 rectfill showpage 2 1 41 { 100 add 3 string cvs 1 2 getinterval"
+                                       " (p0000XX.jpg) dup length string copy dup 5 4 -1 roll putinterval (w) file"
+                                       " dup <FFD8> writestring dup 1000000 setfileposition dup <FFD9> writestring"
+                                       " closefile } for";
+        QTest::newRow("sparse pages of its own, in namespaces") << sparsePages << "output larger than 1 MB" << QByteArray();
+        QTest::newRow("sparse pages of its own, without") << sparsePages << "output larger than 1 MB" << QByteArray("off");
     }
     void aFileOverALimit()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, reason);
+        QFETCH(QByteArray, namespaces);
+        const EnvironmentScope environment{{"PELLUCOR_NAMESPACES", namespaces}};
         QTemporaryDir home;
         WriteBytes(home.filePath("bomb.eps"), "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 60 20\n" + body + "\n");
         const QString next = Input(home, "next.eps", "text.eps");
@@ -243,6 +256,54 @@ private slots:
         QCOMPARE(QDir(home.filePath("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{"a-quick.jpg"});
         QCOMPARE(ReadBytes(home.filePath("out/a-quick.jpg")), GhostscriptReference(quick, 75));
+    }
+
+    // Every run in a container has the same small process id, and ids wrap
+    // elsewhere. What a killed run left in TEMP never passes for a later
+    // file's pages, and the first process of a container converts like any.
+    void aKilledRunsFoldersInAContainerOfItsOwn_data()
+    {
+        QTest::addColumn<QByteArray>("namespaces");
+        QTest::newRow("in namespaces") << QByteArray();
+        QTest::newRow("without") << QByteArray("off");
+    }
+    void aKilledRunsFoldersInAContainerOfItsOwn()
+    {
+        QFETCH(QByteArray, namespaces);
+        const EnvironmentScope environment{{"PELLUCOR_NAMESPACES", namespaces}};
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        QStringList inputs;
+        for (const QString &sample : QDir(PELLUCOR_APP_DIR "/Samples").entryList({"*.eps"}))
+            inputs << home.filePath("in/" + sample);
+        for (const QString &input : inputs)
+            WriteBytes(input, ReadBytes(PELLUCOR_APP_DIR "/Samples/" + QFileInfo(input).fileName()));
+        WriteBytes(home.filePath("in/rejected.eps"), "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nnosuchoperator\n");
+        // A killed run's pages, where a run of process 1 or 2 put them.
+        const QByteArray left = GhostscriptReference(TestDataPath("shapes.eps"), 75);
+        for (int pid = 1; pid <= 2; ++pid) {
+            for (int job = 0; job < 4; ++job) {
+                QDir().mkpath(home.filePath(QString("temp/pellucor-batch-%1-%2/1").arg(pid).arg(job)));
+                WriteBytes(home.filePath(QString("temp/pellucor-batch-%1-%2/1/p000001.jpg").arg(pid).arg(job)), left);
+            }
+        }
+        const QString before = FolderSnapshot(home.filePath("temp"), {});
+        QProcess batch;
+        batch.setProcessEnvironment(ConverterEnvironment(home.path()));
+        batch.start("unshare", {"--user", "--map-root-user", "--pid", "--fork", "--mount-proc", "--",
+                                PELLUCOR_APP_DIR "/pellucor-batch", "--quality", "75", "--jobs", "2", "--beside",
+                                home.filePath("in")});
+        QVERIFY(batch.waitForFinished(300000));
+        const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
+        if (errors.startsWith("unshare: "))
+            QSKIP(qPrintable("no container of the test's own: " + errors));
+        QCOMPARE(batch.exitCode(), 1);
+        QVERIFY2(errors.contains("\n1 failed:\n  " + home.filePath("in/rejected.eps") + ": Error: /undefined in nosuchoperator"),
+                 qPrintable(errors));
+        QVERIFY(!QFileInfo::exists(home.filePath("in/rejected.jpg")));
+        for (const QString &input : inputs)
+            QVERIFY2(ReadBytes(input.chopped(3) + "jpg") == GhostscriptReference(input, 75), qPrintable(input));
+        QCOMPARE(FolderSnapshot(home.filePath("temp"), {}), before);
     }
 
     void twoConvertersAtOnce()
