@@ -203,6 +203,7 @@ BatchSettings settingsFor(const Batch &batch)
     settings.quality = batch.output.quality;
     settings.resolution = command.resolution;
     settings.makeOutputFolders = command.mirror;
+    settings.outputFolder = batch.output.folder;
     settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
     if (command.timeoutSeconds)
         settings.limits.time = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
@@ -250,6 +251,10 @@ int convert(Batch &batch, const QList<BatchItem> &items, const BatchSettings &se
 
 int main(int argc, char *argv[])
 {
+    // As the first process of a container, the program runs below a small
+    // init of its own that reaps what is left to it.
+    if (const std::optional<int> status = Platform::ServeAsFirstProcess())
+        return *status;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pellucor-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELLUCOR_VERSION));

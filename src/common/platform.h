@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 class QFile;
 class QFileInfo;
@@ -80,6 +81,52 @@ bool SyncToDisk(QFile &file);
 // may set them; replacing a link or anything else, it keeps a new file's.
 void KeepModeOf(const QString &replaced, QFile &replacement);
 
+// An exclusive lock between processes on the file at `path`, made when it is
+// missing, held until unlock() or until this process ends.
+class FileLock
+{
+public:
+    explicit FileLock(const QString &path);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    // False while another process holds it. Never waits, not even for what
+    // stands at its name: anything but a regular file of this user's (a link,
+    // a pipe others may write to) is refused with RuntimeError 70.
+    bool tryLock();
+    void unlock();
+    bool isLocked() const;
+
+private:
+    struct Held;
+    QString m_path;
+    std::unique_ptr<Held> m_held;
+};
+
+// The folder `relative` below `root`, made where missing, one folder at a
+// time and never through a link: a link on the way is refused with
+// RuntimeError 75, and nothing is made beyond it.
+class FolderBeneath
+{
+public:
+    FolderBeneath(const QString &root, const QString &relative);
+    ~FolderBeneath();
+    FolderBeneath(const FolderBeneath &) = delete;
+    FolderBeneath &operator=(const FolderBeneath &) = delete;
+
+    // A path of the folder that stays the one made, should a folder on the
+    // way be replaced by a link meanwhile (where the system can hold it so).
+    QString path() const { return m_path; }
+    // The folder as users know it.
+    QString shownPath() const { return m_shownPath; }
+
+private:
+    QString m_path;
+    QString m_shownPath;
+    int m_descriptor = -1;
+};
+
 // The desktop folder, without a trailing separator; where a Linux system
 // names one that is not there, the home folder.
 QString DesktopFolder();
@@ -96,7 +143,9 @@ struct StartCommand
 };
 StartCommand CommandFor(const QFileInfo &target);
 // Sets up a process so that it and everything it starts can be ended
-// together, and so that it runs inside `sandbox` when one is given.
+// together, so that it ends when this process does (a process that finds
+// this one gone as it starts ends at once), and so that it runs inside
+// `sandbox` when one is given.
 void PrepareProcessTree(QProcess &process, const Sandbox *sandbox);
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);
@@ -125,5 +174,13 @@ bool IsFileSizeLimit(int number);
 QString SeparateGhostscript(const QString &applicationFolder);
 // The machine's memory in megabytes; 0 when unknown.
 long long PhysicalMemoryMegabytes();
+
+// Where this program is the first process of its system or container (as
+// `docker run` starts it without an init), it serves as that system's init:
+// the program goes on in a child, and this returns the child's exit status
+// once it has ended, having reaped every process left to it and passed
+// SIGTERM, SIGINT and SIGHUP on to the child. nullopt in the program itself,
+// and wherever it is not the first process. Call before any thread starts.
+std::optional<int> ServeAsFirstProcess();
 
 } // namespace Platform

@@ -18,6 +18,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -291,6 +293,107 @@ void KeepModeOf(const QString &replaced, QFile &replacement)
     ::fchmod(descriptor, st.st_mode & 0777);
 }
 
+struct FileLock::Held
+{
+    int descriptor;
+};
+
+FileLock::FileLock(const QString &path) : m_path(path) {}
+
+FileLock::~FileLock()
+{
+    unlock();
+}
+
+bool FileLock::tryLock()
+{
+    if (m_held)
+        return true;
+    // Not through a link, and without waiting for a writer of a pipe there.
+    const int descriptor = ::open(QFile::encodeName(m_path).constData(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    struct stat st {};
+    QString problem;
+    if (descriptor < 0)
+        problem = errno == ELOOP ? QStringLiteral("is a link")
+                                 : QStringLiteral("cannot be opened (%1)").arg(QString::fromLocal8Bit(::strerror(errno)));
+    else if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = QStringLiteral("is not a regular file");
+    else if (st.st_uid != ::geteuid())
+        problem = QStringLiteral("belongs to another user");
+    if (problem.isEmpty() && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+        m_held = std::make_unique<Held>(Held{descriptor});
+        return true;
+    }
+    const int error = errno;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    if (problem.isEmpty() && error == EWOULDBLOCK)
+        return false;
+    if (problem.isEmpty())
+        problem = QStringLiteral("cannot be locked (%1)").arg(QString::fromLocal8Bit(::strerror(error)));
+    throw RuntimeError(RuntimeError::PermissionDenied,
+                       QStringLiteral("The lock %1 %2, so it is not used. Remove it or point TEMP at a private folder.")
+                           .arg(m_path, problem),
+                       Source);
+}
+
+void FileLock::unlock()
+{
+    // The file stays: removed, a waiting process could lock the old one
+    // while a third makes and locks a new one.
+    if (m_held)
+        ::close(m_held->descriptor);
+    m_held.reset();
+}
+
+bool FileLock::isLocked() const
+{
+    return m_held != nullptr;
+}
+
+FolderBeneath::FolderBeneath(const QString &root, const QString &relative) : m_shownPath(root)
+{
+    // The root is the user's choice, links and all.
+    int at = ::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (at < 0)
+        throw errorFromErrno(errno, root, Source);
+    for (const QString &name : relative.split(u'/', Qt::SkipEmptyParts)) {
+        if (name == QLatin1String("."))
+            continue;
+        m_shownPath += u'/' + name;
+        if (name == QLatin1String("..")) {
+            ::close(at);
+            throw RuntimeError(RuntimeError::PathFileAccessError,
+                               QStringLiteral("The folder %1 lies outside %2").arg(m_shownPath, root), Source);
+        }
+        const QByteArray native = QFile::encodeName(name);
+        const bool there = ::mkdirat(at, native.constData(), 0777) == 0 || errno == EEXIST;
+        const int next = there ? ::openat(at, native.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        const int error = errno;
+        struct stat st {};
+        const bool link = next < 0 && ::fstatat(at, native.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                          && S_ISLNK(st.st_mode);
+        ::close(at);
+        if (link)
+            throw RuntimeError(RuntimeError::PathFileAccessError,
+                               QStringLiteral("The folder %1 is a link, which is not followed: nothing is written "
+                                              "through it")
+                                   .arg(m_shownPath),
+                               Source);
+        if (next < 0)
+            throw errorFromErrno(error, m_shownPath, Source);
+        at = next;
+    }
+    m_descriptor = at;
+    m_path = QStringLiteral("/proc/self/fd/%1").arg(at);
+}
+
+FolderBeneath::~FolderBeneath()
+{
+    ::close(m_descriptor);
+}
+
 QString DesktopFolder()
 {
     // Many Linux systems name a desktop folder that is not there; the home
@@ -315,6 +418,7 @@ StartCommand CommandFor(const QFileInfo &target)
 
 void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
 {
+    const pid_t starter = ::getpid();
     // A sandboxed program runs as a tree of its own below pellucor-sandbox
     // (in namespaces made by bubblewrap, where there are any), which ends
     // whatever the program left when it ends.
@@ -330,10 +434,16 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         process.setArguments(arguments);
     }
     const bool refused = sandbox && !sandbox->failure().empty();
-    process.setChildProcessModifier([refused] {
+    process.setChildProcessModifier([refused, starter] {
         // A session and group of its own, so that ending the program also ends
         // what it started, and nothing it starts can join a group outside.
         ::setsid();
+        // Asked to end when this process ends; gone already, it cannot be.
+        // Its parent's process id tells, not its value: as the first process
+        // of a container this one is 1.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != starter)
+            ::_exit(127);
         // Only the standard descriptors cross: whatever started this program
         // may have left others open.
         Sandbox::keepStandardDescriptorsOnly(true);
@@ -423,6 +533,36 @@ long long PhysicalMemoryMegabytes()
     const long long pages = ::sysconf(_SC_PHYS_PAGES);
     const long long pageSize = ::sysconf(_SC_PAGESIZE);
     return pages > 0 && pageSize > 0 ? pages * pageSize / (1024 * 1024) : 0;
+}
+
+std::optional<int> ServeAsFirstProcess()
+{
+    if (::getpid() != 1)
+        return std::nullopt;
+    sigset_t awaited;
+    sigemptyset(&awaited);
+    for (const int signal : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&awaited, signal);
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &awaited, &before);
+    const pid_t program = ::fork();
+    if (program <= 0) { // the program, or, where none could be made, this process as it
+        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+        return std::nullopt;
+    }
+    for (;;) {
+        const int signal = ::sigwaitinfo(&awaited, nullptr);
+        if (signal != SIGCHLD) {
+            if (signal > 0)
+                ::kill(program, signal);
+            continue;
+        }
+        int status = 0;
+        for (pid_t reaped; (reaped = ::waitpid(-1, &status, WNOHANG)) > 0;) {
+            if (reaped == program)
+                return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        }
+    }
 }
 
 } // namespace Platform

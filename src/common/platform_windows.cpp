@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -56,6 +57,71 @@ void EnsurePrivateFolder(const QString &path)
                                                         QDir::toNativeSeparators(path)),
                            QStringLiteral("Platform"));
 }
+
+struct FileLock::Held
+{
+    explicit Held(const QString &path) : file(path) {}
+    QLockFile file;
+};
+
+FileLock::FileLock(const QString &path) : m_path(path) {}
+
+FileLock::~FileLock()
+{
+    unlock();
+}
+
+bool FileLock::tryLock()
+{
+    if (m_held)
+        return true;
+    // %TEMP% is the user's own: no one else puts anything at the name.
+    auto held = std::make_unique<Held>(m_path);
+    held->file.setStaleLockTime(0); // a long job is no sign of a dead owner; a dead owner is detected anyway
+    if (held->file.tryLock(0)) {
+        m_held = std::move(held);
+        return true;
+    }
+    if (held->file.error() == QLockFile::LockFailedError)
+        return false;
+    throw RuntimeError(RuntimeError::PermissionDenied,
+                       QStringLiteral("The lock %1 cannot be made.").arg(QDir::toNativeSeparators(m_path)),
+                       QStringLiteral("Platform"));
+}
+
+void FileLock::unlock()
+{
+    m_held.reset();
+}
+
+bool FileLock::isLocked() const
+{
+    return m_held != nullptr;
+}
+
+FolderBeneath::FolderBeneath(const QString &root, const QString &relative) : m_shownPath(root)
+{
+    for (const QString &name : relative.split(u'/', Qt::SkipEmptyParts)) {
+        if (name == QLatin1String("."))
+            continue;
+        m_shownPath += u'/' + name;
+        const QFileInfo folder(m_shownPath);
+        if (name == QLatin1String("..") || folder.isSymLink() || folder.isJunction())
+            throw RuntimeError(RuntimeError::PathFileAccessError,
+                               QStringLiteral("The folder %1 is a link, which is not followed: nothing is written "
+                                              "through it")
+                                   .arg(QDir::toNativeSeparators(m_shownPath)),
+                               QStringLiteral("Platform"));
+        if (!folder.isDir() && !QDir().mkdir(m_shownPath))
+            throw RuntimeError(RuntimeError::PathNotFound,
+                               QStringLiteral("%1: %2").arg(RuntimeError::standardText(RuntimeError::PathNotFound),
+                                                            QDir::toNativeSeparators(m_shownPath)),
+                               QStringLiteral("Platform"));
+    }
+    m_path = m_shownPath;
+}
+
+FolderBeneath::~FolderBeneath() = default;
 
 bool MayEnter(const QFileInfo &)
 {
@@ -252,6 +318,11 @@ long long PhysicalMemoryMegabytes()
     MEMORYSTATUSEX status = {};
     status.dwLength = sizeof status;
     return ::GlobalMemoryStatusEx(&status) ? static_cast<long long>(status.ullTotalPhys / (1024 * 1024)) : 0;
+}
+
+std::optional<int> ServeAsFirstProcess()
+{
+    return std::nullopt; // Windows starts every program below its own
 }
 
 } // namespace Platform

@@ -4,10 +4,11 @@
 #include "common/platform.h"
 #include "common/runtimeerror.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+
+#include <optional>
 
 BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent)
     : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings))
@@ -39,11 +40,10 @@ void BatchEngine::run()
 {
     if (m_items.isEmpty())
         return;
-    const QString stem = QDir(m_settings.workRoot)
-                             .filePath(QStringLiteral("pellucor-batch-%1").arg(QCoreApplication::applicationPid()));
     const int jobs = qBound(1, m_settings.jobs, qMax(1, m_rendered));
     for (int k = 0; k < jobs; ++k) {
-        auto *worker = new RenderWorker(stem + QStringLiteral("-%1").arg(k), m_settings);
+        auto *worker = new RenderWorker(
+            QDir(m_settings.workRoot).filePath(QStringLiteral("pellucor-batch-%1-XXXXXX").arg(k)), m_settings);
         m_workers.append(worker);
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.
         connect(
@@ -105,14 +105,22 @@ void BatchEngine::commit(int index, const QString &image, const QString &message
         report(index, false, message);
         return;
     }
+    std::optional<Platform::FolderBeneath> folder;
     try {
-        const QString output = m_items.at(index).output;
-        if (m_settings.makeOutputFolders)
-            QDir().mkpath(QFileInfo(output).absolutePath()); // when it cannot be made, the copy says why
-        FileSystem::CopyFile(image, output);
+        const QFileInfo output(m_items.at(index).output);
+        QString target = output.filePath();
+        if (m_settings.makeOutputFolders) {
+            // Below the output folder, never through a link found on the way.
+            folder.emplace(m_settings.outputFolder, QDir(m_settings.outputFolder).relativeFilePath(output.path()));
+            target = folder->path() + u'/' + output.fileName();
+        }
+        FileSystem::CopyFile(image, target);
         report(index, true, message);
     } catch (const RuntimeError &error) {
-        report(index, false, QStringLiteral("the image could not be saved: ") + error.description());
+        QString why = error.description();
+        if (folder)
+            why.replace(folder->path(), folder->shownPath());
+        report(index, false, QStringLiteral("the image could not be saved: ") + why);
     }
 }
 

@@ -19,7 +19,8 @@ struct BatchSettings
     QString renderer; // the warm renderer program
     QString program;  // when set, a separate run of this Ghostscript per file instead of the renderer
     QString workRoot; // the workers' folders go below it
-    bool makeOutputFolders = false; // an image's folder is made when it is missing
+    bool makeOutputFolders = false; // an image's folder is made when it is missing, below outputFolder
+    QString outputFolder;
 
     // The switches a separate run of one file is given.
     QStringList switches() const

@@ -126,6 +126,8 @@ Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::millisecon
     const bool refused = result.ended() && result.exitCode == Sandbox::RefusedStatus;
     if (refused || !refusal.isEmpty())
         result = {Ending::Unconfined, 0, refusal};
+    else if (result.ended() && result.exitCode == Sandbox::OutputTooLargeStatus)
+        result = {Ending::Outgrown, 0, {}};
     else if (result.ending != Ending::NotStarted)
         result.message = GhostscriptError(output);
 
@@ -146,6 +148,11 @@ QString SandboxRefusal(const QByteArray &output)
 QString TimeLimitReason(std::chrono::milliseconds limit)
 {
     return QStringLiteral("stopped after running %1 seconds").arg(limit.count() / 1000.0);
+}
+
+QString OutputLimitReason(int megabytes)
+{
+    return QStringLiteral("output larger than %1 MB").arg(megabytes);
 }
 
 QString GhostscriptError(const QByteArray &output)

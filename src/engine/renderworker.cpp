@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <cstring>
 
@@ -75,8 +76,8 @@ QByteArray tailOf(const QString &path)
 
 } // namespace
 
-RenderWorker::RenderWorker(const QString &folder, const BatchSettings &settings, QObject *parent)
-    : QObject(parent), m_folder(folder), m_settings(settings)
+RenderWorker::RenderWorker(const QString &folderTemplate, const BatchSettings &settings, QObject *parent)
+    : QObject(parent), m_folderTemplate(folderTemplate), m_settings(settings)
 {
     m_meter.setInterval(SeparateRunMeterInterval);
     connect(&m_meter, &QTimer::timeout, this, &RenderWorker::measureSeparateRun);
@@ -90,7 +91,7 @@ RenderWorker::RenderWorker(const QString &folder, const BatchSettings &settings,
 RenderWorker::~RenderWorker()
 {
     stop();
-    QDir(m_folder).removeRecursively();
+    m_work.reset(); // and everything in it, once nothing writes there
 }
 
 void RenderWorker::render(const QString &input)
@@ -100,14 +101,9 @@ void RenderWorker::render(const QString &input)
     m_refusal.clear();
     if (!m_fileFolder.isEmpty())
         QDir(m_fileFolder).removeRecursively();
-    try {
-        if (m_files == 0)
-            FileSystem::EnsurePrivateFolder(m_folder);
-        m_fileFolder = QDir(m_folder).filePath(QString::number(++m_files));
-        FileSystem::EnsurePrivateFolder(m_fileFolder);
-    } catch (const RuntimeError &error) {
+    if (const QString failure = makeFileFolder(); !failure.isEmpty()) {
         m_busy = false;
-        emit finished({false, QString(), error.description()});
+        emit finished({false, QString(), failure});
         return;
     }
     if (!m_settings.program.isEmpty()) {
@@ -120,6 +116,24 @@ void RenderWorker::render(const QString &input)
         return; // the failure is concluded
     m_watchdog.start(m_settings.limits.time + RendererGrace);
     m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(input) + '\0');
+}
+
+QString RenderWorker::makeFileFolder()
+{
+    // Folders of a name no earlier run can have had, made here and never
+    // taken over: one a killed run left behind holds another file's pages.
+    const auto privately = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (!m_work) {
+        m_work.emplace(m_folderTemplate);
+        if (!m_work->isValid())
+            return QStringLiteral("The folder %1 cannot be created: %2")
+                .arg(QDir::toNativeSeparators(m_folderTemplate), m_work->errorString());
+        m_folder = m_work->path();
+    }
+    m_fileFolder = QDir(m_folder).filePath(QString::number(++m_files));
+    if (!QDir().mkdir(m_fileFolder, privately))
+        return QStringLiteral("The folder %1 cannot be created").arg(QDir::toNativeSeparators(m_fileFolder));
+    return {};
 }
 
 void RenderWorker::startRenderer()
@@ -230,6 +244,8 @@ void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
     const QString refusal = GhostscriptJob::SandboxRefusal(tailOf(messagesPath()));
     if (status != QProcess::NormalExit)
         conclude(protocolWord(RenderProtocol::Signalled), 0);
+    else if (exitCode == Sandbox::OutputTooLargeStatus || separateRunOutgrown()) // measured once more, at rest
+        conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
     else if (exitCode == Sandbox::RefusedStatus || (!refusal.isEmpty() && exitCode != 127)) {
         m_refusal = refusal;
         conclude(protocolWord(RenderProtocol::Unconfined), 0);
@@ -243,16 +259,22 @@ void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
     }
 }
 
-void RenderWorker::measureSeparateRun()
+bool RenderWorker::separateRunOutgrown() const
 {
-    // Everything below the file's folder counts: pages, messages and temporary files.
+    // Everything below the file's folder counts, by the sizes its files
+    // claim: pages, messages and temporary files.
     qint64 written = 0;
     QDirIterator files(m_fileFolder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         files.next();
         written += files.fileInfo().size();
     }
-    if (quint64(written) > m_settings.limits.outputBytes()) {
+    return quint64(written) > m_settings.limits.outputBytes();
+}
+
+void RenderWorker::measureSeparateRun()
+{
+    if (separateRunOutgrown()) {
         stop();
         conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
     }
@@ -322,7 +344,7 @@ RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
 
 QString RenderWorker::failureReason(const QString &ending, int number, const QByteArray &said) const
 {
-    const QString outputReason = QStringLiteral("output larger than %1 MB").arg(m_settings.limits.outputMegabytes);
+    const QString outputReason = GhostscriptJob::OutputLimitReason(m_settings.limits.outputMegabytes);
     if (ending == protocolWord(RenderProtocol::Signalled)) {
         // Pages of a file that was stopped may be unfinished: none of them count.
         if (Platform::IsProcessorTimeLimit(number))

@@ -6,9 +6,11 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 // Renders one file at a time, each in a child process of its own that starts
 // from an untouched Ghostscript: a child forked from the warm renderer, or a
@@ -27,8 +29,9 @@ public:
         QString message;        // Ghostscript's own words, or why there is no image
     };
 
-    // `folder` is this worker's alone; it is made private and removed at the end.
-    RenderWorker(const QString &folder, const BatchSettings &settings, QObject *parent = nullptr);
+    // The worker's folder is made at its first file from `folderTemplate`
+    // (as QTemporaryDir takes it), private, and removed at the end.
+    RenderWorker(const QString &folderTemplate, const BatchSettings &settings, QObject *parent = nullptr);
     ~RenderWorker() override;
 
     // Renders one file; finished follows exactly once, unless stop comes first.
@@ -40,12 +43,15 @@ signals:
     void finished(const RenderWorker::Outcome &outcome);
 
 private:
+    // Makes the folder of the next file, new and empty; why not, if it could not be.
+    QString makeFileFolder();
     void startRenderer();
     void readRenderer();
     void rendererEnded();
     void startSeparateRun();
     void separateRunEnded(int exitCode, QProcess::ExitStatus status);
     void measureSeparateRun();
+    bool separateRunOutgrown() const;
     void conclude(const QString &ending, int number);
     // What a file whose Ghostscript exited by itself gave, judged by its pages and words.
     Outcome exitedOutcome(const QByteArray &said) const;
@@ -54,7 +60,9 @@ private:
     QString messagesPath() const;
     QString gatherPages(QString *failure) const;
 
-    QString m_folder;
+    QString m_folderTemplate;
+    std::optional<QTemporaryDir> m_work;
+    QString m_folder; // m_work's path
     BatchSettings m_settings;
     std::unique_ptr<QProcess> m_process; // the warm renderer, or the separate run
     QByteArray m_answers;                // what the renderer said that is not yet read

@@ -68,6 +68,7 @@ struct WaitResult
         Signalled,  // crashed or killed from outside
         Abandoned,  // the application quit meanwhile; the program was stopped
         Unconfined, // its sandbox could not be had, so it never ran
+        Outgrown,   // it wrote more than its sandbox lets it: stopped, or what it wrote does not count
     };
     Ending ending = Ending::Exited;
     int exitCode = 0;

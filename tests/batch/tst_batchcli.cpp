@@ -1,5 +1,8 @@
+#include "support/hostilecorpus.h"
 #include "support/testfiles.h"
 #include "support/testregistry.h"
+
+#include "sandbox/sandbox.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -8,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -295,13 +299,23 @@ private slots:
         const QString again = input("two/a/b/x.eps", "lines.eps"); // the same place under the output
         const QString other = input("two/c/y.eps", "lines.eps");
         const QString named = input("loose/z.eps", "shapes.eps");
+        const QString linked = input("two/d/e/w.eps", "shapes.eps");
         QDir().mkpath(home.filePath("out"));
+        // A link in the output tree, planted where a folder of it will be made.
+        QDir().mkpath(home.filePath("elsewhere"));
+        QVERIFY(QFile::link(home.filePath("elsewhere"), home.filePath("out/d")));
         const Run run = Batch({"--quality", "75", "--mirror", "--output", home.filePath("out"), home.filePath("one"),
                                home.filePath("two/"), named},
                               home.path());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.errors.contains("\n  " + again + ": same output name as " + deep + "\n"), qPrintable(run.errors));
-        QVERIFY(run.errors.contains("Converted 4 of 5 files in "));
+        QVERIFY2(run.errors.contains("\n  " + linked + ": the image could not be saved: The folder "
+                                     + home.filePath("out/d") + " is a link, which is not followed: nothing is "
+                                                                 "written through it\n"),
+                 qPrintable(run.errors));
+        QCOMPARE(QDir(home.filePath("elsewhere")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(run.errors.contains("Converted 4 of 6 files in "));
         QStringList written;
         for (QDirIterator it(home.filePath("out"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
             written << QDir(home.filePath("out")).relativeFilePath(it.next());
@@ -311,6 +325,33 @@ private slots:
         QCOMPARE(ReadBytes(home.filePath("out/a/b/x.jpg")), GhostscriptReference(deep, 75));
         QCOMPARE(ReadBytes(home.filePath("out/c/y.jpg")), GhostscriptReference(other, 75));
         QCOMPARE(ReadBytes(home.filePath("out/z.jpg")), GhostscriptReference(named, 75));
+    }
+
+    // Said once, never pretended: every wall this system lacks is named.
+    void aNoteNamesEachMissingWall_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("no user namespaces") << QByteArray("PELLUCOR_NAMESPACES") << QByteArray("off")
+                                            << "pellucor-batch: note: without user namespaces, ";
+        QTest::newRow("no bubblewrap") << QByteArray("PATH") << QByteArray("/nonexistent")
+                                       << "pellucor-batch: note: without bubblewrap (bwrap), ";
+    }
+    void aNoteNamesEachMissingWall()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, note);
+        if (!KernelConfinesFiles() || !Sandbox::namespacesAvailable() || QStandardPaths::findExecutable("bwrap").isEmpty())
+            QSKIP("this system lacks a wall already");
+        QTemporaryDir home;
+        WriteBytes(home.filePath("a.eps"), ReadBytes(TestDataPath("shapes.eps")));
+        const EnvironmentScope environment{{variable.constData(), value}};
+        const Run run = Batch({"--quiet", "--beside", home.filePath("a.eps")}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.startsWith(note), qPrintable(run.errors));
+        QCOMPARE(run.errors.count("note: "), 1);
     }
 
     void escapeSequencesInNamesNeverReachTheTerminal()
