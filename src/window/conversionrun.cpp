@@ -8,16 +8,17 @@
 
 #include "common/errorreport.h"
 #include "common/filesystem.h"
+#include "common/platform.h"
 #include "common/runtimeerror.h"
 #include "common/shell.h"
 #include "common/userprompts.h"
 
 #include <QEventLoop>
-#include <QLockFile>
 #include <QTimer>
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 const QString ConversionRun::Location = procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
 const QString ConversionRun::WaitingCaption = QStringLiteral("Waiting for another conversion to finish...");
@@ -30,17 +31,11 @@ const QString CrLf = QStringLiteral("\r\n");
 // Every instance of the program shares the working folder: one run at a time
 // holds its lock, and a second one waits (window alive) until it is free.
 // Returns nullptr when the window closed while waiting.
-std::unique_ptr<QLockFile> LockWorkingFolder(const QString &workingFolder, ConversionView &view)
+std::unique_ptr<Platform::FileLock> LockWorkingFolder(const QString &workingFolder, ConversionView &view)
 {
-    auto lock = std::make_unique<QLockFile>(workingFolder + QStringLiteral(".lock"));
-    lock->setStaleLockTime(0); // a long job is no sign of a dead owner; a dead owner is detected anyway
-    if (lock->tryLock(0))
+    auto lock = std::make_unique<Platform::FileLock>(workingFolder + QStringLiteral(".lock"));
+    if (lock->tryLock())
         return lock;
-    if (lock->error() != QLockFile::LockFailedError)
-        throw RuntimeError(RuntimeError::PathFileAccessError,
-                           QStringLiteral("The lock of the working folder cannot be made: %1.lock")
-                               .arg(workingFolder),
-                           QStringLiteral("ConversionRun"));
 
     const QString caption = view.ProgressCaption();
     const PointerKind pointer = view.MousePointer();
@@ -48,16 +43,24 @@ std::unique_ptr<QLockFile> LockWorkingFolder(const QString &workingFolder, Conve
     view.SetProgressCaption(ConversionRun::WaitingCaption);
     QEventLoop loop;
     QTimer poll;
+    std::optional<RuntimeError> refused; // something that is no lock put at its name meanwhile
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (view.Closing() || lock->tryLock(0))
+        try {
+            if (view.Closing() || lock->tryLock())
+                loop.quit();
+        } catch (const RuntimeError &error) {
+            refused = error;
             loop.quit();
+        }
     });
     poll.start(100);
     loop.exec();
-    if (!lock->isLocked())
+    if (!lock->isLocked() && !refused)
         return nullptr;
     view.SetProgressCaption(caption);
     view.SetMousePointer(pointer);
+    if (refused)
+        throw *refused;
     return lock;
 }
 
@@ -70,6 +73,7 @@ QString JobFailureReason(const Shell32::WaitResult &result, std::chrono::millise
     case Ending::Unconfined:
         return QStringLiteral("not converted: the sandbox around Ghostscript could not be applied")
                + (result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message);
+    case Ending::Outgrown: return GhostscriptJob::OutputLimitReason(GhostscriptPolicy::Limits().outputMegabytes);
     case Ending::Exited:
         return result.message.isEmpty() ? QStringLiteral("Ghostscript produced no image") : result.message;
     case Ending::NotStarted:
@@ -125,7 +129,7 @@ void ConversionRun::PushButton2_Click(ConversionView &view)
     // Every instance shares the working folder: without its lock the folder
     // is not used at all.
     QString work;
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<Platform::FileLock> lock;
     run.step(106, [&] {
         work = GhostscriptJob::WorkingFolder();
         lock = LockWorkingFolder(work, view);
@@ -177,7 +181,8 @@ struct ConversionRun::JobFiles
     QString scriptText;
 };
 
-void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, const QString &work, QLockFile &lock)
+void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, const QString &work,
+                                   Platform::FileLock &lock)
 {
     JobFiles files(work);
     run.step(114, [&] { DeleteFileQuietly(files.script); });

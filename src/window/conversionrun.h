@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/filesystem.h"
+#include "common/platform.h"
 #include "common/pointerkind.h"
 #include "sandbox/ghostscriptpolicy.h"
 
@@ -65,7 +66,7 @@ private:
     struct Entry;
     struct JobFiles;
     void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder,
-                        class QLockFile &lock);
+                        Platform::FileLock &lock);
     // One round of the loop; false when the run must end at once.
     bool ConvertEntry(GuardedProcedure &run, ConversionView &view, const JobFiles &files, int i, const Entry &entry,
                       QList<FailedEntry> &failed);
