@@ -18,8 +18,8 @@ struct Options
     QCommandLineOption beside{QStringLiteral("beside"), QStringLiteral("Put each image beside its input file.")};
     QCommandLineOption mirror{QStringLiteral("mirror"),
                               QStringLiteral("With --output: an image of a file found below a folder goes into the "
-                                             "same sub-folders of DIR, made as needed; files named directly go into "
-                                             "DIR itself.")};
+                                             "same sub-folders of DIR, made as needed, never through a link; files "
+                                             "named directly go into DIR itself.")};
     QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."), QStringLiteral("N")};
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
@@ -43,7 +43,8 @@ struct Options
                                                   "memory shared among the jobs is less)."),
                                    QStringLiteral("MB")};
     QCommandLineOption maxOutput{QStringLiteral("max-output"),
-                                 QStringLiteral("Bytes one file may write while it is rendered (default 1024)."),
+                                 QStringLiteral("Megabytes one file may write while it is rendered, holes included "
+                                                "(default 1024)."),
                                  QStringLiteral("MB")};
     QCommandLineOption shard{QStringLiteral("shard"),
                              QStringLiteral("Convert only the K-th of N parts of the sorted list of files, for "

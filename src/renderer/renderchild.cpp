@@ -98,7 +98,7 @@ void prepareChild(const std::string &input, const std::string &folder, const Gho
 // it runs, those it holds open after removing them.
 unsigned long long written(const std::string &folder, pid_t running)
 {
-    return OutputMeter::filesBelow({folder}) + (running > 0 ? OutputMeter::removedButOpen({running}) : 0);
+    return OutputMeter::sum(OutputMeter::filesBelow({folder}), running > 0 ? OutputMeter::removedButOpen({running}) : 0);
 }
 
 RenderEnding stopChild(pid_t child, const char *ending)

@@ -6,6 +6,7 @@
 
 #include <seccomp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -349,6 +350,19 @@ bool setLimit(int resource, unsigned long long soft, unsigned long long hard)
     return ::setrlimit(resource, &limit) == 0;
 }
 
+// Descriptors open at once: a document needs a handful; thousands would only
+// hold removed files, out of any folder's sight, or slow their measuring.
+constexpr rlim_t OpenFiles = 1024;
+
+bool limitOpenFiles()
+{
+    rlimit open{};
+    if (::getrlimit(RLIMIT_NOFILE, &open) != 0)
+        return false;
+    const rlim_t bound = std::min(open.rlim_max, OpenFiles);
+    return setLimit(RLIMIT_NOFILE, std::min(open.rlim_cur, bound), bound);
+}
+
 // No capability survives, also not for root: nothing it runs may mount,
 // change owners or pass file permissions.
 bool dropCapabilities()
@@ -428,7 +442,7 @@ bool Sandbox::apply() const noexcept
     // Only the standard descriptors cross into the program it starts.
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !dropCapabilities() || !keepStandardDescriptorsOnly(true))
         return false;
-    bool limited = setLimit(RLIMIT_CORE, 0, 0);
+    bool limited = setLimit(RLIMIT_CORE, 0, 0) && limitOpenFiles();
     if (m_rules.memoryBytes > 0)
         limited = limited && setLimit(RLIMIT_AS, m_rules.memoryBytes, m_rules.memoryBytes);
     if (m_rules.fileSizeBytes > 0)

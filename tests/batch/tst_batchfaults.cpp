@@ -200,6 +200,11 @@ private slots:
                                        " closefile } for";
         QTest::newRow("sparse pages of its own, in namespaces") << sparsePages << "output larger than 1 MB" << QByteArray();
         QTest::newRow("sparse pages of its own, without") << sparsePages << "output larger than 1 MB" << QByteArray("off");
+        // Files it removed but holds open take room that no listing shows.
+        QTest::newRow("files it removed, without")
+            << QByteArray("/s 65536 string def /held [ 0 1 19 { pop (u) (w) .tempfile exch deletefile"
+                          " dup 0 1 12 { pop dup s writestring } for } for ] def { } loop")
+            << "output larger than 1 MB" << QByteArray("off");
     }
     void aFileOverALimit()
     {

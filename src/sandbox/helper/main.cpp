@@ -150,8 +150,8 @@ public:
     {
         unsigned long long written = OutputMeter::filesBelow(m_folders);
         if (running)
-            written += OutputMeter::removedButOpen(descendants());
-        return written > m_before && written - m_before > m_limit;
+            written = OutputMeter::sum(written, OutputMeter::removedButOpen(descendants()));
+        return written == OutputMeter::TooMuch || (written > m_before && written - m_before > m_limit);
     }
 
 private:
