@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStorageInfo>
-#include <QTemporaryDir>
 
 #include <cstring>
 

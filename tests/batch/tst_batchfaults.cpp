@@ -194,7 +194,7 @@ private slots:
         // Safe mode lets a document write files its output's name pattern
         // matches: pages of its own, each just within the limit on a file's
         // size, that take next to no room until they are copied.
-        const QByteArray sparsePages = "0 0 60 20 rectfill showpage 2 1 41 { 100 add 3 string cvs 1 2 getinterval"
+        const QByteArray sparsePages = "0 0 60 20 rectfill showpage 2 1 4 { 100 add 3 string cvs 1 2 getinterval"
                                        " (p0000XX.jpg) dup length string copy dup 5 4 -1 roll putinterval (w) file"
                                        " dup <FFD8> writestring dup 1000000 setfileposition dup <FFD9> writestring"
                                        " closefile } for";
