@@ -12,6 +12,10 @@ namespace Namespaces {
 // PELLUCOR_NAMESPACES=off plays a system without them.
 bool available();
 
+// Whether, in them, a PID namespace may have a /proc of its own: a container
+// whose own /proc is partly covered refuses one.
+bool ownProcAvailable();
+
 // How entering them went.
 enum class Entry {
     Entered,     // this process is now in namespaces of its own

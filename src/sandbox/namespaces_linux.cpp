@@ -67,32 +67,57 @@ std::string reason(const char *what)
     return std::string(what) + ": " + std::strerror(errno);
 }
 
+// What a child that tried everything said: 0 all of it works, 1 no
+// namespaces, 2 namespaces but no /proc of their own.
+constexpr int Works = 0, NoNamespaces = 1, NoOwnProc = 2;
+
+int waitFor(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : NoNamespaces;
+}
+
+// Everything the sandbox will do, tried where it changes nothing: some
+// systems let a user namespace be made but nothing be done in it, and some
+// (a container whose /proc is partly covered) no /proc be mounted in it.
+// System calls only: it runs in a child of a program with threads.
+int probe()
+{
+    const Maps maps = ownMaps();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool works = ::unshare(CLONE_NEWUSER) == 0 && mapOwnUser(maps)
+                           && ::unshare(OwnNamespaces | CLONE_NEWPID) == 0
+                           && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                           && ::mount("tmpfs", "/", "tmpfs", MS_NOSUID | MS_NODEV, "size=4k") == 0;
+        if (!works)
+            ::_exit(NoNamespaces);
+        const pid_t first = ::fork(); // the first process of the new PID namespace
+        if (first == 0)
+            ::_exit(::mount("proc", "/", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0 ? Works : NoOwnProc);
+        ::_exit(first < 0 ? NoOwnProc : waitFor(first));
+    }
+    return child < 0 ? NoNamespaces : waitFor(child);
+}
+
+int probed()
+{
+    static const int answer = probe();
+    return answer;
+}
+
 } // namespace
 
 bool available()
 {
-    if (switchedOff())
-        return false;
-    static const bool answer = [] {
-        // Everything the sandbox will do, tried where it changes nothing:
-        // some systems let a user namespace be made but nothing be done in it.
-        const Maps maps = ownMaps();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const bool works = ::unshare(CLONE_NEWUSER) == 0 && mapOwnUser(maps)
-                               && ::unshare(OwnNamespaces | CLONE_NEWPID) == 0
-                               && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-                               && ::mount("tmpfs", "/", "tmpfs", MS_NOSUID | MS_NODEV, "size=4k") == 0;
-            ::_exit(works ? 0 : 1);
-        }
-        if (child < 0)
-            return false;
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }();
-    return answer;
+    return !switchedOff() && probed() != NoNamespaces;
+}
+
+bool ownProcAvailable()
+{
+    return available() && probed() == Works;
 }
 
 Entry enterOwn(std::string &why)

@@ -499,8 +499,13 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         }
         for (const std::string &path : m_rules.readable)
             command.insert(command.end(), {"--ro-bind-try", path, path});
-        // Its own processes only: for the helper, which ends and measures them.
-        command.insert(command.end(), {"--dev", "/dev", "--proc", "/proc"});
+        command.insert(command.end(), {"--dev", "/dev"});
+        // Its own processes only, for the helper, which measures the files
+        // they hold; where none may be had, the file system in memory bounds
+        // their temporary files, and the limits of size, descriptors and
+        // processes the rest.
+        if (Namespaces::ownProcAvailable())
+            command.insert(command.end(), {"--proc", "/proc"});
         for (const std::string &path : m_rules.writable)
             command.insert(command.end(), {"--bind", path, path});
         for (const std::string &path : m_rules.executable)
