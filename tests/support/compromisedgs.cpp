@@ -159,7 +159,8 @@ void leaveAProcessBehind()
 {
     const pid_t child = ::fork();
     if (child != 0) {
-        ::waitpid(child, nullptr, 0);
+        if (child > 0) // out of processes, it would wait for any of those it made
+            ::waitpid(child, nullptr, 0);
         return;
     }
     ::setsid();
