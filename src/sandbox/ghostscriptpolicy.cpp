@@ -28,7 +28,9 @@ void startsPrograms(Sandbox::Rules &rules, const std::string &runFolder, const s
 
 std::vector<std::string> switches(int quality)
 {
-    return {"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(quality),
+    // Ghostscript takes a quality of 0 for none given, and writes 75: the
+    // lowest it honours is 1, which is what libjpeg makes of 0.
+    return {"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(quality == 0 ? 1 : quality),
             "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
 }
 

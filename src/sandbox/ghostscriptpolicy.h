@@ -12,7 +12,8 @@
 // renderer has no Qt.
 namespace GhostscriptPolicy {
 
-// Ghostscript's switches for a JPEG of the given quality, without the files.
+// Ghostscript's switches for a JPEG of the given quality (0 to 100, 0 the
+// lowest), without the files.
 std::vector<std::string> switches(int quality);
 
 // The bounds of one run, past any of which it is stopped: no EPS file needs

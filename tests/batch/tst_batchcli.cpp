@@ -471,20 +471,35 @@ private slots:
         }
     }
 
-    void resolutionMatchesASeparateRun()
+    // What the image options give, against a separate run of Ghostscript
+    // given the switches they stand for.
+    void imageOptionsMatchASeparateRun_data()
     {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("switches");
+        const QStringList usual{"-sDEVICE=jpeg", "-dJPEGQ=75", "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+        QTest::newRow("resolution") << QStringList{"--resolution", "150"} << usual + QStringList{"-r150"};
+        // Ghostscript takes a quality of 0 for none given and writes 75.
+        QTest::newRow("quality 0, the lowest")
+            << QStringList{"--quality", "0"}
+            << QStringList{"-sDEVICE=jpeg", "-dJPEGQ=1", "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+    }
+    void imageOptionsMatchASeparateRun()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, switches);
         QTemporaryDir home;
         const QString input = home.filePath("text.eps");
         WriteBytes(input, ReadBytes(TestDataPath("text.eps")));
-        const Run run = Batch({"--beside", "--quality", "75", "--resolution", "150", input}, home.path());
+        const Run run = Batch(QStringList{"--beside", "--quality", "75"} + options + QStringList{input}, home.path());
         QCOMPARE(run.exitCode, 0);
         QProcess gs;
-        gs.start("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=75", "-dDOINTERPOLATE",
-                        "-dGraphicsAlphaBits=4", "-dEPSCrop", "-r150", "-sOutputFile=" + home.filePath("ref.jpg"),
-                        input});
+        gs.start("gs", QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"} + switches
+                           + QStringList{"-sOutputFile=" + home.filePath("ref"), input});
         QVERIFY(gs.waitForFinished(60000));
-        QCOMPARE(ReadBytes(home.filePath("text.jpg")), ReadBytes(home.filePath("ref.jpg")));
-        QVERIFY(ReadBytes(home.filePath("text.jpg")) != GhostscriptReference(input, 75));
+        const QByteArray image = ReadBytes(home.filePath("text.jpg"));
+        QCOMPARE(image, ReadBytes(home.filePath("ref")));
+        QVERIFY(image != GhostscriptReference(input, 75)); // the option made a difference
     }
 };
 
