@@ -24,6 +24,16 @@ struct Options
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
                                   QStringLiteral("DPI")};
+    QCommandLineOption format{QStringLiteral("format"),
+                              QStringLiteral("jpeg (the default) or png: the images' format, and their names' extension."),
+                              QStringLiteral("FORMAT")};
+    QCommandLineOption background{QStringLiteral("background"),
+                                  QStringLiteral("white (the default) or, with --format png, transparent."),
+                                  QStringLiteral("COLOUR")};
+    QCommandLineOption antialias{QStringLiteral("antialias"),
+                                 QStringLiteral("What is drawn with smooth edges: graphics (the default, as the "
+                                                "window), all (text too) or none (hard edges, for barcodes)."),
+                                 QStringLiteral("WHAT")};
     QCommandLineOption extension{QStringLiteral("extension"),
                                  QStringLiteral("Extension to search folders for (default eps, * for all files)."),
                                  QStringLiteral("EXT")};
@@ -70,8 +80,8 @@ struct Options
             "not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
-        parser.addOptions({output, beside, mirror, quality, resolution, extension, filesFrom, null, jobs, timeout, memoryLimit,
-                           maxOutput, shard, report, quiet, version, help});
+        parser.addOptions({output, beside, mirror, quality, resolution, format, background, antialias, extension,
+                           filesFrom, null, jobs, timeout, memoryLimit, maxOutput, shard, report, quiet, version, help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -86,6 +96,20 @@ QString nameOf(const QString &option, const QString &value)
         throw UsageError(QStringLiteral("--%1 names %2, whose name is not valid UTF-8")
                              .arg(option, Platform::ShownText(value)));
     return value;
+}
+
+// The value of an option that takes one of a few words.
+template<typename Value>
+Value oneOf(const QString &option, const QString &text, std::initializer_list<std::pair<const char *, Value>> words)
+{
+    QStringList names;
+    for (const auto &[name, value] : words) {
+        if (text == QLatin1String(name))
+            return value;
+        names << QString::fromLatin1(name);
+    }
+    throw UsageError(QStringLiteral("--%1 needs %2 or %3, not \"%4\"")
+                         .arg(option, names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last(), text));
 }
 
 int wholeNumber(const QString &option, const QString &text, int lowest, int highest)
@@ -134,6 +158,23 @@ void readShard(const QString &text, BatchCommandLine &command)
         throw UsageError(QStringLiteral("--shard needs K/N with 1 <= K <= N, not \"%1\"").arg(text));
 }
 
+// The options that choose what the image is to be.
+void readImageChoices(const QCommandLineParser &parser, const Options &options, BatchCommandLine &command)
+{
+    using Image = GhostscriptPolicy::Image;
+    if (parser.isSet(options.format))
+        command.format = oneOf<Image::Format>(QStringLiteral("format"), parser.value(options.format),
+                                              {{"jpeg", Image::Format::Jpeg}, {"png", Image::Format::Png}});
+    if (parser.isSet(options.background))
+        command.background = oneOf<Image::Background>(
+            QStringLiteral("background"), parser.value(options.background),
+            {{"white", Image::Background::White}, {"transparent", Image::Background::Transparent}});
+    if (parser.isSet(options.antialias))
+        command.antialias = oneOf<Image::Antialias>(
+            QStringLiteral("antialias"), parser.value(options.antialias),
+            {{"graphics", Image::Antialias::Graphics}, {"all", Image::Antialias::All}, {"none", Image::Antialias::None}});
+}
+
 // The options that take a value, each checked on its own.
 void readValues(const QCommandLineParser &parser, const Options &options, BatchCommandLine &command)
 {
@@ -165,6 +206,7 @@ void readValues(const QCommandLineParser &parser, const Options &options, BatchC
         command.report = nameOf(QStringLiteral("report"), parser.value(options.report));
     if (parser.isSet(options.shard))
         readShard(parser.value(options.shard), command);
+    readImageChoices(parser, options, command);
 }
 
 // The options that only make sense together, or apart.
@@ -176,6 +218,9 @@ void checkCombinations(const BatchCommandLine &command)
         throw UsageError(QStringLiteral("--mirror goes with --output"));
     if (command.nullSeparated && !command.filesFrom)
         throw UsageError(QStringLiteral("--null goes with --files-from"));
+    if (command.background == GhostscriptPolicy::Image::Background::Transparent
+        && command.format != GhostscriptPolicy::Image::Format::Png)
+        throw UsageError(QStringLiteral("--background transparent goes with --format png: a JPEG has no transparency"));
     if (command.paths.isEmpty() && !command.filesFrom)
         throw UsageError(QStringLiteral("no files or folders to convert"));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sandbox/ghostscriptpolicy.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +17,9 @@ struct BatchCommandLine
     bool mirror = false;                 // --mirror
     std::optional<int> quality;          // --quality N
     std::optional<int> resolution;       // --resolution DPI
+    GhostscriptPolicy::Image::Format format = GhostscriptPolicy::Image::Format::Jpeg;               // --format
+    GhostscriptPolicy::Image::Background background = GhostscriptPolicy::Image::Background::White; // --background
+    GhostscriptPolicy::Image::Antialias antialias = GhostscriptPolicy::Image::Antialias::Graphics; // --antialias
     std::optional<int> jobs;             // --jobs N
     std::optional<double> timeoutSeconds;
     std::optional<int> memoryLimitMegabytes; // --memory-limit MB

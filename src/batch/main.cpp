@@ -117,14 +117,20 @@ QList<Input> inputFiles(const BatchCommandLine &command)
 }
 
 // Where the image of `input` goes: with --mirror, below the output folder in
-// the sub-folders the file was found in below its folder.
-QString outputOf(const Input &input, const OutputChoice &output, bool mirror)
+// the sub-folders the file was found in below its folder; with the format's
+// extension.
+QString outputOf(const Input &input, const OutputChoice &output, const BatchCommandLine &command)
 {
-    if (!mirror || input.folder.isEmpty())
-        return OutputPath(input.path, output.mode, output.folder);
-    const QString below = QDir(input.folder).relativeFilePath(QFileInfo(input.path).path());
-    return OutputPath(input.path, output.mode,
-                      below == QLatin1String(".") ? output.folder : output.folder + PathSeparator() + below);
+    QString path;
+    if (!command.mirror || input.folder.isEmpty()) {
+        path = OutputPath(input.path, output.mode, output.folder);
+    } else {
+        const QString below = QDir(input.folder).relativeFilePath(QFileInfo(input.path).path());
+        path = OutputPath(input.path, output.mode,
+                          below == QLatin1String(".") ? output.folder : output.folder + PathSeparator() + below);
+    }
+    const QString jpeg = QStringLiteral(".jpg"); // the window's, which OutputPath gives
+    return path.chopped(jpeg.size()) + u'.' + QString::fromLatin1(GhostscriptPolicy::extension(command.format));
 }
 
 // 2048 MB for one file, or less where the machine's memory shared among the
@@ -200,7 +206,10 @@ BatchSettings settingsFor(const Batch &batch)
 {
     const BatchCommandLine &command = batch.command;
     BatchSettings settings;
-    settings.quality = batch.output.quality;
+    settings.image.quality = batch.output.quality;
+    settings.image.format = command.format;
+    settings.image.background = command.background;
+    settings.image.antialias = command.antialias;
     settings.resolution = command.resolution;
     settings.makeOutputFolders = command.mirror;
     settings.outputFolder = batch.output.folder;
@@ -265,7 +274,7 @@ int main(int argc, char *argv[])
     QList<BatchItem> items;
     items.reserve(batch.inputs.size());
     for (const Input &input : std::as_const(batch.inputs))
-        items.append({input.path, outputOf(input, batch.output, batch.command.mirror), input.refusal});
+        items.append({input.path, outputOf(input, batch.output, batch.command), input.refusal});
     BatchSettings settings = settingsFor(batch);
     try {
         settings.workRoot = FileSystem::TempFolder();

@@ -12,7 +12,7 @@
 // the bounds of one file.
 struct BatchSettings
 {
-    int quality = 75;
+    GhostscriptPolicy::Image image;
     std::optional<int> resolution; // dots per inch; Ghostscript's default without it
     int jobs = 1;
     GhostscriptPolicy::Limits limits;
@@ -25,7 +25,7 @@ struct BatchSettings
     // The switches a separate run of one file is given.
     QStringList switches() const
     {
-        QStringList result = GhostscriptJob::GhostscriptSwitches(quality);
+        QStringList result = GhostscriptJob::GhostscriptSwitches(image);
         if (resolution)
             result << QStringLiteral("-r%1").arg(*resolution);
         return result;

@@ -15,10 +15,10 @@ QString WorkingFolder()
     return FileSystem::TempFolder() + PathSeparator() + QStringLiteral("ps");
 }
 
-QStringList GhostscriptSwitches(int quality)
+QStringList GhostscriptSwitches(const GhostscriptPolicy::Image &image)
 {
     QStringList result;
-    for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(quality))
+    for (const std::string &ghostscriptSwitch : GhostscriptPolicy::switches(image))
         result << QString::fromStdString(ghostscriptSwitch);
     return result;
 }
@@ -49,7 +49,7 @@ QString ScriptText(int quality, PathFlavour flavour)
 {
     const bool windows = flavour == PathFlavour::Windows;
     const QStringList line = QStringList{windows ? QStringLiteral("gswin32c") : QStringLiteral("gs")}
-                             + GhostscriptSwitches(quality);
+                             + GhostscriptSwitches(GhostscriptPolicy::Image{quality});
     return line.join(u' ')
            + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName + LineEnd(flavour)
            + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
@@ -174,14 +174,18 @@ QString PrintableText(const QByteArray &bytes)
     return text;
 }
 
-bool IsCompleteJpeg(const QString &path)
+bool IsCompleteImage(const QString &path, GhostscriptPolicy::Image::Format format)
 {
+    // A JPEG's start and end markers; a PNG's signature and its IEND chunk.
+    const bool png = format == GhostscriptPolicy::Image::Format::Png;
+    const QByteArray start = png ? QByteArrayLiteral("\x89PNG\r\n\x1A\n") : QByteArrayLiteral("\xFF\xD8");
+    const QByteArray end = png ? QByteArrayLiteral("\0\0\0\0IEND\xAE\x42\x60\x82") : QByteArrayLiteral("\xFF\xD9");
     QFile image(path);
-    if (!image.open(QIODevice::ReadOnly) || image.size() < 4)
+    if (!image.open(QIODevice::ReadOnly) || image.size() < start.size() + end.size())
         return false;
-    const QByteArray start = image.read(2);
-    image.seek(image.size() - 2);
-    return start == "\xFF\xD8" && image.read(2) == "\xFF\xD9";
+    const QByteArray head = image.read(start.size());
+    image.seek(image.size() - end.size());
+    return head == start && image.read(end.size()) == end;
 }
 
 } // namespace GhostscriptJob

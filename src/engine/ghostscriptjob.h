@@ -21,8 +21,8 @@ inline const QString StagedOutputName = QStringLiteral("current.jpg");
 // FileSystem::TempFolder) followed by "ps". Only the path; nothing is created.
 QString WorkingFolder();
 
-// The policy's switches for a JPEG of the given quality, without the files.
-QStringList GhostscriptSwitches(int quality);
+// The policy's switches for such an image, without the files.
+QStringList GhostscriptSwitches(const GhostscriptPolicy::Image &image);
 
 // Makes Ghostscript's temporary folder below `runFolder` anew, empty and
 // private, and names it in `environment`; returns its path.
@@ -76,8 +76,8 @@ QString GhostscriptError(const QByteArray &output);
 // may be any bytes at all.
 QString PrintableText(const QByteArray &bytes);
 
-// True for a JPEG that ends where it should: a job stopped while writing
-// leaves one without its end marker.
-bool IsCompleteJpeg(const QString &path);
+// True for an image of the format that ends where it should: a job stopped
+// while writing leaves one without its end marker.
+bool IsCompleteImage(const QString &path, GhostscriptPolicy::Image::Format format);
 
 } // namespace GhostscriptJob

@@ -385,7 +385,7 @@ QString RenderWorker::gatherPages(QString *failure) const
     while (QFileInfo::exists(pagePath(m_fileFolder, pages + 1)))
         ++pages;
     for (int page = 1; page <= pages; ++page) {
-        if (!GhostscriptJob::IsCompleteJpeg(pagePath(m_fileFolder, page))) {
+        if (!GhostscriptJob::IsCompleteImage(pagePath(m_fileFolder, page), m_settings.image.format)) {
             *failure = QStringLiteral("Ghostscript stopped before the image was complete");
             return {};
         }

@@ -26,12 +26,36 @@ void startsPrograms(Sandbox::Rules &rules, const std::string &runFolder, const s
 
 } // namespace
 
+std::vector<std::string> switches(const Image &image)
+{
+    std::vector<std::string> result{"-dSAFER", "-dBATCH", "-dNOPAUSE"};
+    if (image.format == Image::Format::Png) {
+        result.emplace_back(image.background == Image::Background::Transparent ? "-sDEVICE=png16malpha"
+                                                                                 : "-sDEVICE=png16m");
+    } else {
+        // Ghostscript takes a quality of 0 for none given, and writes 75: the
+        // lowest it honours is 1, which is what libjpeg makes of 0.
+        result.insert(result.end(), {"-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(image.quality == 0 ? 1 : image.quality)});
+    }
+    result.emplace_back("-dDOINTERPOLATE");
+    if (image.antialias != Image::Antialias::None)
+        result.emplace_back("-dGraphicsAlphaBits=4");
+    if (image.antialias == Image::Antialias::All)
+        result.emplace_back("-dTextAlphaBits=4");
+    result.emplace_back("-dEPSCrop");
+    return result;
+}
+
 std::vector<std::string> switches(int quality)
 {
-    // Ghostscript takes a quality of 0 for none given, and writes 75: the
-    // lowest it honours is 1, which is what libjpeg makes of 0.
-    return {"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(quality == 0 ? 1 : quality),
-            "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+    Image image;
+    image.quality = quality;
+    return switches(image);
+}
+
+const char *extension(Image::Format format)
+{
+    return format == Image::Format::Png ? "png" : "jpg";
 }
 
 std::string temporaryFolder(const std::string &runFolder)

@@ -12,9 +12,26 @@
 // renderer has no Qt.
 namespace GhostscriptPolicy {
 
-// Ghostscript's switches for a JPEG of the given quality (0 to 100, 0 the
-// lowest), without the files.
+// What an image is to be; the defaults are the window's.
+struct Image
+{
+    enum class Format { Jpeg, Png };
+    enum class Background { White, Transparent }; // transparent: PNG only
+    enum class Antialias { Graphics, All, None };  // what is drawn with smooth edges
+
+    int quality = 75; // JPEG, 0 to 100, 0 the lowest
+    Format format = Format::Jpeg;
+    Background background = Background::White;
+    Antialias antialias = Antialias::Graphics;
+};
+
+// Ghostscript's switches for such an image, without the files.
+std::vector<std::string> switches(const Image &image);
+// Those of the window's JPEG of the given quality.
 std::vector<std::string> switches(int quality);
+
+// The extension of an image file of that format, without the dot.
+const char *extension(Image::Format format);
 
 // The bounds of one run, past any of which it is stopped: no EPS file needs
 // more, and a hostile one must not take the machine's time, memory or disk.

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -107,6 +108,13 @@ private slots:
         QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
                                                   << "the list /no/such/list cannot be read: No such file or directory";
         QTest::newRow("a mirror without its folder") << QStringList{"--mirror", "a.eps"} << "--mirror goes with --output";
+        QTest::newRow("a format there is not") << QStringList{"--format", "gif", "a.eps"}
+                                               << "--format needs jpeg or png, not \"gif\"";
+        QTest::newRow("smooth edges of what there is not") << QStringList{"--antialias", "some", "a.eps"}
+                                                           << "--antialias needs graphics, all or none, not \"some\"";
+        QTest::newRow("a transparent JPEG") << QStringList{"--background", "transparent", "a.eps"}
+                                            << "--background transparent goes with --format png: a JPEG has no "
+                                               "transparency";
         QTest::newRow("control characters in a name are shown escaped")
             << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
             << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
@@ -475,31 +483,51 @@ private slots:
     // given the switches they stand for.
     void imageOptionsMatchASeparateRun_data()
     {
+        QTest::addColumn<QString>("input"); // one that the option changes
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QStringList>("switches");
-        const QStringList usual{"-sDEVICE=jpeg", "-dJPEGQ=75", "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
-        QTest::newRow("resolution") << QStringList{"--resolution", "150"} << usual + QStringList{"-r150"};
+        QTest::addColumn<QString>("image");
+        const QStringList jpeg{"-sDEVICE=jpeg", "-dJPEGQ=75"};
+        const QStringList drawn{"-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+        QTest::newRow("resolution") << "text" << QStringList{"--resolution", "150"}
+                                    << jpeg + drawn + QStringList{"-r150"} << "text.jpg";
         // Ghostscript takes a quality of 0 for none given and writes 75.
-        QTest::newRow("quality 0, the lowest")
-            << QStringList{"--quality", "0"}
-            << QStringList{"-sDEVICE=jpeg", "-dJPEGQ=1", "-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
+        QTest::newRow("quality 0, the lowest") << "text" << QStringList{"--quality", "0"}
+                                               << QStringList{"-sDEVICE=jpeg", "-dJPEGQ=1"} + drawn << "text.jpg";
+        QTest::newRow("smooth text") << "text" << QStringList{"--antialias", "all"}
+                                     << jpeg + drawn + QStringList{"-dTextAlphaBits=4"} << "text.jpg";
+        QTest::newRow("hard edges") << "shapes" << QStringList{"--antialias", "none"}
+                                    << jpeg + QStringList{"-dDOINTERPOLATE", "-dEPSCrop"} << "shapes.jpg";
+        QTest::newRow("PNG") << "text" << QStringList{"--format", "png"} << QStringList{"-sDEVICE=png16m"} + drawn
+                             << "text.png";
+        // Lines on nothing: its corners stay transparent.
+        QTest::newRow("transparent PNG") << "lines" << QStringList{"--format", "png", "--background", "transparent"}
+                                         << QStringList{"-sDEVICE=png16malpha"} + drawn << "lines.png";
     }
     void imageOptionsMatchASeparateRun()
     {
+        QFETCH(QString, input);
         QFETCH(QStringList, options);
         QFETCH(QStringList, switches);
+        QFETCH(QString, image);
         QTemporaryDir home;
-        const QString input = home.filePath("text.eps");
-        WriteBytes(input, ReadBytes(TestDataPath("text.eps")));
-        const Run run = Batch(QStringList{"--beside", "--quality", "75"} + options + QStringList{input}, home.path());
+        const QString eps = home.filePath(input + ".eps");
+        WriteBytes(eps, ReadBytes(TestDataPath(input + ".eps")));
+        const Run run = Batch(QStringList{"--beside", "--quality", "75"} + options + QStringList{eps}, home.path());
         QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QDir(home.path()).entryList({input + ".*"}), (QStringList{input + ".eps", image}));
         QProcess gs;
         gs.start("gs", QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"} + switches
-                           + QStringList{"-sOutputFile=" + home.filePath("ref"), input});
+                           + QStringList{"-sOutputFile=" + home.filePath("ref"), eps});
         QVERIFY(gs.waitForFinished(60000));
-        const QByteArray image = ReadBytes(home.filePath("text.jpg"));
-        QCOMPARE(image, ReadBytes(home.filePath("ref")));
-        QVERIFY(image != GhostscriptReference(input, 75)); // the option made a difference
+        const QByteArray bytes = ReadBytes(home.filePath(image));
+        QCOMPARE(bytes, ReadBytes(home.filePath("ref")));
+        QVERIFY(bytes != GhostscriptReference(eps, 75)); // the option made a difference
+        if (options.contains("transparent")) {
+            const QImage decoded = QImage::fromData(bytes);
+            for (const QPoint corner : {QPoint(0, 0), QPoint(decoded.width() - 1, decoded.height() - 1)})
+                QCOMPARE(qAlpha(decoded.pixel(corner)), 0);
+        }
     }
 };
 

@@ -99,7 +99,7 @@ private slots:
         BatchSettings settings;
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.program = program;
-        settings.quality = 75;
+        settings.image.quality = 75;
         settings.jobs = jobs;
         settings.limits.time = std::chrono::seconds(3);
         settings.workRoot = root.filePath("temp");
@@ -214,7 +214,7 @@ private slots:
     void resolutionIsPassedOnlyWhenAsked()
     {
         BatchSettings settings;
-        settings.quality = 40;
+        settings.image.quality = 40;
         QCOMPARE(settings.switches().join(' '),
                  QString("-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=40 -dDOINTERPOLATE "
                          "-dGraphicsAlphaBits=4 -dEPSCrop"));
