@@ -64,6 +64,10 @@ struct Options
                               QStringLiteral("Write one JSON line per file to FILE (- for standard output), in "
                                              "input order, as the files finish."),
                               QStringLiteral("FILE")};
+    QCommandLineOption skipExisting{QStringLiteral("skip-existing"),
+                                    QStringLiteral("newer: a file whose image is newer than it is not converted again, "
+                                                   "and is reported skipped."),
+                                    QStringLiteral("WHEN")};
     QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("No progress, no summary but the failures.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version.")};
     QCommandLineOption help{QStringLiteral("help"), QStringLiteral("Show this text.")};
@@ -81,7 +85,8 @@ struct Options
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
         parser.addOptions({output, beside, mirror, quality, resolution, format, background, antialias, extension,
-                           filesFrom, null, jobs, timeout, memoryLimit, maxOutput, shard, report, quiet, version, help});
+                           filesFrom, null, jobs, timeout, memoryLimit, maxOutput, shard, skipExisting, report, quiet,
+                           version, help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -108,8 +113,10 @@ Value oneOf(const QString &option, const QString &text, std::initializer_list<st
             return value;
         names << QString::fromLatin1(name);
     }
-    throw UsageError(QStringLiteral("--%1 needs %2 or %3, not \"%4\"")
-                         .arg(option, names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last(), text));
+    const QString allowed = names.size() == 1 ? names.first()
+                                              : names.mid(0, names.size() - 1).join(QStringLiteral(", "))
+                                                    + QStringLiteral(" or ") + names.last();
+    throw UsageError(QStringLiteral("--%1 needs %2, not \"%3\"").arg(option, allowed, text));
 }
 
 int wholeNumber(const QString &option, const QString &text, int lowest, int highest)
@@ -206,6 +213,8 @@ void readValues(const QCommandLineParser &parser, const Options &options, BatchC
         command.report = nameOf(QStringLiteral("report"), parser.value(options.report));
     if (parser.isSet(options.shard))
         readShard(parser.value(options.shard), command);
+    if (parser.isSet(options.skipExisting))
+        command.skipNewer = oneOf<bool>(QStringLiteral("skip-existing"), parser.value(options.skipExisting), {{"newer", true}});
     readImageChoices(parser, options, command);
 }
 

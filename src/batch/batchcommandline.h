@@ -30,6 +30,7 @@ struct BatchCommandLine
     int shard = 1;                           // --shard K/N: the K-th part ...
     int shards = 1;                          // ... of N
     QString extension = QStringLiteral("eps");
+    bool skipNewer = false;                  // --skip-existing newer
     bool quiet = false;
     bool help = false;
     bool version = false;

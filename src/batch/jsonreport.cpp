@@ -22,12 +22,15 @@ void JsonReport::add(const BatchItem &item, const BatchReport &report)
 {
     if (!m_file.isOpen())
         return;
+    const QString status = report.converted ? QStringLiteral("converted")
+                           : report.skipped ? QStringLiteral("skipped")
+                                            : QStringLiteral("failed");
     QJsonObject line{{QStringLiteral("input"), item.input},
                      {QStringLiteral("output"), item.output},
-                     {QStringLiteral("status"), report.converted ? QStringLiteral("converted") : QStringLiteral("failed")},
+                     {QStringLiteral("status"), status},
                      {QStringLiteral("seconds"), qRound(report.seconds * 1000) / 1000.0},
-                     {QStringLiteral("bytes"), report.converted ? QFileInfo(item.output).size() : 0}};
-    if (!report.converted)
+                     {QStringLiteral("bytes"), report.converted || report.skipped ? QFileInfo(item.output).size() : 0}};
+    if (!report.converted && !report.skipped)
         line.insert(QStringLiteral("reason"), report.message);
     m_waiting.insert(report.index, QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
     while (!m_waiting.isEmpty() && m_waiting.firstKey() == m_next) {

@@ -133,6 +133,14 @@ QString outputOf(const Input &input, const OutputChoice &output, const BatchComm
     return path.chopped(jpeg.size()) + u'.' + QString::fromLatin1(GhostscriptPolicy::extension(command.format));
 }
 
+// Whether `image` exists and is newer than `input`: a file changed since
+// its image was made, or in the same instant, is converted again.
+bool isUpToDate(const QString &image, const QString &input)
+{
+    const QFileInfo made(image), source(input);
+    return made.isFile() && made.lastModified() > source.lastModified();
+}
+
 // 2048 MB for one file, or less where the machine's memory shared among the
 // jobs is less: files rendered at once must not push each other into swap.
 int defaultMemoryLimit(int jobs)
@@ -236,7 +244,7 @@ int convert(Batch &batch, const QList<BatchItem> &items, const BatchSettings &se
     ProgressReporter progress(int(items.size()), batch.command.quiet);
     BatchEngine engine(items, settings);
     QObject::connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &done) {
-        progress.done(items.at(done.index).input, done.converted, done.message);
+        progress.done(items.at(done.index).input, done);
         batch.report.add(items.at(done.index), done);
     });
     StopSignals stopSignals;
@@ -273,8 +281,11 @@ int main(int argc, char *argv[])
 
     QList<BatchItem> items;
     items.reserve(batch.inputs.size());
-    for (const Input &input : std::as_const(batch.inputs))
-        items.append({input.path, outputOf(input, batch.output, batch.command), input.refusal});
+    for (const Input &input : std::as_const(batch.inputs)) {
+        BatchItem item{input.path, outputOf(input, batch.output, batch.command), input.refusal};
+        item.upToDate = batch.command.skipNewer && input.refusal.isEmpty() && isUpToDate(item.output, input.path);
+        items.append(item);
+    }
     BatchSettings settings = settingsFor(batch);
     try {
         settings.workRoot = FileSystem::TempFolder();

@@ -53,12 +53,14 @@ QString ProgressReporter::barLine(int done, int failed, int total, double second
         .arg(left);
 }
 
-void ProgressReporter::done(const QString &input, bool converted, const QString &message)
+void ProgressReporter::done(const QString &input, const BatchReport &report)
 {
     ++m_done;
-    if (!converted) {
+    if (report.skipped) {
+        ++m_skipped;
+    } else if (!report.converted) {
         ++m_failed;
-        m_failures.append({input, message});
+        m_failures.append({input, report.message});
     }
     show(m_done == m_total);
 }
@@ -78,10 +80,15 @@ void ProgressReporter::show(bool force)
         if (force)
             std::fputc('\n', m_stream);
     } else {
-        std::fprintf(m_stream, "%d of %d files: %d converted, %d failed\n", m_done, m_total, m_done - m_failed,
-                     m_failed);
+        std::fprintf(m_stream, "%d of %d files: %d converted, %d failed%s\n", m_done, m_total,
+                     m_done - m_failed - m_skipped, m_failed, qPrintable(skippedText()));
     }
     std::fflush(m_stream);
+}
+
+QString ProgressReporter::skippedText() const
+{
+    return m_skipped > 0 ? QStringLiteral(", %1 up to date and skipped").arg(m_skipped) : QString();
 }
 
 void ProgressReporter::stopped(const QString &why)
@@ -97,7 +104,8 @@ int ProgressReporter::finish()
 {
     const double seconds = m_clock.elapsed() / 1000.0;
     if (!m_quiet)
-        std::fprintf(m_stream, "Converted %d of %d files in %.1f s.\n", m_done - m_failed, m_total, seconds);
+        std::fprintf(m_stream, "Converted %d of %d files in %.1f s%s.\n", m_done - m_failed - m_skipped, m_total,
+                     seconds, qPrintable(skippedText()));
     if (!m_failures.isEmpty()) {
         std::fprintf(m_stream, "%d failed:\n", int(m_failures.size()));
         for (const auto &[input, message] : m_failures)

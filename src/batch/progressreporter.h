@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/batchengine.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
@@ -20,7 +22,7 @@ class ProgressReporter
 public:
     ProgressReporter(int total, bool quiet, std::FILE *stream = stderr);
 
-    void done(const QString &input, bool converted, const QString &message);
+    void done(const QString &input, const BatchReport &report);
     // Says that the run was stopped by `why` before every file was done.
     void stopped(const QString &why);
     // Prints the summary; returns the number of failed files.
@@ -31,6 +33,7 @@ public:
 
 private:
     void show(bool force);
+    QString skippedText() const;
 
     int m_total;
     bool m_quiet;
@@ -38,6 +41,7 @@ private:
     bool m_terminal;
     int m_done = 0;
     int m_failed = 0;
+    int m_skipped = 0;
     QList<QPair<QString, QString>> m_failures;
     QElapsedTimer m_clock;
     qint64 m_lastShown = -1000000;

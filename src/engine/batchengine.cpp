@@ -13,7 +13,8 @@
 BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent)
     : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings))
 {
-    // The first input with an output name has it; a refused one claims none.
+    // The first input with an output name has it, an up-to-date one too; a
+    // refused one claims none.
     QHash<QString, int> owners;
     for (int i = 0; i < m_items.size(); ++i) {
         BatchItem &item = m_items[i];
@@ -27,7 +28,8 @@ BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject
             continue;
         }
         owners.insert(name, i);
-        ++m_rendered;
+        if (!item.upToDate)
+            ++m_rendered;
     }
 }
 
@@ -69,18 +71,23 @@ void BatchEngine::stop()
         m_loop->quit();
 }
 
-bool BatchEngine::skipRefused()
+bool BatchEngine::skipUnrendered()
 {
-    while (m_next < m_items.size() && !m_items.at(m_next).refusal.isEmpty() && !m_stopped) {
-        const int index = m_next++;
-        report(index, false, m_items.at(index).refusal);
+    for (; m_next < m_items.size() && !m_stopped; ++m_next) {
+        const BatchItem &item = m_items.at(m_next);
+        if (!item.refusal.isEmpty())
+            report(m_next, false, item.refusal);
+        else if (item.upToDate)
+            report(m_next, false, QString(), true);
+        else
+            break;
     }
     return m_next < m_items.size() && !m_stopped;
 }
 
 void BatchEngine::dispatch(RenderWorker *worker)
 {
-    if (!skipRefused())
+    if (!skipUnrendered())
         return;
     const int index = m_next++;
     m_working.insert(worker, index);
@@ -124,9 +131,9 @@ void BatchEngine::commit(int index, const QString &image, const QString &message
     }
 }
 
-void BatchEngine::report(int index, bool converted, const QString &message)
+void BatchEngine::report(int index, bool converted, const QString &message, bool skipped)
 {
     ++m_reported;
-    const QElapsedTimer clock = m_clocks.take(index); // none for a refused file
-    emit itemDone({index, converted, message, clock.isValid() ? clock.elapsed() / 1000.0 : 0.0});
+    const QElapsedTimer clock = m_clocks.take(index); // none for a file not rendered
+    emit itemDone({index, converted, skipped, message, clock.isValid() ? clock.elapsed() / 1000.0 : 0.0});
 }

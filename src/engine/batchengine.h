@@ -15,6 +15,7 @@ struct BatchItem
     QString input;
     QString output;
     QString refusal = {}; // when set, the file is reported failed with this reason and never rendered
+    bool upToDate = false; // its image is newer than it: reported skipped, never rendered
 };
 
 // What became of one file.
@@ -22,6 +23,7 @@ struct BatchReport
 {
     int index = 0;
     bool converted = false;
+    bool skipped = false; // its image was up to date
     QString message; // Ghostscript's words or the reason, when there are any
     double seconds = 0; // from the start of its rendering to its image in place
 };
@@ -51,9 +53,9 @@ private:
     void dispatch(RenderWorker *worker);
     void received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
     void commit(int index, const QString &image, const QString &message);
-    void report(int index, bool converted, const QString &message);
-    // Reports the refused files from the next one on; false when none is left to render.
-    bool skipRefused();
+    void report(int index, bool converted, const QString &message, bool skipped = false);
+    // Reports the refused and up-to-date files from the next one on; false when none is left to render.
+    bool skipUnrendered();
 
     QList<BatchItem> m_items;
     BatchSettings m_settings;

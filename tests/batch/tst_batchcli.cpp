@@ -112,6 +112,8 @@ private slots:
                                                << "--format needs jpeg or png, not \"gif\"";
         QTest::newRow("smooth edges of what there is not") << QStringList{"--antialias", "some", "a.eps"}
                                                            << "--antialias needs graphics, all or none, not \"some\"";
+        QTest::newRow("skipping when it is not said when") << QStringList{"--skip-existing", "always", "a.eps"}
+                                                           << "--skip-existing needs newer, not \"always\"";
         QTest::newRow("a transparent JPEG") << QStringList{"--background", "transparent", "a.eps"}
                                             << "--background transparent goes with --format png: a JPEG has no "
                                                "transparency";
@@ -444,6 +446,41 @@ private slots:
         converted.sort();
         inputs.sort();
         QCOMPARE(converted, inputs); // everything exactly once
+    }
+
+    // Rerunning a tree after a few files changed converts only those.
+    void onlyWhatChangedIsConvertedAgain()
+    {
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("in"));
+        for (const char *name : {"kept", "touched", "new"})
+            WriteBytes(home.filePath(QString("in/%1.eps").arg(name)), ReadBytes(TestDataPath("shapes.eps")));
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto stamp = [&](const QString &relative, int seconds) {
+            QFile file(home.filePath(relative));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(now.addSecs(seconds), QFileDevice::FileModificationTime));
+        };
+        // Images of an earlier run, newer than their files; then one file changed.
+        for (const char *name : {"kept", "touched"}) {
+            WriteBytes(home.filePath(QString("in/%1.jpg").arg(name)), "made by an earlier run");
+            stamp(QString("in/%1.eps").arg(name), -60);
+        }
+        stamp("in/touched.eps", 60);
+        const Run run = Batch({"--quality", "75", "--beside", "--skip-existing", "newer", "--report", "-",
+                               home.filePath("in")},
+                              home.path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.contains("Converted 2 of 3 files in ") && run.errors.contains(", 1 up to date and skipped.\n"),
+                 qPrintable(run.errors));
+        QCOMPARE(ReadBytes(home.filePath("in/kept.jpg")), QByteArray("made by an earlier run"));
+        for (const char *name : {"touched", "new"})
+            QCOMPARE(ReadBytes(home.filePath(QString("in/%1.jpg").arg(name))),
+                     GhostscriptReference(home.filePath(QString("in/%1.eps").arg(name)), 75));
+        QStringList statuses;
+        for (const QByteArray &line : run.output.toUtf8().trimmed().split('\n'))
+            statuses << QJsonDocument::fromJson(line).object().value("status").toString();
+        QCOMPARE(statuses, (QStringList{"skipped", "converted", "converted"})); // kept, new, touched
     }
 
     void listLineEnds_data()
