@@ -117,6 +117,11 @@ void RenderWorker::render(const QString &input)
     m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(input) + '\0');
 }
 
+QString RenderWorker::folder() const
+{
+    return m_work->path();
+}
+
 QString RenderWorker::makeFileFolder()
 {
     // Folders of a name no earlier run can have had, made here and never
@@ -124,12 +129,14 @@ QString RenderWorker::makeFileFolder()
     const auto privately = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     if (!m_work) {
         m_work.emplace(m_folderTemplate);
-        if (!m_work->isValid())
+        if (!m_work->isValid()) {
+            const QString why = m_work->errorString();
+            m_work.reset(); // tried again for the next file, never a folder without a path
             return QStringLiteral("The folder %1 cannot be created: %2")
-                .arg(QDir::toNativeSeparators(m_folderTemplate), m_work->errorString());
-        m_folder = m_work->path();
+                .arg(QDir::toNativeSeparators(m_folderTemplate), why);
+        }
     }
-    m_fileFolder = QDir(m_folder).filePath(QString::number(++m_files));
+    m_fileFolder = QDir(folder()).filePath(QString::number(++m_files));
     if (!QDir().mkdir(m_fileFolder, privately))
         return QStringLiteral("The folder %1 cannot be created").arg(QDir::toNativeSeparators(m_fileFolder));
     return {};
@@ -144,7 +151,7 @@ void RenderWorker::startRenderer()
         + m_settings.switches();
     m_rendererFailure.clear();
     m_answers.clear();
-    m_process = Shell::PrepareProgram(m_settings.renderer, arguments, m_folder);
+    m_process = Shell::PrepareProgram(m_settings.renderer, arguments, folder());
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &RenderWorker::readRenderer);
     connect(m_process.get(), &QProcess::finished, this, &RenderWorker::rendererEnded);
@@ -332,8 +339,8 @@ RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
     }
     outcome.converted = !outcome.imagePath.isEmpty();
     // A page cut short where the disk has run full: the disk is the reason.
-    if (!failure.isEmpty() && TemporaryDiskFull(m_folder))
-        failure = DiskFullReason(m_folder);
+    if (!failure.isEmpty() && TemporaryDiskFull(folder()))
+        failure = DiskFullReason(folder());
     if (!failure.isEmpty())
         outcome.message = failure;
     else if (!outcome.converted && outcome.message.isEmpty())
@@ -365,7 +372,7 @@ QString RenderWorker::failureReason(const QString &ending, int number, const QBy
                + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
     }
     if (ending == protocolWord(RenderProtocol::NoSpace))
-        return DiskFullReason(m_folder);
+        return DiskFullReason(folder());
     if (ending == protocolWord(RenderProtocol::Unkept))
         return QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
     if (ending == protocolWord(RenderProtocol::Unreadable))
@@ -403,7 +410,7 @@ QString RenderWorker::gatherPages(QString *failure) const
     written = written && image.flush();
     if (!written) {
         *failure = image.error() == QFileDevice::ResourceError
-                       ? DiskFullReason(m_folder)
+                       ? DiskFullReason(folder())
                        : QStringLiteral("the pages could not be gathered: ") + image.errorString();
         return {};
     }

@@ -45,6 +45,8 @@ signals:
 private:
     // Makes the folder of the next file, new and empty; why not, if it could not be.
     QString makeFileFolder();
+    // The worker's folder, once made.
+    QString folder() const;
     void startRenderer();
     void readRenderer();
     void rendererEnded();
@@ -62,7 +64,6 @@ private:
 
     QString m_folderTemplate;
     std::optional<QTemporaryDir> m_work;
-    QString m_folder; // m_work's path
     BatchSettings m_settings;
     std::unique_ptr<QProcess> m_process; // the warm renderer, or the separate run
     QByteArray m_answers;                // what the renderer said that is not yet read
