@@ -18,7 +18,7 @@ windows) exec sh tools/windows/build.sh ;;
     ;;
 esac
 
-packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libseccomp-dev bubblewrap fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev at-spi2-core dbus python3-pyatspi gir1.2-atspi-2.0 dpkg-dev file desktop-file-utils appstream man-db"
+packages="cmake g++ make pkg-config qt6-base-dev ghostscript libgs-dev libjpeg62-turbo-dev libseccomp-dev bubblewrap fonts-liberation xvfb xauth xdotool x11-utils libxcb-xfixes0-dev at-spi2-core dbus python3-pyatspi gir1.2-atspi-2.0 dpkg-dev file desktop-file-utils appstream man-db"
 # shellcheck disable=SC2086
 sh tools/install-packages.sh $packages
 

@@ -24,6 +24,30 @@ struct Options
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
                                   QStringLiteral("DPI")};
+    QCommandLineOption width{QStringLiteral("width"),
+                             QStringLiteral("Each image at most PX pixels wide, its proportions kept: the resolution "
+                                            "is made to fit from the file's box. Not with --resolution."),
+                             QStringLiteral("PX")};
+    QCommandLineOption height{QStringLiteral("height"),
+                              QStringLiteral("Each image at most PX pixels high, as --width; with both, the image "
+                                             "fits inside the two."),
+                              QStringLiteral("PX")};
+    QCommandLineOption crop{QStringLiteral("crop"),
+                            QStringLiteral("box (the default, as the window: the file's own bounding box) or "
+                                           "drawing (what the file actually draws, measured first; for boxes that "
+                                           "are missing, \"(atend)\" or wrong)."),
+                            QStringLiteral("TO")};
+    QCommandLineOption margin{QStringLiteral("margin"),
+                              QStringLiteral("With --crop drawing: PT points of white around the drawing (default 0)."),
+                              QStringLiteral("PT")};
+    QCommandLineOption pages{QStringLiteral("pages"),
+                             QStringLiteral("one (the default, as the window: every page in one file) or each: "
+                                            "name-1.jpg, name-2.jpg, ... for a file of several pages."),
+                             QStringLiteral("HOW")};
+    QCommandLineOption chroma{QStringLiteral("chroma"),
+                              QStringLiteral("JPEG colour detail: half (the default, Ghostscript's 4:2:0) or full "
+                                             "(4:4:4, for thin coloured lines)."),
+                              QStringLiteral("DETAIL")};
     QCommandLineOption format{QStringLiteral("format"),
                               QStringLiteral("jpeg (the default) or png: the images' format, and their names' extension."),
                               QStringLiteral("FORMAT")};
@@ -84,9 +108,9 @@ struct Options
             "not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
-        parser.addOptions({output, beside, mirror, quality, resolution, format, background, antialias, extension,
-                           filesFrom, null, jobs, timeout, memoryLimit, maxOutput, shard, skipExisting, report, quiet,
-                           version, help});
+        parser.addOptions({output, beside, mirror, quality, resolution, width, height, format, background, antialias,
+                           crop, margin, pages, chroma, extension, filesFrom, null, jobs, timeout, memoryLimit,
+                           maxOutput, shard, skipExisting, report, quiet, version, help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -154,6 +178,15 @@ double timeoutSeconds(const QString &text)
     return seconds;
 }
 
+double marginPoints(const QString &text)
+{
+    bool ok = false;
+    const double points = text.toDouble(&ok);
+    if (!ok || !std::isfinite(points) || points < 0 || points > 1000)
+        throw UsageError(QStringLiteral("--margin needs a number of points from 0 to 1000, not \"%1\"").arg(text));
+    return points;
+}
+
 void readShard(const QString &text, BatchCommandLine &command)
 {
     const QStringList parts = text.split(u'/');
@@ -180,6 +213,16 @@ void readImageChoices(const QCommandLineParser &parser, const Options &options, 
         command.antialias = oneOf<Image::Antialias>(
             QStringLiteral("antialias"), parser.value(options.antialias),
             {{"graphics", Image::Antialias::Graphics}, {"all", Image::Antialias::All}, {"none", Image::Antialias::None}});
+    if (parser.isSet(options.crop))
+        command.crop = oneOf<Image::Crop>(QStringLiteral("crop"), parser.value(options.crop),
+                                          {{"box", Image::Crop::Box}, {"drawing", Image::Crop::Drawing}});
+    if (parser.isSet(options.chroma))
+        command.chroma = oneOf<Image::Chroma>(QStringLiteral("chroma"), parser.value(options.chroma),
+                                              {{"half", Image::Chroma::Half}, {"full", Image::Chroma::Full}});
+    if (parser.isSet(options.pages))
+        command.eachPage = oneOf<bool>(QStringLiteral("pages"), parser.value(options.pages), {{"one", false}, {"each", true}});
+    if (parser.isSet(options.margin))
+        command.margin = marginPoints(parser.value(options.margin));
 }
 
 // The options that take a value, each checked on its own.
@@ -192,6 +235,8 @@ void readValues(const QCommandLineParser &parser, const Options &options, BatchC
     };
     command.quality = number(options.quality, 0, 100);
     command.resolution = number(options.resolution, 1, 10000);
+    command.width = number(options.width, 1, 65500); // as large as a JPEG may be
+    command.height = number(options.height, 1, 65500);
     command.jobs = number(options.jobs, 1, 1024);
     command.memoryLimitMegabytes = number(options.memoryLimit, 64, 1024 * 1024);
     command.maxOutputMegabytes = number(options.maxOutput, 1, 1024 * 1024);
@@ -230,6 +275,12 @@ void checkCombinations(const BatchCommandLine &command)
     if (command.background == GhostscriptPolicy::Image::Background::Transparent
         && command.format != GhostscriptPolicy::Image::Format::Png)
         throw UsageError(QStringLiteral("--background transparent goes with --format png: a JPEG has no transparency"));
+    if (command.chroma == GhostscriptPolicy::Image::Chroma::Full && command.format != GhostscriptPolicy::Image::Format::Jpeg)
+        throw UsageError(QStringLiteral("--chroma full goes with --format jpeg: a PNG keeps every colour"));
+    if (command.resolution && (command.width || command.height))
+        throw UsageError(QStringLiteral("--resolution and --width or --height exclude each other: the size sets the resolution"));
+    if (command.margin && command.crop != GhostscriptPolicy::Image::Crop::Drawing)
+        throw UsageError(QStringLiteral("--margin goes with --crop drawing"));
     if (command.paths.isEmpty() && !command.filesFrom)
         throw UsageError(QStringLiteral("no files or folders to convert"));
 }

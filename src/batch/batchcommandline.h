@@ -20,6 +20,12 @@ struct BatchCommandLine
     GhostscriptPolicy::Image::Format format = GhostscriptPolicy::Image::Format::Jpeg;               // --format
     GhostscriptPolicy::Image::Background background = GhostscriptPolicy::Image::Background::White; // --background
     GhostscriptPolicy::Image::Antialias antialias = GhostscriptPolicy::Image::Antialias::Graphics; // --antialias
+    GhostscriptPolicy::Image::Crop crop = GhostscriptPolicy::Image::Crop::Box;                     // --crop
+    GhostscriptPolicy::Image::Chroma chroma = GhostscriptPolicy::Image::Chroma::Half;              // --chroma
+    std::optional<int> width;            // --width PX
+    std::optional<int> height;           // --height PX
+    std::optional<double> margin;        // --margin PT
+    bool eachPage = false;               // --pages each
     std::optional<int> jobs;             // --jobs N
     std::optional<double> timeoutSeconds;
     std::optional<int> memoryLimitMegabytes; // --memory-limit MB

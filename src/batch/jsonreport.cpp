@@ -3,6 +3,7 @@
 #include "batchcommandline.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -25,11 +26,21 @@ void JsonReport::add(const BatchItem &item, const BatchReport &report)
     const QString status = report.converted ? QStringLiteral("converted")
                            : report.skipped ? QStringLiteral("skipped")
                                             : QStringLiteral("failed");
+    qint64 bytes = report.skipped ? QFileInfo(item.output).size() : 0;
+    for (const QString &output : report.outputs)
+        bytes += QFileInfo(output).size();
     QJsonObject line{{QStringLiteral("input"), item.input},
                      {QStringLiteral("output"), item.output},
                      {QStringLiteral("status"), status},
                      {QStringLiteral("seconds"), qRound(report.seconds * 1000) / 1000.0},
-                     {QStringLiteral("bytes"), report.converted || report.skipped ? QFileInfo(item.output).size() : 0}};
+                     {QStringLiteral("bytes"), bytes}};
+    // A file of several pages, each in an image of its own: every one of them.
+    if (report.outputs.size() > 1)
+        line.insert(QStringLiteral("outputs"), QJsonArray::fromStringList(report.outputs));
+    if (!report.box.isEmpty())
+        line.insert(QStringLiteral("box"), report.box);
+    if (!report.warnings.isEmpty())
+        line.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(report.warnings));
     if (!report.converted && !report.skipped)
         line.insert(QStringLiteral("reason"), report.message);
     m_waiting.insert(report.index, QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');

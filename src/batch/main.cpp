@@ -133,11 +133,15 @@ QString outputOf(const Input &input, const OutputChoice &output, const BatchComm
     return path.chopped(jpeg.size()) + u'.' + QString::fromLatin1(GhostscriptPolicy::extension(command.format));
 }
 
-// Whether `image` exists and is newer than `input`: a file changed since
-// its image was made, or in the same instant, is converted again.
-bool isUpToDate(const QString &image, const QString &input)
+// Whether the image of `input` exists and is newer than it: a file changed
+// since its image was made, or in the same instant, is converted again.
+// With an image per page, the first page's counts where there are several.
+bool isUpToDate(const QString &image, const QString &input, bool eachPage)
 {
-    const QFileInfo made(image), source(input);
+    const QFileInfo source(input);
+    QFileInfo made(image);
+    if (!made.isFile() && eachPage)
+        made.setFile(PageOutput(image, 1));
     return made.isFile() && made.lastModified() > source.lastModified();
 }
 
@@ -218,7 +222,13 @@ BatchSettings settingsFor(const Batch &batch)
     settings.image.format = command.format;
     settings.image.background = command.background;
     settings.image.antialias = command.antialias;
+    settings.image.crop = command.crop;
+    settings.image.chroma = command.chroma;
     settings.resolution = command.resolution;
+    settings.width = command.width;
+    settings.height = command.height;
+    settings.margin = command.margin.value_or(0);
+    settings.eachPage = command.eachPage;
     settings.makeOutputFolders = command.mirror;
     settings.outputFolder = batch.output.folder;
     settings.jobs = command.jobs.value_or(qMax(1, QThread::idealThreadCount()));
@@ -283,7 +293,7 @@ int main(int argc, char *argv[])
     items.reserve(batch.inputs.size());
     for (const Input &input : std::as_const(batch.inputs)) {
         BatchItem item{input.path, outputOf(input, batch.output, batch.command), input.refusal};
-        item.upToDate = batch.command.skipNewer && input.refusal.isEmpty() && isUpToDate(item.output, input.path);
+        item.upToDate = batch.command.skipNewer && input.refusal.isEmpty() && isUpToDate(item.output, input.path, batch.command.eachPage);
         items.append(item);
     }
     BatchSettings settings = settingsFor(batch);

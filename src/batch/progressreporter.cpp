@@ -61,6 +61,8 @@ void ProgressReporter::done(const QString &input, const BatchReport &report)
     } else if (!report.converted) {
         ++m_failed;
         m_failures.append({input, report.message});
+    } else if (!report.warnings.isEmpty()) {
+        m_substituted.append({input, report.warnings.join(QStringLiteral("; "))});
     }
     show(m_done == m_total);
 }
@@ -106,6 +108,13 @@ int ProgressReporter::finish()
     if (!m_quiet)
         std::fprintf(m_stream, "Converted %d of %d files in %.1f s%s.\n", m_done - m_failed - m_skipped, m_total,
                      seconds, qPrintable(skippedText()));
+    if (!m_quiet && !m_substituted.isEmpty()) {
+        std::fprintf(m_stream, "%d %s converted with substituted fonts:\n", int(m_substituted.size()),
+                     m_substituted.size() == 1 ? "file" : "files");
+        for (const auto &[input, fonts] : m_substituted)
+            std::fprintf(m_stream, "  %s: %s\n", qPrintable(escapedForTerminal(input)),
+                         qPrintable(escapedForTerminal(fonts)));
+    }
     if (!m_failures.isEmpty()) {
         std::fprintf(m_stream, "%d failed:\n", int(m_failures.size()));
         for (const auto &[input, message] : m_failures)

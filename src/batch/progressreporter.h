@@ -43,6 +43,8 @@ private:
     int m_failed = 0;
     int m_skipped = 0;
     QList<QPair<QString, QString>> m_failures;
+    QList<QPair<QString, QString>> m_substituted; // converted with fonts Ghostscript substituted
+
     QElapsedTimer m_clock;
     qint64 m_lastShown = -1000000;
 };

@@ -76,9 +76,9 @@ bool BatchEngine::skipUnrendered()
     for (; m_next < m_items.size() && !m_stopped; ++m_next) {
         const BatchItem &item = m_items.at(m_next);
         if (!item.refusal.isEmpty())
-            report(m_next, false, item.refusal);
+            report({m_next, false, false, item.refusal});
         else if (item.upToDate)
-            report(m_next, false, QString(), true);
+            report({m_next, false, true});
         else
             break;
     }
@@ -100,40 +100,57 @@ void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &ou
     if (m_stopped)
         return;
     const int index = m_working.take(worker);
-    commit(index, outcome.converted ? outcome.imagePath : QString(), outcome.message);
+    commit(index, outcome);
     dispatch(worker);
     if (m_reported == m_items.size() && m_loop)
         m_loop->quit();
 }
 
-void BatchEngine::commit(int index, const QString &image, const QString &message)
+QString PageOutput(const QString &output, int page)
 {
-    if (image.isEmpty()) {
-        report(index, false, message);
+    const qsizetype dot = output.lastIndexOf(u'.');
+    return output.left(dot) + u'-' + QString::number(page) + output.mid(dot);
+}
+
+void BatchEngine::commit(int index, const RenderWorker::Outcome &outcome)
+{
+    BatchReport done{index, false, false, outcome.message};
+    done.box = outcome.box;
+    done.warnings = outcome.warnings;
+    if (!outcome.converted) {
+        report(done);
         return;
     }
+    // One image keeps the file's output name; pages of their own are numbered.
+    const QString output = m_items.at(index).output;
+    for (int page = 1; page <= outcome.images.size(); ++page)
+        done.outputs << (outcome.images.size() == 1 ? output : PageOutput(output, page));
     std::optional<Platform::FolderBeneath> folder;
     try {
-        const QFileInfo output(m_items.at(index).output);
-        QString target = output.filePath();
+        const QFileInfo first(output);
+        QString targetFolder = first.path();
         if (m_settings.makeOutputFolders) {
             // Below the output folder, never through a link found on the way.
-            folder.emplace(m_settings.outputFolder, QDir(m_settings.outputFolder).relativeFilePath(output.path()));
-            target = folder->path() + u'/' + output.fileName();
+            folder.emplace(m_settings.outputFolder, QDir(m_settings.outputFolder).relativeFilePath(first.path()));
+            targetFolder = folder->path();
         }
-        FileSystem::CopyFile(image, target);
-        report(index, true, message);
+        for (qsizetype page = 0; page < outcome.images.size(); ++page)
+            FileSystem::CopyFile(outcome.images.at(page), targetFolder + u'/' + QFileInfo(done.outputs.at(page)).fileName());
+        done.converted = true;
     } catch (const RuntimeError &error) {
         QString why = error.description();
         if (folder)
             why.replace(folder->path(), folder->shownPath());
-        report(index, false, QStringLiteral("the image could not be saved: ") + why);
+        done.message = QStringLiteral("the image could not be saved: ") + why;
+        done.outputs.clear();
     }
+    report(done);
 }
 
-void BatchEngine::report(int index, bool converted, const QString &message, bool skipped)
+void BatchEngine::report(BatchReport done)
 {
     ++m_reported;
-    const QElapsedTimer clock = m_clocks.take(index); // none for a file not rendered
-    emit itemDone({index, converted, skipped, message, clock.isValid() ? clock.elapsed() / 1000.0 : 0.0});
+    const QElapsedTimer clock = m_clocks.take(done.index); // none for a file not rendered
+    done.seconds = clock.isValid() ? clock.elapsed() / 1000.0 : 0.0;
+    emit itemDone(done);
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // One file to convert and where its image goes.
 struct BatchItem
@@ -24,9 +25,16 @@ struct BatchReport
     int index = 0;
     bool converted = false;
     bool skipped = false; // its image was up to date
-    QString message; // Ghostscript's words or the reason, when there are any
-    double seconds = 0; // from the start of its rendering to its image in place
+    QString message = {}; // Ghostscript's words or the reason, when there are any
+    double seconds = 0;   // from the start of its rendering to its image in place
+    QStringList outputs = {};  // the images written: its output, or one per page
+    QString box = {};          // cropped to the drawing: which box the image shows
+    QStringList warnings = {}; // the fonts Ghostscript substituted
 };
+
+// Where page `page` of a file whose image is `output` goes when each page
+// has an image of its own: "name-2.jpg" beside "name.jpg".
+QString PageOutput(const QString &output, int page);
 
 // Converts many files with a few workers at once, each file in a process of
 // its own, with the bytes a separate run of each file would give. Results
@@ -52,8 +60,8 @@ signals:
 private:
     void dispatch(RenderWorker *worker);
     void received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
-    void commit(int index, const QString &image, const QString &message);
-    void report(int index, bool converted, const QString &message, bool skipped = false);
+    void commit(int index, const RenderWorker::Outcome &outcome);
+    void report(BatchReport done);
     // Reports the refused and up-to-date files from the next one on; false when none is left to render.
     bool skipUnrendered();
 

@@ -14,6 +14,10 @@ struct BatchSettings
 {
     GhostscriptPolicy::Image image;
     std::optional<int> resolution; // dots per inch; Ghostscript's default without it
+    std::optional<int> width;      // pixels: each image fits inside width × height, its
+    std::optional<int> height;     // resolution made to fit from its box
+    double margin = 0;             // points around the drawing, when cropped to it
+    bool eachPage = false;         // an image per page, rather than all in one file
     int jobs = 1;
     GhostscriptPolicy::Limits limits;
     QString renderer; // the warm renderer program
@@ -21,6 +25,8 @@ struct BatchSettings
     QString workRoot; // the workers' folders go below it
     bool makeOutputFolders = false; // an image's folder is made when it is missing, below outputFolder
     QString outputFolder;
+
+    bool sized() const { return width || height; }
 
     // The switches a separate run of one file is given.
     QStringList switches() const

@@ -164,6 +164,35 @@ QString GhostscriptError(const QByteArray &output)
     return PrintableText(output.mid(at, end < 0 ? -1 : end - at));
 }
 
+QStringList FontWarnings(const QByteArray &output)
+{
+    QStringList warnings;
+    for (QByteArray line : output.split('\n')) {
+        line = line.trimmed();
+        if (!line.startsWith("Substituting font ") && !line.startsWith("Substituting for font "))
+            continue;
+        if (line.endsWith('.'))
+            line.chop(1);
+        if (const QString warning = PrintableText(line); !warnings.contains(warning))
+            warnings.append(warning);
+    }
+    return warnings;
+}
+
+bool IsInformational(const QByteArray &line)
+{
+    static const char *const Openings[] = {
+        "GPL Ghostscript", "Copyright (C)", "This software is supplied", "see the file COPYING",
+        "Loading ", "Querying operating system for font files", "Can't find (or can't open) font file",
+        "Didn't find this font on the system", "Substituting "};
+    const QByteArray trimmed = line.trimmed();
+    for (const char *opening : Openings) {
+        if (trimmed.startsWith(opening))
+            return true;
+    }
+    return false;
+}
+
 QString PrintableText(const QByteArray &bytes)
 {
     QString text = QString::fromLocal8Bit(bytes).trimmed();

@@ -72,6 +72,14 @@ QString OutputLimitReason(int megabytes);
 // The "Error: ..." line in what Ghostscript printed; "" when there is none.
 QString GhostscriptError(const QByteArray &output);
 
+// The fonts Ghostscript said it substituted, once each, in its own words
+// ("Substituting font Courier for Foo").
+QStringList FontWarnings(const QByteArray &output);
+
+// True for what Ghostscript says when all goes well (its greeting, the fonts
+// it looks for and loads), which is no reason for anything.
+bool IsInformational(const QByteArray &line);
+
 // Ghostscript's words made fit to show: what a broken file makes it quote
 // may be any bytes at all.
 QString PrintableText(const QByteArray &bytes);

@@ -1,7 +1,10 @@
 #include "renderworker.h"
 
 #include "ghostscriptjob.h"
+#include "pagebox.h"
 #include "renderer/renderprotocol.h"
+
+#include "imaging/jpegencoding.h"
 
 #include "common/filesystem.h"
 #include "common/platform.h"
@@ -13,6 +16,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStorageInfo>
 
@@ -45,6 +49,8 @@ QString ghostscriptWords(const QByteArray &said)
         return error;
     QStringList lines;
     for (const QByteArray &line : said.split('\n')) {
+        if (GhostscriptJob::IsInformational(line))
+            continue;
         if (const QString printable = GhostscriptJob::PrintableText(line); !printable.isEmpty())
             lines.append(printable);
     }
@@ -97,12 +103,61 @@ void RenderWorker::render(const QString &input)
 {
     m_input = input;
     m_busy = true;
+    m_box.clear();
+    m_resolution = m_settings.resolution.value_or(72);
+    m_measuring = m_settings.image.crop == GhostscriptPolicy::Image::Crop::Drawing;
+    if (m_measuring)
+        renderPass(PageBox::MeasurePrologue());
+    else
+        renderWithBox(std::nullopt);
+}
+
+void RenderWorker::renderWithBox(const std::optional<QRectF> &drawn)
+{
+    QString failure;
+    if (const std::optional<QByteArray> prologue = prologueFor(drawn, &failure))
+        renderPass(*prologue);
+    else
+        fail(failure);
+}
+
+std::optional<QByteArray> RenderWorker::prologueFor(const std::optional<QRectF> &drawn, QString *failure)
+{
+    std::optional<QRectF> box;
+    QByteArray prologue;
+    if (m_settings.image.crop == GhostscriptPolicy::Image::Crop::Drawing) {
+        // Nothing drawn: the file's own box, as Ghostscript would crop it, else its whole page.
+        const double margin = m_settings.margin;
+        if (drawn)
+            box = drawn->adjusted(-margin, -margin, margin, margin), m_box = QStringLiteral("drawing");
+        else if ((box = PageBox::Declared(m_input)))
+            m_box = QStringLiteral("file");
+        else
+            m_box = QStringLiteral("page");
+        if (box)
+            prologue = PageBox::CropPrologue(*box);
+    } else if (m_settings.sized()) {
+        box = PageBox::Declared(m_input);
+    }
+    if (m_settings.sized()) {
+        if (!box) {
+            *failure = QStringLiteral("it has no bounding box to size its image by; cropped to its drawing, it would");
+            return std::nullopt;
+        }
+        m_resolution = PageBox::ResolutionToFit(box->size(), m_settings.width, m_settings.height);
+        prologue += (prologue.isEmpty() ? "" : " ") + PageBox::ResolutionPrologue(m_resolution);
+    }
+    return prologue;
+}
+
+void RenderWorker::renderPass(const QByteArray &prologue)
+{
+    m_prologue = QByteArray(GhostscriptPolicy::FilePrologue) + ' ' + prologue;
     m_refusal.clear();
     if (!m_fileFolder.isEmpty())
         QDir(m_fileFolder).removeRecursively();
     if (const QString failure = makeFileFolder(); !failure.isEmpty()) {
-        m_busy = false;
-        emit finished({false, QString(), failure});
+        fail(failure);
         return;
     }
     if (!m_settings.program.isEmpty()) {
@@ -114,7 +169,15 @@ void RenderWorker::render(const QString &input)
     if (!m_process)
         return; // the failure is concluded
     m_watchdog.start(m_settings.limits.time + RendererGrace);
-    m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(input) + '\0');
+    m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(m_input) + '\0' + m_prologue + '\0');
+}
+
+void RenderWorker::fail(const QString &reason)
+{
+    m_busy = false;
+    Outcome outcome;
+    outcome.message = reason;
+    emit finished(outcome);
 }
 
 QString RenderWorker::folder() const
@@ -144,11 +207,12 @@ QString RenderWorker::makeFileFolder()
 
 void RenderWorker::startRenderer()
 {
-    const QStringList arguments =
-        QStringList{QStringLiteral("--time-limit=%1").arg(m_settings.limits.time.count()),
-                    QStringLiteral("--memory-limit=%1").arg(m_settings.limits.memoryMegabytes),
-                    QStringLiteral("--max-output=%1").arg(m_settings.limits.outputMegabytes), QStringLiteral("--")}
-        + m_settings.switches();
+    QStringList arguments{QStringLiteral("--time-limit=%1").arg(m_settings.limits.time.count()),
+                          QStringLiteral("--memory-limit=%1").arg(m_settings.limits.memoryMegabytes),
+                          QStringLiteral("--max-output=%1").arg(m_settings.limits.outputMegabytes)};
+    if (m_settings.image.encodedHere())
+        arguments << QStringLiteral("--encode-jpeg=%1").arg(m_settings.image.quality);
+    arguments << QStringLiteral("--") << m_settings.switches();
     m_rendererFailure.clear();
     m_answers.clear();
     m_process = Shell::PrepareProgram(m_settings.renderer, arguments, folder());
@@ -214,9 +278,10 @@ void RenderWorker::startSeparateRun()
     pages += u'/' + QString::fromLatin1(RenderProtocol::PagePattern);
     QProcessEnvironment environment;
     GhostscriptJob::FreshTemporaryFolder(m_fileFolder, environment);
-    // Quiet, as the renderer is: a file's messages are then its own words.
-    const QStringList arguments = QStringList{QStringLiteral("-q")} + m_settings.switches()
-                                  + QStringList{QStringLiteral("-sOutputFile=") + pages, m_input};
+    // Not quiet, as the renderer is not: Ghostscript names the fonts it
+    // substitutes only then.
+    QStringList arguments = m_settings.switches() + QStringList{QStringLiteral("-sOutputFile=") + pages};
+    arguments << QStringLiteral("-c") << QString::fromLatin1(m_prologue) << QStringLiteral("-f") << m_input;
     // What it writes in all is measured below.
     const Sandbox sandbox(GhostscriptPolicy::separateRunRules(QFile::encodeName(m_input).toStdString(),
                                                               QFile::encodeName(m_fileFolder).toStdString(),
@@ -310,15 +375,21 @@ void RenderWorker::conclude(const QString &ending, int number)
 {
     if (!m_busy)
         return;
-    m_busy = false;
     m_watchdog.stop();
     m_meter.stop();
     const QByteArray said = tailOf(messagesPath());
+    if (m_measuring && ending == protocolWord(RenderProtocol::Exited)) {
+        m_measuring = false;
+        renderWithBox(PageBox::Measured(said));
+        return;
+    }
+    m_busy = false;
     Outcome outcome;
     if (ending == protocolWord(RenderProtocol::Exited))
         outcome = exitedOutcome(said);
     else
         outcome.message = failureReason(ending, number, said);
+    outcome.box = m_box;
     emit finished(outcome);
 }
 
@@ -329,15 +400,16 @@ RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
     outcome.message = said.contains("Error: /VMerror")
                           ? QStringLiteral("used more than %1 MB of memory").arg(m_settings.limits.memoryMegabytes)
                           : words;
+    outcome.warnings = GhostscriptJob::FontWarnings(said);
     QString failure;
-    outcome.imagePath = gatherPages(&failure);
+    outcome.images = gatherPages(&failure);
     // As the window judges an image: a page that could not be written whole
     // never passes for one.
-    if (!outcome.imagePath.isEmpty() && said.contains("Error: /ioerror")) {
-        outcome.imagePath.clear();
+    if (!outcome.images.isEmpty() && said.contains("Error: /ioerror")) {
+        outcome.images.clear();
         failure = QStringLiteral("Ghostscript could not write the image (") + words + u')';
     }
-    outcome.converted = !outcome.imagePath.isEmpty();
+    outcome.converted = !outcome.images.isEmpty();
     // A page cut short where the disk has run full: the disk is the reason.
     if (!failure.isEmpty() && TemporaryDiskFull(folder()))
         failure = DiskFullReason(folder());
@@ -386,19 +458,45 @@ QString RenderWorker::messagesPath() const
     return QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName));
 }
 
-QString RenderWorker::gatherPages(QString *failure) const
+QString RenderWorker::encodePages(int pages) const
+{
+    for (int page = 1; page <= pages; ++page) {
+        const QString path = pagePath(m_fileFolder, page);
+        std::vector<unsigned char> jpeg;
+        if (const std::string failure = JpegEncoding::encodePpm(QFile::encodeName(path).toStdString(),
+                                                                m_settings.image.quality, m_resolution, jpeg);
+            !failure.empty())
+            return QString::fromStdString(failure);
+        QSaveFile image(path);
+        if (!image.open(QIODevice::WriteOnly) || image.write(reinterpret_cast<const char *>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size())
+            || !image.commit())
+            return QStringLiteral("the page could not be encoded: ") + image.errorString();
+    }
+    return {};
+}
+
+QStringList RenderWorker::gatherPages(QString *failure) const
 {
     int pages = 0;
     while (QFileInfo::exists(pagePath(m_fileFolder, pages + 1)))
         ++pages;
+    // The renderer's children encode their pages themselves; a separate run's are encoded here.
+    if (m_settings.image.encodedHere() && !m_settings.program.isEmpty()) {
+        if (const QString why = encodePages(pages); !why.isEmpty()) {
+            *failure = why;
+            return {};
+        }
+    }
+    QStringList paths;
     for (int page = 1; page <= pages; ++page) {
-        if (!GhostscriptJob::IsCompleteImage(pagePath(m_fileFolder, page), m_settings.image.format)) {
+        paths << pagePath(m_fileFolder, page);
+        if (!GhostscriptJob::IsCompleteImage(paths.last(), m_settings.image.format)) {
             *failure = QStringLiteral("Ghostscript stopped before the image was complete");
             return {};
         }
     }
-    if (pages <= 1)
-        return pages == 1 ? pagePath(m_fileFolder, 1) : QString();
+    if (pages <= 1 || m_settings.eachPage)
+        return paths;
     // A separate run writes all of a file's pages into one file, one after the other.
     const QString result = QDir(m_fileFolder).filePath(QStringLiteral("result.jpg"));
     QFile image(result);
@@ -414,5 +512,5 @@ QString RenderWorker::gatherPages(QString *failure) const
                        : QStringLiteral("the pages could not be gathered: ") + image.errorString();
         return {};
     }
-    return result;
+    return {result};
 }

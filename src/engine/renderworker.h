@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QRectF>
+#include <QStringList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -25,8 +27,12 @@ public:
     struct Outcome
     {
         bool converted = false; // the file gave at least one page
-        QString imagePath;      // its pages, as a separate run would write them; valid until the next render
+        // Its pages in one file, as a separate run would write them, or with
+        // eachPage a file per page; valid until the next render.
+        QStringList images;
         QString message;        // Ghostscript's own words, or why there is no image
+        QString box;            // cropped to the drawing: which box the image shows ("drawing", "file", "page")
+        QStringList warnings;   // the fonts Ghostscript substituted
     };
 
     // The worker's folder is made at its first file from `folderTemplate`
@@ -34,7 +40,8 @@ public:
     RenderWorker(const QString &folderTemplate, const BatchSettings &settings, QObject *parent = nullptr);
     ~RenderWorker() override;
 
-    // Renders one file; finished follows exactly once, unless stop comes first.
+    // Renders one file (first measuring its drawing, when cropped to it);
+    // finished follows exactly once, unless stop comes first.
     void render(const QString &input);
     // Ends whatever runs at once.
     void stop();
@@ -43,6 +50,14 @@ signals:
     void finished(const RenderWorker::Outcome &outcome);
 
 private:
+    // Renders the file with the PostScript that gives its page its box and
+    // resolution, once the drawing is measured where that is asked for.
+    void renderWithBox(const std::optional<QRectF> &drawn);
+    // That PostScript; none, with the reason, when the image cannot be sized.
+    std::optional<QByteArray> prologueFor(const std::optional<QRectF> &drawn, QString *failure);
+    // One run of Ghostscript over the file, `prologue` first, in a new folder.
+    void renderPass(const QByteArray &prologue);
+    void fail(const QString &reason);
     // Makes the folder of the next file, new and empty; why not, if it could not be.
     QString makeFileFolder();
     // The worker's folder, once made.
@@ -60,7 +75,9 @@ private:
     // Why a file that did not exit by itself has no image.
     QString failureReason(const QString &ending, int number, const QByteArray &said) const;
     QString messagesPath() const;
-    QString gatherPages(QString *failure) const;
+    QStringList gatherPages(QString *failure) const;
+    // A separate run's PPM pages become JPEGs with full colour detail; "" or why not.
+    QString encodePages(int pages) const;
 
     QString m_folderTemplate;
     std::optional<QTemporaryDir> m_work;
@@ -72,6 +89,10 @@ private:
     QTimer m_watchdog;
     QTimer m_meter; // what a separate run has written, against the output limit
     QString m_input;
+    QByteArray m_prologue;  // run before the file in this pass
+    bool m_measuring = false; // this pass measures the drawing
+    QString m_box;          // which box the image shows, when cropped to the drawing
+    double m_resolution = 72; // dots per inch of this file's image
     QString m_fileFolder; // the current file's own folder
     int m_files = 0;
     bool m_busy = false;

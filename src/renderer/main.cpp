@@ -27,12 +27,14 @@
 namespace {
 
 const char *const Usage =
-    "usage: pellucor-renderer --time-limit=MS --memory-limit=MB --max-output=MB -- GHOSTSCRIPT-SWITCH...\n"
-    "Started by pellucor-batch; reads requests on standard input.\n";
+    "usage: pellucor-renderer --time-limit=MS --memory-limit=MB --max-output=MB [--encode-jpeg=QUALITY]\n"
+    "                         -- GHOSTSCRIPT-SWITCH...\n"
+    "Started by pellucor-batch; reads requests on standard input. With --encode-jpeg, Ghostscript's\n"
+    "pages are PPM and become JPEGs with full colour detail.\n";
 
 struct Options
 {
-    GhostscriptPolicy::Limits limits;
+    ChildSettings child;
     std::vector<std::string> switches;
 };
 
@@ -53,17 +55,20 @@ bool parse(int argc, char **argv, Options &options)
         if (equals == std::string::npos || !number(argv[i] + equals + 1, value) || value > INT_MAX)
             return false;
         if (name == "--time-limit")
-            options.limits.time = std::chrono::milliseconds(value);
+            options.child.limits.time = std::chrono::milliseconds(value);
         else if (name == "--memory-limit")
-            options.limits.memoryMegabytes = int(value);
+            options.child.limits.memoryMegabytes = int(value);
         else if (name == "--max-output")
-            options.limits.outputMegabytes = int(value);
+            options.child.limits.outputMegabytes = int(value);
+        else if (name == "--encode-jpeg" && value <= 100)
+            options.child.encodeQuality = int(value);
         else
             return false;
     }
     if (i >= argc)
         return false;
-    options.switches.emplace_back("-q"); // no banner while it starts: the child's messages are its own
+    // Not quiet: Ghostscript names the fonts it substitutes only when it is
+    // not, and those words belong in a file's messages.
     for (++i; i < argc; ++i) {
         if (std::strcmp(argv[i], "-dBATCH") != 0) // it would end the interpreter after starting it
             options.switches.emplace_back(argv[i]);
@@ -155,10 +160,10 @@ int serve(const Options &options, bool ownNamespaces, int protocolIn, int protoc
         if (!say(protocolOut, std::string(RenderProtocol::Ready) + '\n'))
             return 1;
         FieldReader requests(protocolIn);
-        std::string folder, input;
-        while (requests.next(folder) && requests.next(input)) {
+        RenderRequest request;
+        while (requests.next(request.folder) && requests.next(request.input) && requests.next(request.prologue)) {
             const RenderEnding ending =
-                renderInChild(interpreter, input, folder, options.limits, ownNamespaces, protocolIn, protocolOut);
+                renderInChild(interpreter, request, options.child, ownNamespaces, protocolIn, protocolOut);
             if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
                 return 1;
         }

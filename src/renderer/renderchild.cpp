@@ -3,8 +3,10 @@
 #include "sandbox/namespaces.h"
 #include "sandbox/outputmeter.h"
 #include "sandbox/sandbox.h"
+#include "imaging/jpegencoding.h"
 #include "renderprotocol.h"
 #include "warminterpreter.h"
+#include "writeall.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -221,6 +224,30 @@ void removeUnrenderedPages(long rendered)
     }
 }
 
+// In the child: each page Ghostscript wrote as PPM becomes a JPEG of the
+// same name with full colour detail. False, with the reason among the
+// messages and no page left, when one cannot be encoded.
+bool encodePages(long pages, int quality, double dotsPerInch)
+{
+    for (long page = 1; page <= pages; ++page) {
+        char name[32];
+        std::snprintf(name, sizeof name, RenderProtocol::PagePattern, int(page));
+        std::vector<unsigned char> jpeg;
+        std::string failure = JpegEncoding::encodePpm(name, quality, dotsPerInch, jpeg);
+        const char *const encoded = "encoded.tmp";
+        const int file = failure.empty() ? ::open(encoded, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+        if (failure.empty() && (file < 0 || writeAll(file, reinterpret_cast<const char *>(jpeg.data()), jpeg.size()) != jpeg.size()
+                                || ::close(file) != 0 || ::rename(encoded, name) != 0))
+            failure = std::string("the page could not be written: ") + std::strerror(errno);
+        if (!failure.empty()) {
+            std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
+            removeUnrenderedPages(0);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Only a regular file is rendered: a pipe or a device could block the
 // reader or never end. Opened once here to tell why it cannot be read.
 bool checkInput(const std::string &input, RenderEnding &refusal)
@@ -276,9 +303,12 @@ RenderEnding keepAndUnmount(const std::string &folder, int below, RenderEnding e
 
 } // namespace
 
-RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &input, const std::string &folder,
-                           const GhostscriptPolicy::Limits &limits, bool ownNamespaces, int protocolIn, int protocolOut)
+RenderEnding renderInChild(WarmInterpreter &interpreter, const RenderRequest &request, const ChildSettings &settings,
+                           bool ownNamespaces, int protocolIn, int protocolOut)
 {
+    const std::string &input = request.input;
+    const std::string &folder = request.folder;
+    const GhostscriptPolicy::Limits &limits = settings.limits;
     const auto deadline = Clock::now() + limits.time;
     RenderEnding refusal{};
     if (!checkInput(input, refusal))
@@ -307,11 +337,15 @@ RenderEnding renderInChild(WarmInterpreter &interpreter, const std::string &inpu
     if (child == 0) {
         ::close(alive[1]);
         prepareChild(input, folder, limits, alive[0], protocolIn, protocolOut);
-        const int status = interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder));
+        const int status =
+            interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder), request.prologue);
         // Measured before the document's own pages go: they were written all the same.
         if (limits.outputBytes() > 0 && written(folder, 0) > limits.outputBytes())
             ::_exit(OutputOutgrown);
-        removeUnrenderedPages(interpreter.pagesOutput());
+        const long pages = interpreter.pagesOutput();
+        removeUnrenderedPages(pages);
+        if (settings.encodeQuality >= 0 && !encodePages(pages, settings.encodeQuality, interpreter.resolution()))
+            ::_exit(1);
         ::_exit(status);
     }
     const int forkError = errno;

@@ -1,7 +1,9 @@
 #pragma once
 
 // What pellucor-batch and its warm renderer say to each other. A request is
-// two NUL-terminated paths: the child's own empty folder, then the input.
+// three NUL-terminated fields: the child's own empty folder, the input, and
+// PostScript the child runs just before the input (often empty): the file's
+// own page size or resolution, or the device that measures its drawing.
 // The renderer answers "ready\n" once it has started (or "failed <why>\n"),
 // and one line "<ending> <number>\n" per request, after the child is gone.
 namespace RenderProtocol {

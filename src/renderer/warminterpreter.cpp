@@ -37,17 +37,36 @@ int GSDLLCALL readNothing(void *, char *, int)
     return 0; // a document that reads its standard input finds it empty
 }
 
-// Ghostscript's standard output and error go to descriptors 1 and 2 as they
-// are at the time of writing: the renderer's error output while it starts,
-// the child's message file while a document runs.
+// What Ghostscript says while it starts (its greeting, the fonts it loads)
+// is kept for an error only; while a document runs, its standard output and
+// error go to descriptors 1 and 2, the child's message file.
+std::string *startingWords = nullptr;
+
 int GSDLLCALL writeOutput(void *, const char *text, int length)
 {
+    if (startingWords) {
+        startingWords->append(text, std::size_t(length));
+        return length;
+    }
     return int(writeAll(STDOUT_FILENO, text, std::size_t(length)));
 }
 
 int GSDLLCALL writeError(void *, const char *text, int length)
 {
+    if (startingWords) {
+        startingWords->append(text, std::size_t(length));
+        return length;
+    }
     return int(writeAll(STDERR_FILENO, text, std::size_t(length)));
+}
+
+// The last line of what was said, for the reason of a failure.
+std::string lastLine(std::string words)
+{
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r'))
+        words.pop_back();
+    const auto end = words.rfind('\n');
+    return end == std::string::npos ? words : words.substr(end + 1);
 }
 
 } // namespace
@@ -63,14 +82,16 @@ WarmInterpreter::WarmInterpreter(const std::vector<std::string> &switches)
     std::vector<char *> arguments{const_cast<char *>("gs")};
     for (const std::string &argument : switches)
         arguments.push_back(const_cast<char *>(argument.c_str()));
+    std::string said;
+    startingWords = &said;
     int code = gsapi_init_with_args(m_instance, int(arguments.size()), arguments.data());
     m_initialised = true;
-    if (code < 0)
-        throw std::runtime_error("Ghostscript could not be initialised (code " + std::to_string(code) + ")");
     int exitCode = 0;
-    code = gsapi_run_string(m_instance, WarmUp, 0, &exitCode);
+    if (code >= 0)
+        code = gsapi_run_string(m_instance, WarmUp, 0, &exitCode);
+    startingWords = nullptr;
     if (code < 0)
-        throw std::runtime_error("Ghostscript could not load its fonts (code " + std::to_string(code) + ")");
+        throw std::runtime_error("Ghostscript could not start (code " + std::to_string(code) + "): " + lastLine(said));
 }
 
 WarmInterpreter::~WarmInterpreter()
@@ -80,7 +101,7 @@ WarmInterpreter::~WarmInterpreter()
     gsapi_delete_instance(m_instance);
 }
 
-int WarmInterpreter::runDocument(const std::string &input, const std::string &temporary)
+int WarmInterpreter::runDocument(const std::string &input, const std::string &temporary, const std::string &prologue)
 {
     // Safe mode lets a document use the temporary folder Ghostscript started
     // with; every child gets one of its own instead, so that nothing left
@@ -92,7 +113,9 @@ int WarmInterpreter::runDocument(const std::string &input, const std::string &te
     // It may read this one file besides its own resources.
     gsapi_add_control_path(m_instance, GS_PERMIT_FILE_READING, input.c_str());
     int exitCode = 0;
-    const int code = gsapi_run_file(m_instance, input.c_str(), 0, &exitCode);
+    int code = prologue.empty() ? 0 : gsapi_run_string(m_instance, prologue.c_str(), 0, &exitCode);
+    if (code == 0)
+        code = gsapi_run_file(m_instance, input.c_str(), 0, &exitCode);
     if (code == 0 || (code == gs_error_Quit && exitCode == 0))
         return 0;
     return 1;
@@ -102,4 +125,17 @@ long WarmInterpreter::pagesOutput()
 {
     long pages = 0;
     return gsapi_get_param(m_instance, "PageCount", &pages, gs_spt_long) < 0 ? 0 : pages;
+}
+
+double WarmInterpreter::resolution()
+{
+    char resolution[128] = {};
+    if (gsapi_get_param(m_instance, "HWResolution", nullptr, gs_spt_parsed) > int(sizeof resolution)
+        || gsapi_get_param(m_instance, "HWResolution", resolution, gs_spt_parsed) < 0)
+        return 72;
+    const char *first = resolution;
+    while (*first == '[' || *first == ' ')
+        ++first;
+    const double dotsPerInch = std::strtod(first, nullptr);
+    return dotsPerInch > 0 ? dotsPerInch : 72;
 }

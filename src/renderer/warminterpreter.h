@@ -20,12 +20,15 @@ public:
     // In a forked child only: renders `input` as a separate run would, pages
     // going to the OutputFile of the switches, temporary files to `temporary`
     // (the child's own) instead of the folder the interpreter started with.
+    // `prologue` runs just before it, as a separate run's "-c PROLOGUE -f".
     // Returns the child's exit status.
-    int runDocument(const std::string &input, const std::string &temporary);
+    int runDocument(const std::string &input, const std::string &temporary, const std::string &prologue);
 
     // How many pages the output device wrote, as it counts them; 0 when it
     // cannot tell.
     long pagesOutput();
+    // The device's horizontal resolution in dots per inch; 72 when it cannot tell.
+    double resolution();
 
 private:
     void *m_instance = nullptr;

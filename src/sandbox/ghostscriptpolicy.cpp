@@ -1,5 +1,9 @@
 #include "ghostscriptpolicy.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
 namespace GhostscriptPolicy {
 
 namespace {
@@ -29,7 +33,9 @@ void startsPrograms(Sandbox::Rules &rules, const std::string &runFolder, const s
 std::vector<std::string> switches(const Image &image)
 {
     std::vector<std::string> result{"-dSAFER", "-dBATCH", "-dNOPAUSE"};
-    if (image.format == Image::Format::Png) {
+    if (image.encodedHere()) {
+        result.emplace_back("-sDEVICE=ppmraw");
+    } else if (image.format == Image::Format::Png) {
         result.emplace_back(image.background == Image::Background::Transparent ? "-sDEVICE=png16malpha"
                                                                                  : "-sDEVICE=png16m");
     } else {
@@ -42,7 +48,8 @@ std::vector<std::string> switches(const Image &image)
         result.emplace_back("-dGraphicsAlphaBits=4");
     if (image.antialias == Image::Antialias::All)
         result.emplace_back("-dTextAlphaBits=4");
-    result.emplace_back("-dEPSCrop");
+    if (image.crop == Image::Crop::Box)
+        result.emplace_back("-dEPSCrop");
     return result;
 }
 
@@ -58,6 +65,27 @@ const char *extension(Image::Format format)
     return format == Image::Format::Png ? "png" : "jpg";
 }
 
+std::vector<std::string> userFontFolders()
+{
+    std::vector<std::string> folders;
+    const char *home = std::getenv("HOME");
+    const char *data = std::getenv("XDG_DATA_HOME");
+    if (data && *data == '/')
+        folders.push_back(std::string(data) + "/fonts");
+    if (home && *home == '/') {
+        if (!data || *data != '/')
+            folders.push_back(std::string(home) + "/.local/share/fonts");
+        folders.push_back(std::string(home) + "/.fonts");
+    }
+    std::vector<std::string> existing;
+    for (const std::string &folder : folders) {
+        std::error_code error;
+        if (std::filesystem::is_directory(folder, error))
+            existing.push_back(folder);
+    }
+    return existing;
+}
+
 std::string temporaryFolder(const std::string &runFolder)
 {
     return runFolder + "/tmp";
@@ -68,6 +96,8 @@ Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vecto
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
+    for (const std::string &folder : userFontFolders())
+        rules.readable.push_back(folder);
     rules.writable = {workingFolder};
     bound(rules, limits);
     startsPrograms(rules, workingFolder, programs, limits);
@@ -78,6 +108,8 @@ Sandbox::Rules batchChildRules(const std::string &input, const std::string &fold
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
+    for (const std::string &fonts : userFontFolders())
+        rules.readable.push_back(fonts);
     rules.readable.push_back(input);
     rules.writable = {folder};
     bound(rules, limits);

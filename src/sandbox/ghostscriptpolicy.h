@@ -18,17 +18,31 @@ struct Image
     enum class Format { Jpeg, Png };
     enum class Background { White, Transparent }; // transparent: PNG only
     enum class Antialias { Graphics, All, None };  // what is drawn with smooth edges
+    enum class Crop { Box, Drawing };              // to the file's own box, or to what it draws
+    enum class Chroma { Half, Full };              // JPEG colour detail: Ghostscript's 4:2:0, or 4:4:4
 
     int quality = 75; // JPEG, 0 to 100, 0 the lowest
     Format format = Format::Jpeg;
     Background background = Background::White;
     Antialias antialias = Antialias::Graphics;
+    Crop crop = Crop::Box;
+    Chroma chroma = Chroma::Half;
+
+    // Ghostscript's pages are PPM, and the programs encode the JPEG themselves.
+    bool encodedHere() const { return format == Format::Jpeg && chroma == Chroma::Full; }
 };
 
-// Ghostscript's switches for such an image, without the files.
+// Ghostscript's switches for such an image, without the files. With the
+// crop to the drawing, the page's size comes from PostScript run before
+// each file instead.
 std::vector<std::string> switches(const Image &image);
 // Those of the window's JPEG of the given quality.
 std::vector<std::string> switches(int quality);
+
+// PostScript each file of the batch runs after. Not quiet, Ghostscript 10
+// warns of a malformed or "(atend)" bounding box with a name it never
+// defines, and fails the file: the name is defined.
+inline constexpr const char *FilePrologue = "userdict /EPSBoundBoxString () put";
 
 // The extension of an image file of that format, without the dot.
 const char *extension(Image::Format format);
@@ -60,6 +74,11 @@ inline constexpr long long MessagesKept = 16 * 1024;
 // these environment variables.
 std::string temporaryFolder(const std::string &runFolder);
 inline constexpr const char *TemporaryVariables[] = {"TMPDIR", "TEMP", "TMP"};
+
+// The font folders of the user's own that exist (fontconfig's in the home
+// folder): readable in every sandbox, so that a document finds the fonts a
+// plain Ghostscript finds.
+std::vector<std::string> userFontFolders();
 
 // A window job in `workingFolder`: it reads what Ghostscript needs, writes
 // in the working folder only (no more than the output limit beyond what was
