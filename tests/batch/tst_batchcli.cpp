@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 namespace {
 
@@ -117,6 +119,21 @@ private slots:
         QTest::newRow("a transparent JPEG") << QStringList{"--background", "transparent", "a.eps"}
                                             << "--background transparent goes with --format png: a JPEG has no "
                                                "transparency";
+        QTest::newRow("no pixels wide") << QStringList{"--width", "0", "a.eps"}
+                                        << "--width needs a whole number from 1 to 65500, not \"0\"";
+        QTest::newRow("a size and a resolution") << QStringList{"--width", "800", "--resolution", "300", "a.eps"}
+                                                 << "--resolution and --width or --height exclude each other: the size "
+                                                    "sets the resolution";
+        QTest::newRow("a crop to what there is not") << QStringList{"--crop", "page", "a.eps"}
+                                                     << "--crop needs box or drawing, not \"page\"";
+        QTest::newRow("a margin around the file's own box") << QStringList{"--margin", "5", "a.eps"}
+                                                            << "--margin goes with --crop drawing";
+        QTest::newRow("a margin inside the drawing") << QStringList{"--crop", "drawing", "--margin", "-1", "a.eps"}
+                                                     << "--margin needs a number of points from 0 to 1000, not \"-1\"";
+        QTest::newRow("pages in some other way") << QStringList{"--pages", "all", "a.eps"}
+                                                 << "--pages needs one or each, not \"all\"";
+        QTest::newRow("full colour detail of a PNG") << QStringList{"--format", "png", "--chroma", "full", "a.eps"}
+                                                     << "--chroma full goes with --format jpeg: a PNG keeps every colour";
         QTest::newRow("control characters in a name are shown escaped")
             << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
             << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
@@ -524,22 +541,26 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QStringList>("switches");
         QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("prologue"); // PostScript the reference runs before the file
         const QStringList jpeg{"-sDEVICE=jpeg", "-dJPEGQ=75"};
         const QStringList drawn{"-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop"};
         QTest::newRow("resolution") << "text" << QStringList{"--resolution", "150"}
-                                    << jpeg + drawn + QStringList{"-r150"} << "text.jpg";
+                                    << jpeg + drawn + QStringList{"-r150"} << "text.jpg" << "";
         // Ghostscript takes a quality of 0 for none given and writes 75.
         QTest::newRow("quality 0, the lowest") << "text" << QStringList{"--quality", "0"}
-                                               << QStringList{"-sDEVICE=jpeg", "-dJPEGQ=1"} + drawn << "text.jpg";
+                                               << QStringList{"-sDEVICE=jpeg", "-dJPEGQ=1"} + drawn << "text.jpg" << "";
         QTest::newRow("smooth text") << "text" << QStringList{"--antialias", "all"}
-                                     << jpeg + drawn + QStringList{"-dTextAlphaBits=4"} << "text.jpg";
+                                     << jpeg + drawn + QStringList{"-dTextAlphaBits=4"} << "text.jpg" << "";
         QTest::newRow("hard edges") << "shapes" << QStringList{"--antialias", "none"}
-                                    << jpeg + QStringList{"-dDOINTERPOLATE", "-dEPSCrop"} << "shapes.jpg";
+                                    << jpeg + QStringList{"-dDOINTERPOLATE", "-dEPSCrop"} << "shapes.jpg" << "";
         QTest::newRow("PNG") << "text" << QStringList{"--format", "png"} << QStringList{"-sDEVICE=png16m"} + drawn
-                             << "text.png";
+                             << "text.png" << "";
         // Lines on nothing: its corners stay transparent.
         QTest::newRow("transparent PNG") << "lines" << QStringList{"--format", "png", "--background", "transparent"}
-                                         << QStringList{"-sDEVICE=png16malpha"} + drawn << "lines.png";
+                                         << QStringList{"-sDEVICE=png16malpha"} + drawn << "lines.png" << "";
+        // 200 points wide: 800 pixels at 288 dots per inch.
+        QTest::newRow("800 pixels wide") << "text" << QStringList{"--width", "800"} << jpeg + drawn << "text.jpg"
+                                         << "<< /HWResolution [288 288] >> setpagedevice";
     }
     void imageOptionsMatchASeparateRun()
     {
@@ -547,6 +568,7 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(QStringList, switches);
         QFETCH(QString, image);
+        QFETCH(QString, prologue);
         QTemporaryDir home;
         const QString eps = home.filePath(input + ".eps");
         WriteBytes(eps, ReadBytes(TestDataPath(input + ".eps")));
@@ -555,7 +577,8 @@ private slots:
         QCOMPARE(QDir(home.path()).entryList({input + ".*"}), (QStringList{input + ".eps", image}));
         QProcess gs;
         gs.start("gs", QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"} + switches
-                           + QStringList{"-sOutputFile=" + home.filePath("ref"), eps});
+                           + QStringList{"-sOutputFile=" + home.filePath("ref")}
+                           + (prologue.isEmpty() ? QStringList() : QStringList{"-c", prologue, "-f"}) + QStringList{eps});
         QVERIFY(gs.waitForFinished(60000));
         const QByteArray bytes = ReadBytes(home.filePath(image));
         QCOMPARE(bytes, ReadBytes(home.filePath("ref")));
@@ -565,6 +588,170 @@ private slots:
             for (const QPoint corner : {QPoint(0, 0), QPoint(decoded.width() - 1, decoded.height() - 1)})
                 QCOMPARE(qAlpha(decoded.pixel(corner)), 0);
         }
+    }
+
+    // --width and --height: the image fits the box to the pixel, and its
+    // density field says at what resolution it was rendered.
+    void sizeFitsTheBox_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("density");
+        QTest::newRow("wider than high") << "text" << QStringList{"--width", "800"} << QSize(800, 240) << 288;
+        QTest::newRow("square, by its height") << "square" << QStringList{"--height", "300"} << QSize(300, 300) << 216;
+        QTest::newRow("inside both, the height holding") << "lines" << QStringList{"--width", "800", "--height", "500"}
+                                                        << QSize(750, 500) << 450;
+        // 72.5 by 49.3 points by its high-resolution box; 73 by 50 by the other.
+        QTest::newRow("by the high-resolution box") << "hires" << QStringList{"--width", "800"} << QSize(800, 544) << 794;
+    }
+    void sizeFitsTheBox()
+    {
+        QFETCH(QString, input);
+        QFETCH(QStringList, options);
+        QFETCH(QSize, size);
+        QFETCH(int, density);
+        QTemporaryDir home;
+        const Run run = Batch(QStringList{"--output", home.path()} + options + QStringList{TestDataPath(input + ".eps")},
+                              home.path());
+        QCOMPARE(run.exitCode, 0);
+        const QByteArray bytes = ReadBytes(home.filePath(input + ".jpg"));
+        QCOMPARE(QImage::fromData(bytes).size(), size);
+        QCOMPARE(qFromBigEndian<quint16>(bytes.constData() + 14), quint16(density)); // JFIF: X density, in dots per inch
+    }
+
+    // --crop drawing: what a file draws, whatever its box says, measured by
+    // Ghostscript; the report says which box the image shows.
+    void cropToTheDrawing_data()
+    {
+        QTest::addColumn<QByteArray>("eps");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRgb>("corner");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("a box written (atend)") << ReadBytes(TestDataPath("atend.eps")) << QStringList()
+                                               << QSize(200, 60) << qRgb(0, 0, 255) << "drawing";
+        QTest::newRow("a box that hides the drawing") << ReadBytes(TestDataPath("hiddenbox.eps")) << QStringList()
+                                                      << QSize(80, 40) << qRgb(255, 0, 0) << "drawing";
+        QTest::newRow("a margin around it") << ReadBytes(TestDataPath("hiddenbox.eps")) << QStringList{"--margin", "10"}
+                                            << QSize(100, 60) << qRgb(255, 255, 255) << "drawing";
+        QTest::newRow("nothing drawn: the file's own box")
+            << QByteArray("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 30 20\n%%EndComments\nshowpage\n")
+            << QStringList() << QSize(30, 20) << qRgb(255, 255, 255) << "file";
+    }
+    void cropToTheDrawing()
+    {
+        QFETCH(QByteArray, eps);
+        QFETCH(QStringList, options);
+        QFETCH(QSize, size);
+        QFETCH(QRgb, corner);
+        QFETCH(QString, box);
+        QTemporaryDir home;
+        WriteBytes(home.filePath("in.eps"), eps);
+        const Run run = Batch(QStringList{"--beside", "--crop", "drawing", "--report", "-"} + options
+                                  + QStringList{home.filePath("in.eps")},
+                              home.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QJsonDocument::fromJson(run.output.toUtf8()).object().value("box").toString(), box);
+        const QImage image(home.filePath("in.jpg"));
+        QCOMPARE(image.size(), size);
+        for (const QPoint at : {QPoint(1, 1), QPoint(size.width() - 2, size.height() - 2)}) {
+            const QRgb pixel = image.pixel(at); // as near as a JPEG keeps it
+            QVERIFY2(qAbs(qRed(pixel) - qRed(corner)) + qAbs(qGreen(pixel) - qGreen(corner))
+                         + qAbs(qBlue(pixel) - qBlue(corner)) < 60,
+                     qPrintable(QString::number(pixel, 16)));
+        }
+    }
+
+    // --pages each: a file's pages, each what Ghostscript writes for it; a
+    // file of one page keeps its name.
+    void eachPageAnImage_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("images");
+        QTest::newRow("three pages") << "threepages.ps"
+                                     << QStringList{"threepages-1.jpg", "threepages-2.jpg", "threepages-3.jpg"};
+        QTest::newRow("one page") << "text.eps" << QStringList{"text.jpg"};
+    }
+    void eachPageAnImage()
+    {
+        QFETCH(QString, input);
+        QFETCH(QStringList, images);
+        QTemporaryDir home;
+        const QString path = home.filePath(input);
+        WriteBytes(path, ReadBytes(TestDataPath(input)));
+        const Run run = Batch({"--beside", "--quality", "75", "--pages", "each", "--extension", "*", "--report", "-", path},
+                              home.path());
+        QCOMPARE(run.exitCode, 0);
+        QStringList reported;
+        for (const QJsonValue output : QJsonDocument::fromJson(run.output.toUtf8()).object().value("outputs").toArray())
+            reported << QFileInfo(output.toString()).fileName();
+        QCOMPARE(reported, images.size() > 1 ? images : QStringList());
+        QProcess gs;
+        gs.start("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-dJPEGQ=75", "-dDOINTERPOLATE",
+                        "-dGraphicsAlphaBits=4", "-dEPSCrop", "-sOutputFile=" + home.filePath("ref%d"), path});
+        QVERIFY(gs.waitForFinished(60000));
+        QCOMPARE(QDir(home.path()).entryList({"*.jpg"}), images);
+        for (int page = 1; page <= images.size(); ++page)
+            QVERIFY(ReadBytes(home.filePath(images.at(page - 1))) == ReadBytes(home.filePath(QString("ref%1").arg(page))));
+    }
+
+    // --chroma full: every component at full resolution (1x1), the picture
+    // Ghostscript renders, the resolution in the density field.
+    void fullColourDetail()
+    {
+        QTemporaryDir home;
+        const QString eps = TestDataPath("lines.eps");
+        const Run run = Batch({"--output", home.path(), "--quality", "90", "--chroma", "full", eps}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        const QByteArray bytes = ReadBytes(home.filePath("lines.jpg"));
+        const qsizetype frame = bytes.indexOf("\xFF\xC0"); // baseline frame: 3 components of id, sampling, table
+        QVERIFY(frame > 0);
+        QCOMPARE(bytes.mid(frame + 9, 1), QByteArray("\x03"));
+        for (int component = 0; component < 3; ++component)
+            QCOMPARE(bytes.at(frame + 11 + 3 * component), '\x11');
+        QCOMPARE(qFromBigEndian<quint16>(bytes.constData() + 14), quint16(72));
+        // Nearer to the page Ghostscript renders than Ghostscript's own JPEG of that quality.
+        const auto render = [&](const QStringList &device, const QString &name) {
+            QProcess gs;
+            gs.start("gs", QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"} + device
+                               + QStringList{"-dDOINTERPOLATE", "-dGraphicsAlphaBits=4", "-dEPSCrop",
+                                             "-sOutputFile=" + home.filePath(name), eps});
+            gs.waitForFinished(60000);
+            return QImage(home.filePath(name)).convertToFormat(QImage::Format_RGB32);
+        };
+        const QImage page = render({"-sDEVICE=png16m"}, "page.png");
+        const auto difference = [&](const QImage &image) {
+            qint64 sum = 0;
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = 0; x < page.width(); ++x)
+                    sum += qAbs(qRed(image.pixel(x, y)) - qRed(page.pixel(x, y)))
+                           + qAbs(qBlue(image.pixel(x, y)) - qBlue(page.pixel(x, y)));
+            return sum;
+        };
+        const QImage made = QImage::fromData(bytes).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(made.size(), page.size());
+        const qint64 halved = difference(render({"-sDEVICE=jpeg", "-dJPEGQ=90"}, "halved.jpg"));
+        QVERIFY2(difference(made) < halved / 2, qPrintable(QString("%1 against %2").arg(difference(made)).arg(halved)));
+    }
+
+    // A font Ghostscript had to substitute is a warning of its file, which
+    // converts all the same.
+    void substitutedFontsAreWarnings()
+    {
+        QTemporaryDir home;
+        const Run run = Batch({"--output", home.path(), "--report", "-", TestDataPath("missingfont.eps"),
+                               TestDataPath("text.eps")},
+                              home.path());
+        QCOMPARE(run.exitCode, 0);
+        const QList<QByteArray> lines = run.output.toUtf8().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().value("warnings").toArray(),
+                 QJsonArray({"Substituting font Courier for Pellucor-NoSuchFont"}));
+        QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("warnings"));
+        QVERIFY2(run.errors.contains("\n1 file converted with substituted fonts:\n  " + TestDataPath("missingfont.eps")
+                                     + ": Substituting font Courier for Pellucor-NoSuchFont\n"),
+                 qPrintable(run.errors));
     }
 };
 

@@ -3,10 +3,12 @@
 
 #include "common/filesystem.h"
 #include "engine/batchengine.h"
+#include "engine/ghostscriptjob.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 #include <QtEndian>
 
@@ -209,6 +211,126 @@ private slots:
         connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { message = report.message; });
         engine.run();
         QVERIFY2(message.contains("could not be started"), qPrintable(message));
+    }
+
+    // The options that change a file's page, its pages' files or its JPEG
+    // encoding give the same images and reports in both ways of rendering.
+    void imageOptionsGiveTheSameInBothWaysOfRendering_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("cropToDrawing");
+        QTest::addColumn<bool>("eachPage");
+        QTest::addColumn<bool>("fullChroma");
+        QTest::addColumn<QStringList>("made");
+        const QStringList all{"atend.jpg",        "hiddenbox.jpg",    "hires.jpg",       "missingfont.jpg",
+                              "text.jpg",         "threepages-1.jpg", "threepages-2.jpg", "threepages-3.jpg"};
+        // Without a box of its own a file has nothing to be sized by.
+        QTest::newRow("width") << 300 << false << false << false
+                               << QStringList{"hiddenbox.jpg", "hires.jpg", "missingfont.jpg", "text.jpg"};
+        QTest::newRow("cropped to the drawing, an image per page") << 0 << true << true << false << all;
+        QTest::newRow("all of them, full colour detail") << 300 << true << true << true << all;
+    }
+    void imageOptionsGiveTheSameInBothWaysOfRendering()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, cropToDrawing);
+        QFETCH(bool, eachPage);
+        QFETCH(bool, fullChroma);
+        QFETCH(QStringList, made);
+        using Image = GhostscriptPolicy::Image;
+        QTemporaryDir root;
+        QList<BatchItem> items;
+        for (const char *name : {"atend.eps", "hiddenbox.eps", "hires.eps", "threepages.ps", "missingfont.eps", "text.eps"}) {
+            WriteBytes(root.filePath(name), ReadBytes(TestDataPath(name)));
+            items.append({root.filePath(name), QFileInfo(name).completeBaseName() + ".jpg"});
+        }
+        BatchSettings settings;
+        settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
+        settings.workRoot = root.path();
+        settings.jobs = 2;
+        if (width)
+            settings.width = width;
+        settings.image.crop = cropToDrawing ? Image::Crop::Drawing : Image::Crop::Box;
+        settings.image.chroma = fullChroma ? Image::Chroma::Full : Image::Chroma::Half;
+        settings.eachPage = eachPage;
+
+        QStringList said[2];
+        QHash<QString, QByteArray> images[2];
+        for (const int way : {0, 1}) {
+            const QString out = root.filePath(QString::number(way));
+            QDir().mkpath(out);
+            QList<BatchItem> placed = items;
+            for (BatchItem &item : placed)
+                item.output = out + '/' + item.output;
+            settings.program = way == 0 ? QString() : QString("gs");
+            BatchEngine engine(placed, settings);
+            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
+                QStringList outputs;
+                for (const QString &output : report.outputs)
+                    outputs << QFileInfo(output).fileName();
+                said[way] << QString("%1 %2 %3 [%4] %5 %6")
+                                 .arg(report.index).arg(report.converted).arg(report.box, outputs.join(' '),
+                                                                              report.warnings.join(';'), report.message);
+            });
+            engine.run();
+            said[way].sort();
+            for (const QString &name : QDir(out).entryList(QDir::Files))
+                images[way][name] = ReadBytes(out + '/' + name);
+        }
+        QCOMPARE(said[1], said[0]);
+        QStringList names = images[0].keys();
+        names.sort();
+        QCOMPARE(names, made);
+        for (auto image = images[0].cbegin(); image != images[0].cend(); ++image)
+            QVERIFY2(image.value() == images[1].value(image.key()), qPrintable(image.key()));
+        QCOMPARE(images[1].size(), images[0].size());
+        QVERIFY(said[0].join('\n').contains("Substituting font Courier for Pellucor-NoSuchFont"));
+    }
+
+    // A font the user installed for themselves is read inside every sandbox,
+    // so that a document finds what a plain Ghostscript finds.
+    void aFontTheUserInstalledIsFound_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("the window's job") << "job";
+        QTest::newRow("the warm renderer") << "renderer";
+        QTest::newRow("separate runs") << "gs";
+    }
+    void aFontTheUserInstalledIsFound()
+    {
+        QFETCH(QString, way);
+        QTemporaryDir root;
+        const QByteArray home = qgetenv("HOME"), temp = qgetenv("TEMP");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            qputenv("TEMP", temp);
+        });
+        qputenv("HOME", QFile::encodeName(root.filePath("home")));
+        qputenv("TEMP", QFile::encodeName(root.filePath("temp")));
+        QVERIFY(InstallOwnFont(root.filePath("home")));
+        const QString eps = root.filePath("own.eps");
+        WriteBytes(eps, ReadBytes(TestDataPath("ownfont.eps")));
+        const QByteArray reference = GhostscriptReference(eps, 75);
+        QString image = root.filePath("own.jpg");
+        if (way == "job") {
+            const QString folder = GhostscriptJob::WorkingFolder();
+            QDir().mkpath(folder);
+            GhostscriptJob::SaveStringToFile(folder + '/' + GhostscriptJob::ScriptName(), GhostscriptJob::ScriptText(75));
+            QVERIFY(QFile::copy(eps, folder + '/' + GhostscriptJob::StagedInputName));
+            QCOMPARE(GhostscriptJob::RunJob(folder).exitCode, 0);
+            image = folder + '/' + GhostscriptJob::StagedOutputName;
+        } else {
+            BatchSettings settings;
+            settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
+            settings.program = way == "gs" ? way : QString();
+            settings.workRoot = root.path();
+            BatchEngine engine({{eps, image}}, settings);
+            QStringList warnings{"none reported"};
+            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { warnings = report.warnings; });
+            engine.run();
+            QCOMPARE(warnings, QStringList());
+        }
+        QVERIFY(ReadBytes(image) == reference);
     }
 
     void resolutionIsPassedOnlyWhenAsked()

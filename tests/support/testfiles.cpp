@@ -51,6 +51,20 @@ QProcessEnvironment ConverterEnvironment(const QString &home, const QString &tem
     return environment;
 }
 
+bool InstallOwnFont(const QString &home)
+{
+    QDirIterator fonts(QStringLiteral("/usr/share/ghostscript"), {QStringLiteral("NimbusSans-Regular")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    if (!fonts.hasNext())
+        return false;
+    // Names of the same length: the font's segments keep their sizes.
+    QByteArray font = ReadBytes(fonts.next());
+    font.replace("NimbusSans-Regular", "PellucorOwn-Regula").replace("(Nimbus Sans)", "(Pellucor Ow)");
+    QDir().mkpath(home + QStringLiteral("/.fonts"));
+    WriteBytes(home + QStringLiteral("/.fonts/pellucorown.pfb"), font);
+    return true;
+}
+
 void MakeFiles(const QString &root, const QStringList &relativePaths)
 {
     for (const QString &relative : relativePaths) {

@@ -36,6 +36,11 @@ private:
     QByteArray m_path;
 };
 
+// Installs a font for the user whose home folder is `home`, as fontconfig
+// finds it (in ~/.fonts): Ghostscript's Nimbus Sans renamed PellucorOwn-Regula,
+// a name no system has. False when there is no Nimbus Sans to copy.
+bool InstallOwnFont(const QString &home);
+
 // Creates small files at `relativePaths` below `root`, with their folders.
 void MakeFiles(const QString &root, const QStringList &relativePaths);
 // Writes an executable shell script (a stand-in program).
