@@ -72,6 +72,8 @@ bool TemporaryDiskFull(const QString &folder)
 
 QByteArray tailOf(const QString &path)
 {
+    if (QFileInfo(path).isSymLink())
+        return {}; // the words of whatever it names are no run's
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -478,8 +480,15 @@ QString RenderWorker::encodePages(int pages) const
 QStringList RenderWorker::gatherPages(QString *failure) const
 {
     int pages = 0;
-    while (QFileInfo::exists(pagePath(m_fileFolder, pages + 1)))
-        ++pages;
+    for (QFileInfo page(pagePath(m_fileFolder, 1)); page.exists() || page.isSymLink();
+         page.setFile(pagePath(m_fileFolder, ++pages + 1))) {
+        // Read here, outside any sandbox: a link would make another file's
+        // image, or any of the user's, this file's.
+        if (page.isSymLink() || !page.isFile()) {
+            *failure = QStringLiteral("Ghostscript left something other than an image: ") + page.fileName();
+            return {};
+        }
+    }
     // The renderer's children encode their pages themselves; a separate run's are encoded here.
     if (m_settings.image.encodedHere() && !m_settings.program.isEmpty()) {
         if (const QString why = encodePages(pages); !why.isEmpty()) {

@@ -160,6 +160,38 @@ private slots:
         QCOMPARE(bystanders.reached(), QStringList());
         QVERIFY(QDir(root.filePath("temp")).isEmpty());
     }
+
+    // Its page a link to the image of the file before it: no image at all,
+    // where the kernel refuses to make the link and where nothing does.
+    void aPageThatIsALinkIsNoImage_data()
+    {
+        QTest::addColumn<QByteArray>("landlock");
+        QTest::newRow("as this kernel confines it") << QByteArray();
+        QTest::newRow("a kernel without Landlock") << QByteArray("0");
+    }
+    void aPageThatIsALinkIsNoImage()
+    {
+        QFETCH(QByteArray, landlock);
+        QTemporaryDir root;
+        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK", "second.eps=" + root.filePath("first.jpg").toUtf8()},
+                                           {"PELLUCOR_LANDLOCK_ABI", landlock}};
+        QList<BatchItem> items;
+        for (const char *name : {"first", "second"}) {
+            WriteBytes(root.filePath(name + QString(".eps")), ReadBytes(TestDataPath("shapes.eps")));
+            items.append({root.filePath(name + QString(".eps")), root.filePath(name + QString(".jpg"))});
+        }
+        BatchSettings settings;
+        settings.program = PELLUCOR_COMPROMISED_GS;
+        settings.workRoot = root.path();
+        QList<BatchReport> reports;
+        BatchEngine engine(items, settings);
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
+        engine.run();
+        QCOMPARE(reports.size(), 2);
+        QVERIFY(reports.at(0).converted);
+        QVERIFY2(!reports.at(1).converted, qPrintable(reports.at(1).message));
+        QVERIFY(!QFileInfo::exists(root.filePath("second.jpg")));
+    }
 #endif
 
     // A document that fills its temporary folder, beside documents rendered

@@ -204,6 +204,28 @@ void connectTo(const char *port)
     report("connecting to the listener", connected);
 }
 
+// Rendering the input named "NAME" of "NAME=TARGET", it makes its first page
+// a link to TARGET, another file's image: whoever gathers the page must not
+// take that image for this file's.
+void linkFirstPage(int argc, char **argv, const std::string &request)
+{
+    const std::string name = "/" + request.substr(0, request.find('=')),
+                      target = request.substr(request.find('=') + 1), input = argv[argc - 1];
+    if (input.size() < name.size() || input.compare(input.size() - name.size(), name.size(), name) != 0)
+        return;
+    for (int i = 1; i < argc; ++i) {
+        std::string page = argv[i];
+        if (page.rfind("-sOutputFile=", 0) != 0)
+            continue;
+        page.erase(0, std::strlen("-sOutputFile="));
+        page.replace(page.find("%06d"), 4, "000001");
+        for (std::string::size_type at; (at = page.find("%%")) != std::string::npos;)
+            page.erase(at, 1);
+        ::unlink(page.c_str());
+        report("linking its page to another file's image", ::symlink(target.c_str(), page.c_str()) == 0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -239,6 +261,8 @@ int main(int argc, char **argv)
         code = 0;
     gsapi_exit(instance);
     gsapi_delete_instance(instance);
+    if (const char *request = std::getenv("PELLUCOR_TEST_PAGE_LINK"))
+        linkFirstPage(argc, argv, request);
 
     // What was stolen goes into the image.
     if (!secret.empty()) {
