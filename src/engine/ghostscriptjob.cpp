@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QStandardPaths>
 
@@ -201,6 +202,17 @@ QString PrintableText(const QByteArray &bytes)
             c = u'?';
     }
     return text;
+}
+
+bool IsLeftAsFile(const QString &path)
+{
+    const QFileInfo left(path);
+    return !left.isSymLink() && left.isFile();
+}
+
+QString NotAFileReason(const QString &path)
+{
+    return QStringLiteral("Ghostscript left something other than an image: ") + QFileInfo(path).fileName();
 }
 
 bool IsCompleteImage(const QString &path, GhostscriptPolicy::Image::Format format)

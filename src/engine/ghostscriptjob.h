@@ -84,6 +84,14 @@ bool IsInformational(const QByteArray &line);
 // may be any bytes at all.
 QString PrintableText(const QByteArray &bytes);
 
+// True for a file a run left that is a file itself, no link and no folder:
+// what a run leaves is read outside its sandbox, where a link would make
+// whatever it names, another file's image too, the run's.
+bool IsLeftAsFile(const QString &path);
+
+// Why a run that left such a thing at `path` has no image.
+QString NotAFileReason(const QString &path);
+
 // True for an image of the format that ends where it should: a job stopped
 // while writing leaves one without its end marker.
 bool IsCompleteImage(const QString &path, GhostscriptPolicy::Image::Format format);

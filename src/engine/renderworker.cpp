@@ -482,10 +482,8 @@ QStringList RenderWorker::gatherPages(QString *failure) const
     int pages = 0;
     for (QFileInfo page(pagePath(m_fileFolder, 1)); page.exists() || page.isSymLink();
          page.setFile(pagePath(m_fileFolder, ++pages + 1))) {
-        // Read here, outside any sandbox: a link would make another file's
-        // image, or any of the user's, this file's.
-        if (page.isSymLink() || !page.isFile()) {
-            *failure = QStringLiteral("Ghostscript left something other than an image: ") + page.fileName();
+        if (!GhostscriptJob::IsLeftAsFile(page.filePath())) {
+            *failure = GhostscriptJob::NotAFileReason(page.filePath());
             return {};
         }
     }

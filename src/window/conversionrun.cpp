@@ -287,6 +287,10 @@ QString ConversionRun::RunJobAndKeepImage(GuardedProcedure &run, ConversionView 
         RemoveFileQuietly(files.image);
         return JobFailureReason(result, m_jobTimeLimit);
     }
+    if (!GhostscriptJob::IsLeftAsFile(files.image)) {
+        RemoveFileQuietly(files.image);
+        return GhostscriptJob::NotAFileReason(files.image);
+    }
     if (!GhostscriptJob::IsCompleteImage(files.image, GhostscriptPolicy::Image::Format::Jpeg)) {
         RemoveFileQuietly(files.image);
         return QStringLiteral("Ghostscript stopped before the image was complete");

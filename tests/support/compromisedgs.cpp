@@ -209,16 +209,17 @@ void connectTo(const char *port)
 // take that image for this file's.
 void linkFirstPage(int argc, char **argv, const std::string &request)
 {
-    const std::string name = "/" + request.substr(0, request.find('=')),
-                      target = request.substr(request.find('=') + 1), input = argv[argc - 1];
-    if (input.size() < name.size() || input.compare(input.size() - name.size(), name.size(), name) != 0)
+    const std::string name = request.substr(0, request.find('=')), target = request.substr(request.find('=') + 1),
+                      input = argv[argc - 1];
+    if (input != name && (input.size() <= name.size() || input.compare(input.size() - name.size() - 1, std::string::npos, "/" + name) != 0))
         return;
     for (int i = 1; i < argc; ++i) {
         std::string page = argv[i];
         if (page.rfind("-sOutputFile=", 0) != 0)
             continue;
         page.erase(0, std::strlen("-sOutputFile="));
-        page.replace(page.find("%06d"), 4, "000001");
+        if (const auto pattern = page.find("%06d"); pattern != std::string::npos)
+            page.replace(pattern, 4, "000001");
         for (std::string::size_type at; (at = page.find("%%")) != std::string::npos;)
             page.erase(at, 1);
         ::unlink(page.c_str());

@@ -223,6 +223,26 @@ private slots:
         QTRY_COMPARE(ProcessesIn(window.root(), "gs"), QList<qint64>());
         QCOMPARE(bystanders.reached(), QStringList());
     }
+
+    // Its image a link to a picture of the user's, on a kernel where nothing
+    // refuses to make one: the file has no image, and the picture is no one's.
+    void anImageThatIsALinkIsNoImage()
+    {
+        QTemporaryDir application;
+        QDir().mkpath(application.filePath("ps"));
+        QVERIFY(QFile::copy(PELLUCOR_COMPROMISED_GS, application.filePath("ps/gs")));
+        WindowFixture window([&](WindowFixture &) { FileSystem::SetApplicationFolder(application.path()); });
+        WriteBytes(window.path("photo.jpg"), GhostscriptReference(TestDataPath("text.eps"), 75));
+        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK", "current.eps=" + window.path("photo.jpg").toUtf8()},
+                                           {"PELLUCOR_LANDLOCK_ABI", "0"}};
+        QDir().mkpath(window.path("out"));
+        window.prepareRun({window.input("in/shapes.eps", "shapes.eps")}, window.path("out"));
+        window.start();
+        QVERIFY2(window.prompts.messages().last().text.endsWith(
+                     "shapes.eps (Ghostscript left something other than an image: current.jpg)"),
+                 qPrintable(window.prompts.messages().last().text));
+        QCOMPARE(QDir(window.path("out")).entryList(QDir::Files), QStringList());
+    }
 #endif
 };
 
