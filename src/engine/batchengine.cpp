@@ -15,12 +15,12 @@ BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject
 {
     // The first input with an output name has it, an up-to-date one too; a
     // refused one claims none.
-    QHash<QString, int> owners;
+    QHash<QString, int> &owners = m_owners;
     for (int i = 0; i < m_items.size(); ++i) {
         BatchItem &item = m_items[i];
         if (!item.refusal.isEmpty())
             continue;
-        const QString name = Platform::UsesWindowsPaths() ? item.output.toCaseFolded() : item.output;
+        const QString name = nameKey(item.output);
         if (const auto owner = owners.constFind(name); owner != owners.cend()) {
             const QString &earlier = m_items.at(*owner).input;
             item.refusal = earlier == item.input ? QStringLiteral("given more than once; converted once")
@@ -106,6 +106,11 @@ void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &ou
         m_loop->quit();
 }
 
+QString BatchEngine::nameKey(const QString &output)
+{
+    return Platform::UsesWindowsPaths() ? output.toCaseFolded() : output;
+}
+
 QString PageOutput(const QString &output, int page)
 {
     const qsizetype dot = output.lastIndexOf(u'.');
@@ -125,6 +130,20 @@ void BatchEngine::commit(int index, const RenderWorker::Outcome &outcome)
     const QString output = m_items.at(index).output;
     for (int page = 1; page <= outcome.images.size(); ++page)
         done.outputs << (outcome.images.size() == 1 ? output : PageOutput(output, page));
+    // A page's image never takes the name of another file's image, nor of a
+    // page of another file: "a-2.jpg" is also the image of a-2.eps.
+    for (const QString &page : std::as_const(done.outputs)) {
+        const int owner = m_owners.value(nameKey(page), m_pageOwners.value(nameKey(page), index));
+        if (owner != index) {
+            done.message = QStringLiteral("a page's image would be named %1, as the image of %2")
+                               .arg(QDir::toNativeSeparators(page), QDir::toNativeSeparators(m_items.at(owner).input));
+            done.outputs.clear();
+            report(done);
+            return;
+        }
+    }
+    for (const QString &page : std::as_const(done.outputs))
+        m_pageOwners.insert(nameKey(page), index);
     std::optional<Platform::FolderBeneath> folder;
     try {
         const QFileInfo first(output);

@@ -65,8 +65,13 @@ private:
     // Reports the refused and up-to-date files from the next one on; false when none is left to render.
     bool skipUnrendered();
 
+    // An output name as it is compared: without case where the file system ignores it.
+    static QString nameKey(const QString &output);
+
     QList<BatchItem> m_items;
     BatchSettings m_settings;
+    QHash<QString, int> m_owners; // which file each output name is the image of
+    QHash<QString, int> m_pageOwners; // which file each page's image name went to
     QList<RenderWorker *> m_workers;
     QHash<RenderWorker *, int> m_working; // which file each worker renders
     QHash<int, QElapsedTimer> m_clocks;   // since each file's rendering started

@@ -287,6 +287,33 @@ private slots:
         QVERIFY(said[0].join('\n').contains("Substituting font Courier for Pellucor-NoSuchFont"));
     }
 
+    // Pages of their own are numbered names, which another file's image may
+    // have: neither replaces the other, whichever comes first.
+    void aPageNeverTakesAnotherFilesName()
+    {
+        QTemporaryDir root;
+        WriteBytes(root.filePath("a.ps"), ReadBytes(TestDataPath("threepages.ps")));
+        WriteBytes(root.filePath("a-2.eps"), ReadBytes(TestDataPath("text.eps")));
+        BatchSettings settings;
+        settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
+        settings.workRoot = root.path();
+        settings.eachPage = true;
+        settings.jobs = 2;
+        BatchEngine engine({{root.filePath("a.ps"), root.filePath("a.jpg")}, {root.filePath("a-2.eps"), root.filePath("a-2.jpg")}},
+                           settings);
+        QStringList said;
+        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
+            said << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
+        });
+        engine.run();
+        said.sort();
+        QCOMPARE(said, (QStringList{"0 0 a page's image would be named " + root.filePath("a-2.jpg") + ", as the image of "
+                                        + root.filePath("a-2.eps"),
+                                    "1 1 "}));
+        QCOMPARE(ReadBytes(root.filePath("a-2.jpg")), GhostscriptReference(root.filePath("a-2.eps"), 75));
+        QCOMPARE(QDir(root.path()).entryList({"*.jpg"}), QStringList{"a-2.jpg"});
+    }
+
     // A font the user installed for themselves is read inside every sandbox,
     // so that a document finds what a plain Ghostscript finds.
     void aFontTheUserInstalledIsFound_data()
