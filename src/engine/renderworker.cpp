@@ -130,12 +130,13 @@ std::optional<QByteArray> RenderWorker::prologueFor(const std::optional<QRectF> 
     if (m_settings.image.crop == GhostscriptPolicy::Image::Crop::Drawing) {
         // Nothing drawn: the file's own box, as Ghostscript would crop it, else its whole page.
         const double margin = m_settings.margin;
-        if (drawn)
-            box = drawn->adjusted(-margin, -margin, margin, margin), m_box = QStringLiteral("drawing");
-        else if ((box = PageBox::Declared(m_input)))
-            m_box = QStringLiteral("file");
-        else
-            m_box = QStringLiteral("page");
+        if (drawn) {
+            box = drawn->adjusted(-margin, -margin, margin, margin);
+            m_box = QStringLiteral("drawing");
+        } else {
+            box = PageBox::Declared(m_input);
+            m_box = box ? QStringLiteral("file") : QStringLiteral("page");
+        }
         if (box)
             prologue = PageBox::CropPrologue(*box);
     } else if (m_settings.sized()) {

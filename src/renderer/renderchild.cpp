@@ -225,13 +225,16 @@ void removeUnrenderedPages(long rendered)
 }
 
 // In the child: each page Ghostscript wrote as PPM becomes a JPEG of the
-// same name with full colour detail. False, with the reason among the
-// messages and no page left, when one cannot be encoded.
+// same name with full colour detail (a device that writes no pages, as the
+// one that measures a drawing, leaves none to encode). False, with the
+// reason among the messages and no page left, when one cannot be encoded.
 bool encodePages(long pages, int quality, double dotsPerInch)
 {
     for (long page = 1; page <= pages; ++page) {
         char name[32];
         std::snprintf(name, sizeof name, RenderProtocol::PagePattern, int(page));
+        if (::faccessat(AT_FDCWD, name, F_OK, AT_SYMLINK_NOFOLLOW) != 0)
+            return true;
         std::vector<unsigned char> jpeg;
         std::string failure = JpegEncoding::encodePpm(name, quality, dotsPerInch, jpeg);
         const char *const encoded = "encoded.tmp";
