@@ -12,7 +12,8 @@ werror=OFF
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLUCOR_WARNINGS_AS_ERRORS=$werror \
     -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DPELLUCOR_WINDOWS_GHOSTSCRIPT="$cache/gs/bin/gs.exe"
+    -DPELLUCOR_WINDOWS_GHOSTSCRIPT="$cache/gs/bin/gs.exe" \
+    -DJPEG_INCLUDE_DIR="$cache/deps/include" -DJPEG_LIBRARY="$cache/deps/lib/libjpeg.a"
 cmake --build build-windows --parallel "$(nproc)"
 (cd build-windows && cpack -G NSIS >/dev/null)
 installer=$(ls "$PWD"/build-windows/Pellucor-*-win64.exe)
