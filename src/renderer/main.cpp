@@ -5,12 +5,14 @@
 #include "sandbox/namespaces.h"
 #include "sandbox/sandbox.h"
 #include "renderprotocol.h"
+#include "trace.h"
 #include "warminterpreter.h"
 #include "writeall.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,20 +23,22 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const char *const Usage =
-    "usage: pellucor-renderer --time-limit=MS --memory-limit=MB --max-output=MB [--encode-jpeg=QUALITY]\n"
-    "                         -- GHOSTSCRIPT-SWITCH...\n"
-    "Started by pellucor-batch; reads requests on standard input. With --encode-jpeg, Ghostscript's\n"
-    "pages are PPM and become JPEGs with full colour detail.\n";
+    "usage: pellucor-renderer --time-limit=MS --memory-limit=MB --max-output=MB [--jobs=N]\n"
+    "                         [--encode-jpeg=QUALITY] -- GHOSTSCRIPT-SWITCH...\n"
+    "Started by pellucor-batch; reads requests on standard input and renders up to N files at\n"
+    "once. With --encode-jpeg, Ghostscript's pages are PPM and become JPEGs with full colour detail.\n";
 
 struct Options
 {
     ChildSettings child;
+    size_t jobs = 1;
     std::vector<std::string> switches;
 };
 
@@ -60,6 +64,8 @@ bool parse(int argc, char **argv, Options &options)
             options.child.limits.memoryMegabytes = int(value);
         else if (name == "--max-output")
             options.child.limits.outputMegabytes = int(value);
+        else if (name == "--jobs" && value >= 1)
+            options.jobs = size_t(value);
         else if (name == "--encode-jpeg" && value <= 100)
             options.child.encodeQuality = int(value);
         else
@@ -78,37 +84,48 @@ bool parse(int argc, char **argv, Options &options)
     return true;
 }
 
-// Requests arrive as NUL-terminated fields.
-class FieldReader
+// Requests arrive as NUL-terminated fields, whenever pellucor-batch has one,
+// whether or not a child is running.
+class RequestReader
 {
 public:
-    explicit FieldReader(int fd) : m_fd(fd) {}
+    explicit RequestReader(int fd) : m_fd(fd) {}
 
-    bool next(std::string &field)
+    // Reads what has arrived; false once the other end has hung up.
+    bool read()
     {
-        field.clear();
-        for (;;) {
-            if (m_at == m_end) {
-                const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    return false;
-                m_at = 0;
-                m_end = size_t(n);
-            }
-            const char c = m_buffer[m_at++];
-            if (c == '\0')
-                return true;
-            field.push_back(c);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
         }
+        if (n <= 0)
+            return false;
+        m_pending.append(buffer, size_t(n));
+        return true;
+    }
+
+    // The next whole request, if one has arrived.
+    bool next(RenderRequest &request)
+    {
+        size_t end = 0;
+        for (int field = 0; field < 4; ++field, ++end) {
+            end = m_pending.find('\0', end);
+            if (end == std::string::npos)
+                return false;
+        }
+        size_t at = 0;
+        for (std::string *field : {&request.id, &request.folder, &request.input, &request.prologue}) {
+            const size_t nul = m_pending.find('\0', at);
+            field->assign(m_pending, at, nul - at);
+            at = nul + 1;
+        }
+        m_pending.erase(0, at);
+        return true;
     }
 
 private:
     int m_fd;
-    char m_buffer[4096];
-    size_t m_at = 0;
-    size_t m_end = 0;
+    std::string m_pending;
 };
 
 bool say(int fd, const std::string &line)
@@ -152,20 +169,75 @@ bool useOwnTemporaryFolder()
     return true;
 }
 
-// Starts the interpreter, then renders each requested file in a child.
+bool answer(int protocolOut, const RenderAnswer &done)
+{
+    Trace::stamp("renderer", done.id, "answered", done.ending.ending);
+    return say(protocolOut, done.id + ' ' + done.ending.ending + ' ' + std::to_string(done.ending.number) + '\n');
+}
+
+// SIGCHLD and SIGTERM, read as they come beside the requests.
+int signalDescriptor()
+{
+    sigset_t awaited;
+    sigemptyset(&awaited);
+    sigaddset(&awaited, SIGCHLD);
+    sigaddset(&awaited, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &awaited, nullptr);
+    const int signals = ::signalfd(-1, &awaited, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signals < 0)
+        throw std::runtime_error(std::string("no signal descriptor: ") + std::strerror(errno));
+    return signals;
+}
+
+// Whether SIGTERM came: every child is then ended, so that nothing writes
+// in the folders pellucor-batch is about to remove.
+bool terminationAsked(int signals)
+{
+    bool asked = false;
+    signalfd_siginfo info;
+    while (::read(signals, &info, sizeof info) == ssize_t(sizeof info))
+        asked = asked || info.ssi_signo == SIGTERM;
+    return asked;
+}
+
+// Starts the interpreter and the sandbox its children apply, then renders
+// each requested file in a child, up to `jobs` at once, answering each as
+// soon as its child has ended. Ends once the requests end and every child
+// has been answered.
 int serve(const Options &options, bool ownNamespaces, int protocolIn, int protocolOut)
 {
     try {
         WarmInterpreter interpreter(options.switches);
+        Sandbox sandbox(GhostscriptPolicy::batchChildRules(options.child.limits));
+        RenderChildren children(interpreter, sandbox, options.child, ownNamespaces);
+        const int signals = signalDescriptor();
         if (!say(protocolOut, std::string(RenderProtocol::Ready) + '\n'))
             return 1;
-        FieldReader requests(protocolIn);
-        RenderRequest request;
-        while (requests.next(request.folder) && requests.next(request.input) && requests.next(request.prologue)) {
-            const RenderEnding ending =
-                renderInChild(interpreter, request, options.child, ownNamespaces, protocolIn, protocolOut);
-            if (!say(protocolOut, std::string(ending.ending) + ' ' + std::to_string(ending.number) + '\n'))
+        RequestReader requests(protocolIn);
+        std::deque<RenderRequest> waiting;
+        for (bool open = true; open || children.running() > 0 || !waiting.empty();) {
+            for (const RenderAnswer &done : children.ended())
+                if (!answer(protocolOut, done))
+                    return 1;
+            for (; !waiting.empty() && children.running() < options.jobs; waiting.pop_front()) {
+                RenderAnswer refused;
+                if (!children.start(waiting.front(), refused) && !answer(protocolOut, refused))
+                    return 1;
+            }
+            if (!open && children.running() == 0 && waiting.empty())
+                break;
+            pollfd ready[2] = {{signals, POLLIN, 0}, {open ? protocolIn : -1, POLLIN, 0}};
+            if (::poll(ready, 2, children.millisecondsToNextCheck()) < 0 && errno != EINTR)
                 return 1;
+            if ((ready[0].revents & POLLIN) && terminationAsked(signals))
+                return 0;
+            if (ready[1].revents != 0) {
+                open = requests.read();
+                for (RenderRequest request; requests.next(request);) {
+                    Trace::stamp("renderer", request.id, "received");
+                    waiting.push_back(request);
+                }
+            }
         }
     } catch (const std::exception &error) {
         say(protocolOut, std::string(RenderProtocol::Failed) + ' ' + error.what() + '\n');

@@ -5,6 +5,7 @@
 #include "sandbox/sandbox.h"
 #include "imaging/jpegencoding.h"
 #include "renderprotocol.h"
+#include "trace.h"
 #include "warminterpreter.h"
 #include "writeall.h"
 
@@ -57,8 +58,7 @@ void onProcessorTimeUsed(int)
 
 // Everything the child does before Ghostscript sees the document. Returns
 // only when the child is ready to render.
-void prepareChild(const std::string &input, const std::string &folder, const GhostscriptPolicy::Limits &limits, int parentAlive,
-                  int protocolIn, int protocolOut)
+void prepareChild(const std::string &input, const std::string &folder, Sandbox &sandbox, int parentAlive)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The renderer holds the other end: once it is gone, this end hangs up.
@@ -70,8 +70,6 @@ void prepareChild(const std::string &input, const std::string &folder, const Gho
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGXCPU, onProcessorTimeUsed);
-    ::close(protocolIn);
-    ::close(protocolOut);
 
     if (::chdir(folder.c_str()) != 0)
         ::_exit(FolderUnusable);
@@ -80,21 +78,25 @@ void prepareChild(const std::string &input, const std::string &folder, const Gho
         ::_exit(FolderUnusable);
     ::dup2(messages, STDOUT_FILENO);
     ::dup2(messages, STDERR_FILENO);
-    // Nothing but the standard descriptors: not the renderer's, not what was
-    // inherited from whatever started pellucor-batch.
-    Sandbox::keepStandardDescriptorsOnly(false);
+    ::close(messages);
 
     const std::string temporary = GhostscriptPolicy::temporaryFolder(folder);
     ::mkdir(temporary.c_str(), 0700);
     for (const char *name : GhostscriptPolicy::TemporaryVariables)
         ::setenv(name, temporary.c_str(), 1);
 
-    // Processor time backs the wall clock, should the renderer be stopped.
-    const Sandbox sandbox(GhostscriptPolicy::batchChildRules(input, folder, limits));
+    // The renderer's sandbox, with this child's input and folder: nothing else
+    // is opened or compiled here. Processor time backs the wall clock, should
+    // the renderer be stopped.
+    sandbox.addReadable(input);
+    sandbox.addWritable(folder);
     if (!sandbox.failure().empty())
         std::fprintf(stderr, "pellucor-renderer: %s\n", sandbox.failure().c_str());
     if (!sandbox.apply())
         ::_exit(SandboxRefused);
+    // Nothing but the standard descriptors: not the renderer's channel, not
+    // another child's, not what was inherited from whatever started pellucor-batch.
+    Sandbox::keepStandardDescriptorsOnly(false);
 }
 
 // Everything the child has written: its files below its folder and, while
@@ -102,56 +104,6 @@ void prepareChild(const std::string &input, const std::string &folder, const Gho
 unsigned long long written(const std::string &folder, pid_t running)
 {
     return OutputMeter::sum(OutputMeter::filesBelow({folder}), running > 0 ? OutputMeter::removedButOpen({running}) : 0);
-}
-
-RenderEnding stopChild(pid_t child, const char *ending)
-{
-    ::kill(child, SIGKILL);
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    return {ending, 0};
-}
-
-// Waits for the child within the limits. Asked to end meanwhile (SIGTERM),
-// the renderer ends only once the child is gone, so that nothing writes in
-// the folders pellucor-batch is about to remove.
-RenderEnding waitForChild(pid_t child, const std::string &folder, const GhostscriptPolicy::Limits &limits,
-                          Clock::time_point deadline, const sigset_t &awaited)
-{
-    const auto outgrown = [&](pid_t running) {
-        return limits.outputBytes() > 0 && written(folder, running) > limits.outputBytes();
-    };
-    for (;;) {
-        int status = 0;
-        const pid_t ended = ::waitpid(child, &status, WNOHANG);
-        if (ended == child) {
-            if (WIFSIGNALED(status))
-                return {RenderProtocol::Signalled, WTERMSIG(status)};
-            if (WEXITSTATUS(status) == SandboxRefused)
-                return {RenderProtocol::Unconfined, 0};
-            if (WEXITSTATUS(status) == ProcessorTimeUsed)
-                return {RenderProtocol::Signalled, SIGXCPU};
-            if (WEXITSTATUS(status) == OutputOutgrown)
-                return {RenderProtocol::OutputTooLarge, 0};
-            // Measured once more now that nothing writes: a child that ended
-            // before the first measurement is measured too.
-            if (outgrown(0))
-                return {RenderProtocol::OutputTooLarge, 0};
-            return {RenderProtocol::Exited, WEXITSTATUS(status)};
-        }
-        const auto now = Clock::now();
-        if (now >= deadline)
-            return stopChild(child, RenderProtocol::TimedOut);
-        if (outgrown(child))
-            return stopChild(child, RenderProtocol::OutputTooLarge);
-        const auto wait = std::min<Clock::duration>(deadline - now, OutputCheckInterval);
-        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        const timespec timeout{time_t(nanoseconds / 1000000000), long(nanoseconds % 1000000000)};
-        if (::sigtimedwait(&awaited, nullptr, &timeout) == SIGTERM) {
-            stopChild(child, RenderProtocol::TimedOut);
-            ::_exit(0);
-        }
-    }
 }
 
 // Copies one file the child left, if it is a regular file, to a new file of
@@ -291,78 +243,163 @@ int mountChildFileSystem(const std::string &folder, const GhostscriptPolicy::Lim
     return -1;
 }
 
-// Keeps what pellucor-batch reads of a child that had a file system of its
-// own, then lets that go. A child that failed already keeps its own reason.
-RenderEnding keepAndUnmount(const std::string &folder, int below, RenderEnding ending)
+// The child's own part: renders the document, then leaves only the pages
+// Ghostscript output, encoded where that is asked. Never returns.
+[[noreturn]] void renderDocument(WarmInterpreter &interpreter, const RenderRequest &request,
+                                 const ChildSettings &settings)
 {
-    const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
-    const int error = keepResults(folder, below, exited);
-    if (error != 0 && exited)
-        ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
-    ::umount2(folder.c_str(), MNT_DETACH);
-    ::close(below);
-    return ending;
+    const GhostscriptPolicy::Limits &limits = settings.limits;
+    const int status = interpreter.runDocument(request.input, GhostscriptPolicy::temporaryFolder(request.folder),
+                                               request.prologue);
+    // Measured before the document's own pages go: they were written all the same.
+    if (limits.outputBytes() > 0 && written(request.folder, 0) > limits.outputBytes())
+        ::_exit(OutputOutgrown);
+    const long pages = interpreter.pagesOutput();
+    removeUnrenderedPages(pages);
+    if (settings.encodeQuality >= 0 && !encodePages(pages, settings.encodeQuality, interpreter.resolution()))
+        ::_exit(1);
+    ::_exit(status);
+}
+
+RenderEnding endingOf(int status)
+{
+    if (WIFSIGNALED(status))
+        return {RenderProtocol::Signalled, WTERMSIG(status)};
+    switch (WEXITSTATUS(status)) {
+    case SandboxRefused: return {RenderProtocol::Unconfined, 0};
+    case ProcessorTimeUsed: return {RenderProtocol::Signalled, SIGXCPU};
+    case OutputOutgrown: return {RenderProtocol::OutputTooLarge, 0};
+    default: return {RenderProtocol::Exited, WEXITSTATUS(status)};
+    }
 }
 
 } // namespace
 
-RenderEnding renderInChild(WarmInterpreter &interpreter, const RenderRequest &request, const ChildSettings &settings,
-                           bool ownNamespaces, int protocolIn, int protocolOut)
+RenderChildren::RenderChildren(WarmInterpreter &interpreter, Sandbox &sandbox, const ChildSettings &settings,
+                               bool ownNamespaces)
+    : m_interpreter(interpreter), m_sandbox(sandbox), m_settings(settings), m_ownNamespaces(ownNamespaces)
 {
-    const std::string &input = request.input;
-    const std::string &folder = request.folder;
-    const GhostscriptPolicy::Limits &limits = settings.limits;
-    const auto deadline = Clock::now() + limits.time;
-    RenderEnding refusal{};
-    if (!checkInput(input, refusal))
-        return refusal;
-    // Made for this child: nothing in it may pass for the child's pages.
-    if (!isEmptyFolder(folder))
-        return {RenderProtocol::NotStarted, EEXIST};
-    int below = -1;
-    if (ownNamespaces && (below = mountChildFileSystem(folder, limits)) < 0)
-        return {RenderProtocol::Unconfined, 0};
+}
 
-    // While a child runs, SIGCHLD and SIGTERM are awaited rather than handled.
-    sigset_t awaited;
-    sigemptyset(&awaited);
-    sigaddset(&awaited, SIGCHLD);
-    sigaddset(&awaited, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &awaited, nullptr);
+RenderChildren::~RenderChildren()
+{
+    stopAll();
+}
+
+bool RenderChildren::start(const RenderRequest &request, RenderAnswer &refused)
+{
+    const auto deadline = Clock::now() + m_settings.limits.time;
+    refused.id = request.id;
+    if (!checkInput(request.input, refused.ending))
+        return false;
+    // Made for this child: nothing in it may pass for the child's pages.
+    if (!isEmptyFolder(request.folder)) {
+        refused.ending = {RenderProtocol::NotStarted, EEXIST};
+        return false;
+    }
+    int below = -1;
+    if (m_ownNamespaces && (below = mountChildFileSystem(request.folder, m_settings.limits)) < 0) {
+        refused.ending = {RenderProtocol::Unconfined, 0};
+        return false;
+    }
     int alive[2] = {-1, -1};
     pid_t child = -1;
     if (::pipe2(alive, O_CLOEXEC) == 0) {
         // A plain clone, as fork, only with the child's namespaces: the
         // renderer has a single thread, so nothing is left locked.
-        child = ownNamespaces ? pid_t(::syscall(SYS_clone, ChildNamespaces | SIGCHLD, nullptr, nullptr, nullptr, 0))
-                              : ::fork();
+        child = m_ownNamespaces ? pid_t(::syscall(SYS_clone, ChildNamespaces | SIGCHLD, nullptr, nullptr, nullptr, 0))
+                                : ::fork();
     }
     if (child == 0) {
-        ::close(alive[1]);
-        prepareChild(input, folder, limits, alive[0], protocolIn, protocolOut);
-        const int status =
-            interpreter.runDocument(input, GhostscriptPolicy::temporaryFolder(folder), request.prologue);
-        // Measured before the document's own pages go: they were written all the same.
-        if (limits.outputBytes() > 0 && written(folder, 0) > limits.outputBytes())
-            ::_exit(OutputOutgrown);
-        const long pages = interpreter.pagesOutput();
-        removeUnrenderedPages(pages);
-        if (settings.encodeQuality >= 0 && !encodePages(pages, settings.encodeQuality, interpreter.resolution()))
-            ::_exit(1);
-        ::_exit(status);
+        prepareChild(request.input, request.folder, m_sandbox, alive[0]);
+        renderDocument(m_interpreter, request, m_settings);
     }
     const int forkError = errno;
     if (alive[0] >= 0)
         ::close(alive[0]);
-    RenderEnding ending = child < 0 ? RenderEnding{RenderProtocol::NotStarted, forkError}
-                                    : waitForChild(child, folder, limits, deadline, awaited);
-    if (alive[1] >= 0)
-        ::close(alive[1]); // held while the child lives: its end hangs up only when the renderer is gone
-    if (ownNamespaces)
-        ending = keepAndUnmount(folder, below, ending);
-    sigset_t terminate;
-    sigemptyset(&terminate);
-    sigaddset(&terminate, SIGTERM);
-    ::sigprocmask(SIG_UNBLOCK, &terminate, nullptr); // a SIGTERM that came meanwhile ends the renderer now
+    Child started{request.id, request.folder, child, alive[1], below, deadline};
+    if (child < 0) {
+        refused.ending = finish(started, {RenderProtocol::NotStarted, forkError});
+        return false;
+    }
+    Trace::stamp("renderer", request.id, "forked");
+    m_children.push_back(started);
+    return true;
+}
+
+std::vector<RenderAnswer> RenderChildren::ended()
+{
+    const auto now = Clock::now();
+    const bool measure = now >= m_nextMeasure;
+    if (measure)
+        m_nextMeasure = now + OutputCheckInterval;
+    const GhostscriptPolicy::Limits &limits = m_settings.limits;
+    std::vector<RenderAnswer> answers;
+    for (auto child = m_children.begin(); child != m_children.end();) {
+        int status = 0;
+        RenderEnding ending{nullptr, 0};
+        if (::waitpid(child->pid, &status, WNOHANG) == child->pid) {
+            Trace::stamp("renderer", child->id, "reaped");
+            ending = endingOf(status);
+            // Measured once more now that nothing writes: a child that ended
+            // before the first measurement is measured too.
+            if (std::strcmp(ending.ending, RenderProtocol::Exited) == 0 && limits.outputBytes() > 0
+                && written(child->folder, 0) > limits.outputBytes())
+                ending = {RenderProtocol::OutputTooLarge, 0};
+        } else if (now >= child->deadline) {
+            ending = stop(*child, RenderProtocol::TimedOut);
+        } else if (measure && limits.outputBytes() > 0 && written(child->folder, child->pid) > limits.outputBytes()) {
+            ending = stop(*child, RenderProtocol::OutputTooLarge);
+        }
+        if (!ending.ending) {
+            ++child;
+            continue;
+        }
+        answers.push_back({child->id, finish(*child, ending)});
+        child = m_children.erase(child);
+    }
+    return answers;
+}
+
+int RenderChildren::millisecondsToNextCheck() const
+{
+    if (m_children.empty())
+        return -1;
+    auto next = m_nextMeasure;
+    for (const Child &child : m_children)
+        next = std::min(next, child.deadline);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+    return int(std::clamp<long long>(wait + 1, 0, OutputCheckInterval.count()));
+}
+
+void RenderChildren::stopAll()
+{
+    for (Child &child : m_children)
+        finish(child, stop(child, RenderProtocol::TimedOut));
+    m_children.clear();
+}
+
+RenderEnding RenderChildren::stop(Child &child, const char *ending)
+{
+    ::kill(child.pid, SIGKILL);
+    while (::waitpid(child.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return {ending, 0};
+}
+
+// Keeps what pellucor-batch reads of a child that had a file system of its
+// own, then lets that go. A child that failed already keeps its own reason.
+RenderEnding RenderChildren::finish(Child &child, RenderEnding ending)
+{
+    if (child.alive >= 0)
+        ::close(child.alive);
+    if (child.below < 0)
+        return ending;
+    const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
+    const int error = keepResults(child.folder, child.below, exited);
+    if (error != 0 && exited)
+        ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
+    ::umount2(child.folder.c_str(), MNT_DETACH);
+    ::close(child.below);
     return ending;
 }

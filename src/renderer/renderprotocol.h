@@ -1,11 +1,13 @@
 #pragma once
 
 // What pellucor-batch and its warm renderer say to each other. A request is
-// three NUL-terminated fields: the child's own empty folder, the input, and
-// PostScript the child runs just before the input (often empty): the file's
+// four NUL-terminated fields: its id (digits), the child's own empty folder,
+// the input, and PostScript the child runs just before the input: the file's
 // own page size or resolution, or the device that measures its drawing.
 // The renderer answers "ready\n" once it has started (or "failed <why>\n"),
-// and one line "<ending> <number>\n" per request, after the child is gone.
+// and one line "<id> <ending> <number>\n" per request, after its child is
+// gone. Requests may come while children run; answers come as children end,
+// in any order.
 namespace RenderProtocol {
 
 inline constexpr const char *Ready = "ready";

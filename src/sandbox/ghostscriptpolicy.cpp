@@ -104,14 +104,12 @@ Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vecto
     return rules;
 }
 
-Sandbox::Rules batchChildRules(const std::string &input, const std::string &folder, const Limits &limits)
+Sandbox::Rules batchChildRules(const Limits &limits)
 {
     Sandbox::Rules rules;
     rules.readable = Sandbox::systemReadable();
     for (const std::string &fonts : userFontFolders())
         rules.readable.push_back(fonts);
-    rules.readable.push_back(input);
-    rules.writable = {folder};
     bound(rules, limits);
     return rules;
 }
@@ -119,7 +117,9 @@ Sandbox::Rules batchChildRules(const std::string &input, const std::string &fold
 Sandbox::Rules separateRunRules(const std::string &input, const std::string &folder, const std::string &ghostscript,
                                 const Limits &limits)
 {
-    Sandbox::Rules rules = batchChildRules(input, folder, limits);
+    Sandbox::Rules rules = batchChildRules(limits);
+    rules.readable.push_back(input);
+    rules.writable = {folder};
     startsPrograms(rules, folder, {ghostscript}, limits);
     return rules;
 }

@@ -88,9 +88,9 @@ Sandbox::Rules windowJobRules(const std::string &workingFolder, const std::vecto
                               const Limits &limits);
 
 // A batch child forked from the warm renderer: it reads what Ghostscript
-// needs and its one input, writes in its own folder only, starts nothing
-// and makes no process.
-Sandbox::Rules batchChildRules(const std::string &input, const std::string &folder, const Limits &limits);
+// needs, starts nothing and makes no process. Each child adds its one input
+// to read and its own folder, the only one it writes in.
+Sandbox::Rules batchChildRules(const Limits &limits);
 
 // A separate run of `ghostscript` for one batch file: a batch child's rules,
 // but for starting that one program, with its temporary folder on a file

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,10 @@
 // filter, resource limits, and only the standard descriptors; elsewhere the
 // resource limits only, where the platform has them.
 //
-// Everything that allocates or opens files happens when the sandbox is made;
-// apply() only makes system calls, so it may run between fork and exec in a
-// program with threads. Plain C++: the warm renderer has no Qt.
+// Everything that allocates, opens files or compiles happens when the
+// sandbox is made, once for as many processes as apply it; apply() only
+// makes system calls, so it may run between fork and exec in a program with
+// threads. Plain C++: the warm renderer has no Qt.
 class Sandbox
 {
 public:
@@ -52,6 +54,13 @@ public:
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
 
+    // One more file or folder to read, or folder to write in, beside the
+    // rules it was made with: in the forked copy of a process that made the
+    // sandbox once for many, the one process's own. Opened now, as the
+    // others were when it was made.
+    void addReadable(const std::string &path);
+    void addWritable(const std::string &path);
+
     // Why a restriction that this kernel offers could not be made; "" when
     // the sandbox is whole. A sandbox with a failure refuses to apply.
     const std::string &failure() const { return m_failure; }
@@ -62,7 +71,8 @@ public:
 
     // In the process itself, before Ghostscript runs. False when the sandbox
     // is not whole or a restriction could not be applied: the caller must
-    // not go on.
+    // not go on. Once applied, the process holds none of the descriptors the
+    // rules were made from.
     bool apply() const noexcept;
 
     // The command that runs `program` (and its arguments) as a new process
@@ -93,9 +103,19 @@ public:
     static std::vector<std::string> helperOptions(const Rules &rules);
     static bool readHelperOption(const std::string &option, Rules &rules);
 
+    // A path opened for a Landlock rule, with the rights it is given.
+    struct Grant
+    {
+        int fd;
+        std::uint64_t rights;
+    };
+
 private:
+    void addGrant(const std::string &path, std::uint64_t rights);
+
     Rules m_rules;
-    std::string m_failure;               // before the ruleset and the filter, which report here
-    mutable int m_ruleset = -1;          // Landlock ruleset, -1 without Landlock; closed once applied
-    std::vector<unsigned char> m_filter; // seccomp program, empty without seccomp
+    std::string m_failure;               // what could not be made; a sandbox with one never applies
+    int m_landlock = 0;                  // the Landlock version its rules are for, 0 without Landlock
+    mutable std::vector<Grant> m_grants; // closed once applied
+    std::vector<unsigned char> m_filter; // seccomp program, compiled once; empty without seccomp
 };

@@ -201,31 +201,11 @@ std::uint64_t handledRights(int abi)
     return rights;
 }
 
-// "" when the rule is in place or the path is not on this system.
-std::string allow(int ruleset, const std::string &path, std::uint64_t rights, std::uint64_t handled)
+// The attributes of a ruleset that handles every right this kernel knows.
+RulesetAttr attributesFor(int abi, size_t &size)
 {
-    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? std::string() : errorText("cannot open " + path);
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
-        rights &= FileRights;
-    const PathBeneathAttr rule{rights & handled, fd};
-    const bool added = ::syscall(AddRule, ruleset, PathBeneath, &rule, 0) == 0;
-    std::string failure = added ? std::string() : errorText("no file rule for " + path);
-    ::close(fd);
-    return failure;
-}
-
-// The ruleset, -1 where the kernel has no Landlock; `failure` says why one
-// that the kernel offers could not be made.
-int makeRuleset(const Sandbox::Rules &rules, std::string &failure)
-{
-    const int abi = version();
-    if (abi < 1)
-        return -1;
     RulesetAttr attributes{handledRights(abi), 0, 0};
-    size_t size = sizeof attributes.handledAccessFs;
+    size = sizeof attributes.handledAccessFs;
     if (abi >= 4) {
         attributes.handledAccessNet = BindTcp | ConnectTcp; // and no rule grants any
         size += sizeof attributes.handledAccessNet;
@@ -235,27 +215,48 @@ int makeRuleset(const Sandbox::Rules &rules, std::string &failure)
         attributes.scoped = ScopeAbstractUnixSocket | ScopeSignal;
         size += sizeof attributes.scoped;
     }
+    return attributes;
+}
+
+// Opens the path once, for a rule of those rights; "" when the grant is
+// kept or the path is not on this system. Held open, the rule goes with
+// what the path was when it was opened: a path that is replaced later
+// (by a link to the user's files, say) gains nothing.
+std::string grant(std::vector<Sandbox::Grant> &grants, const std::string &path, std::uint64_t rights)
+{
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? std::string() : errorText("cannot open " + path);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
+        rights &= FileRights;
+    grants.push_back({fd, rights});
+    return {};
+}
+
+// The ruleset of those grants, or -1; `refused` is the grant the kernel
+// refused, if any. System calls only.
+int makeRuleset(int abi, const std::vector<Sandbox::Grant> &grants, const Sandbox::Grant **refused) noexcept
+{
+    size_t size = 0;
+    const RulesetAttr attributes = attributesFor(abi, size);
     const int ruleset = int(::syscall(CreateRuleset, &attributes, size, 0));
-    if (ruleset < 0) {
-        failure = errorText("the file rules could not be made");
+    if (ruleset < 0)
         return -1;
+    for (const Sandbox::Grant &granted : grants) {
+        const PathBeneathAttr rule{granted.rights & attributes.handledAccessFs, granted.fd};
+        if (::syscall(AddRule, ruleset, PathBeneath, &rule, 0) != 0) {
+            *refused = &granted;
+            ::close(ruleset);
+            return -1;
+        }
     }
-    const std::uint64_t handled = attributes.handledAccessFs;
-    const auto add = [&](const std::string &path, std::uint64_t rights) {
-        if (failure.empty())
-            failure = allow(ruleset, path, rights, handled);
-    };
-    for (const std::string &path : rules.readable)
-        add(path, ReadFile | ReadDir);
-    for (const std::string &path : rules.writable)
-        add(path, ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir | MakeReg);
-    for (const std::string &path : rules.executable)
-        add(path, Execute | ReadFile);
-    if (!rules.executable.empty())
-        add(systemLibraries().loader, Execute | ReadFile);
-    add("/dev/null", ReadFile | WriteFile | Truncate);
     return ruleset;
 }
+
+constexpr std::uint64_t ReadRights = ReadFile | ReadDir;
+constexpr std::uint64_t WriteRights =
+    ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir | MakeReg;
 
 } // namespace Landlock
 
@@ -423,16 +424,54 @@ std::vector<std::string> Sandbox::systemReadable()
     return readable;
 }
 
-Sandbox::Sandbox(const Rules &rules) : m_rules(rules), m_ruleset(Landlock::makeRuleset(rules, m_failure))
+Sandbox::Sandbox(const Rules &rules) : m_rules(rules), m_landlock(Landlock::version())
 {
+    if (m_landlock >= 1) {
+        for (const std::string &path : rules.readable)
+            addGrant(path, Landlock::ReadRights);
+        for (const std::string &path : rules.writable)
+            addGrant(path, Landlock::WriteRights);
+        for (const std::string &path : rules.executable)
+            addGrant(path, Landlock::Execute | Landlock::ReadFile);
+        if (!rules.executable.empty())
+            addGrant(systemLibraries().loader, Landlock::Execute | Landlock::ReadFile);
+        addGrant("/dev/null", Landlock::ReadFile | Landlock::WriteFile | Landlock::Truncate);
+        // Made once here, so that what the kernel refuses is said in words.
+        const Grant *refused = nullptr;
+        const int ruleset = m_failure.empty() ? Landlock::makeRuleset(m_landlock, m_grants, &refused) : -1;
+        if (ruleset >= 0)
+            ::close(ruleset);
+        else if (m_failure.empty())
+            m_failure = errorText(refused ? "a file rule could not be made" : "the file rules could not be made");
+    }
     if (m_failure.empty() && seccompAvailable())
         m_filter = makeFilter(!rules.executable.empty(), m_failure);
 }
 
 Sandbox::~Sandbox()
 {
-    if (m_ruleset >= 0)
-        ::close(m_ruleset);
+    for (const Grant &granted : m_grants)
+        if (granted.fd >= 0)
+            ::close(granted.fd);
+}
+
+void Sandbox::addGrant(const std::string &path, std::uint64_t rights)
+{
+    if (m_landlock < 1 || !m_failure.empty())
+        return;
+    m_failure = Landlock::grant(m_grants, path, rights);
+}
+
+void Sandbox::addReadable(const std::string &path)
+{
+    m_rules.readable.push_back(path);
+    addGrant(path, Landlock::ReadRights);
+}
+
+void Sandbox::addWritable(const std::string &path)
+{
+    m_rules.writable.push_back(path);
+    addGrant(path, Landlock::WriteRights);
 }
 
 bool Sandbox::apply() const noexcept
@@ -454,11 +493,17 @@ bool Sandbox::apply() const noexcept
         limited = limited && setLimit(RLIMIT_NPROC, m_rules.processes, m_rules.processes);
     if (!limited)
         return false;
-    if (m_ruleset >= 0) {
-        if (::syscall(Landlock::RestrictSelf, m_ruleset, 0) != 0)
+    if (m_landlock >= 1) {
+        const Grant *refused = nullptr;
+        const int ruleset = Landlock::makeRuleset(m_landlock, m_grants, &refused);
+        if (ruleset < 0 || ::syscall(Landlock::RestrictSelf, ruleset, 0) != 0)
             return false;
-        ::close(m_ruleset); // only the standard descriptors go on from here
-        m_ruleset = -1;
+        // Only the standard descriptors go on from here.
+        ::close(ruleset);
+        for (Grant &granted : m_grants) {
+            ::close(granted.fd);
+            granted.fd = -1;
+        }
     }
     if (!m_filter.empty()) {
         const sock_fprog program{static_cast<unsigned short>(m_filter.size() / sizeof(sock_filter)),

@@ -10,6 +10,16 @@ Sandbox::Sandbox(const Rules &rules) : m_rules(rules) {}
 
 Sandbox::~Sandbox() = default;
 
+void Sandbox::addReadable(const std::string &path)
+{
+    m_rules.readable.push_back(path);
+}
+
+void Sandbox::addWritable(const std::string &path)
+{
+    m_rules.writable.push_back(path);
+}
+
 bool Sandbox::apply() const noexcept
 {
     return true;
