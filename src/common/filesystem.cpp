@@ -118,6 +118,8 @@ bool writeAll(QFileDevice &device, const char *data, qint64 size)
     return true;
 }
 
+} // namespace
+
 // Writes a new version of a file beside it and renames it into place only
 // when every byte is on disk, so a failure never leaves a half-written file
 // under the name and an old file stays whole. (QSaveFile will not do: it can
@@ -135,6 +137,7 @@ public:
             throw errorFor(RuntimeError::PermissionDenied, destination);
         if (info.isDir())
             throw errorForUnwritable(destination);
+        m_replaces = info.exists() || info.isSymLink();
         // A name left by a crashed program of the same process id is passed over.
         for (int attempt = 0;; ++attempt) {
             m_temporary.setFileName(info.absolutePath()
@@ -163,13 +166,68 @@ public:
             throw errorForFailedWrite(m_temporary, m_destination);
     }
 
-    void commit()
+    // The whole of `source`, copied by the system where it can.
+    void copyFrom(QFile &source)
+    {
+        if (const std::optional<bool> copied = Platform::CopyInSystem(source, m_temporary)) {
+            if (!*copied)
+                throw errorFromErrno(errno, m_destination, Source);
+            return;
+        }
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        for (;;) {
+            const qint64 got = source.read(buffer.data(), buffer.size());
+            if (got < 0)
+                throw errorForFailedWrite(source, source.fileName());
+            if (got == 0)
+                return;
+            write(buffer.constData(), got);
+        }
+    }
+
+    // `source` itself becomes the new contents, moved here, with the mode a
+    // new file gets; false where it lies on another file system, or is no
+    // plain file of one name (a link to it elsewhere would change with it).
+    bool takeFrom(const QString &source)
+    {
+        std::error_code error;
+        const std::filesystem::path from = QFile::encodeName(source).toStdString();
+        if (std::filesystem::symlink_status(from, error).type() != std::filesystem::file_type::regular
+            || std::filesystem::hard_link_count(from, error) != 1 || error)
+            return false;
+        // Over the empty file that holds the name, which stays open for a
+        // copy until then.
+        const QFileDevice::Permissions newFile = m_temporary.permissions();
+        std::filesystem::rename(from, QFile::encodeName(m_temporary.fileName()).toStdString(), error);
+        if (error)
+            return false;
+        m_temporary.close();
+        if (!m_temporary.open(QIODevice::ReadOnly) || !m_temporary.setPermissions(newFile))
+            throw errorForUnwritable(m_destination);
+        return true;
+    }
+
+    bool replacesFile() const { return m_replaces; }
+
+    // Done writing: the flushed file gets a replaced file's mode and owner.
+    void finish()
     {
         if (!m_temporary.flush())
             throw errorForFailedWrite(m_temporary, m_destination);
         Platform::KeepModeOf(m_destination, m_temporary);
+    }
+
+    void sync()
+    {
         if (!Platform::SyncToDisk(m_temporary))
             throw errorFromErrno(errno, m_destination, Source);
+    }
+
+    bool syncFileSystem() { return Platform::SyncFileSystemOf(m_temporary); }
+
+    // Once its bytes are on disk: it takes the destination's name.
+    void rename()
+    {
         m_temporary.close();
         if (m_temporary.error() != QFileDevice::NoError)
             throw errorForFailedWrite(m_temporary, m_destination);
@@ -185,13 +243,19 @@ public:
         m_committed = true;
     }
 
+    void commit()
+    {
+        finish();
+        sync();
+        rename();
+    }
+
 private:
     QString m_destination;
     QFile m_temporary;
+    bool m_replaces = false;
     bool m_committed = false;
 };
-
-} // namespace
 
 QString Environment(const QString &name)
 {
@@ -274,16 +338,49 @@ void CopyFile(const QString &source, const QString &destination)
         throw errorFor(RuntimeError::PermissionDenied, source);
 
     ReplacingWriter out(destination);
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got < 0)
-            throw errorForFailedWrite(in, source);
-        if (got == 0)
-            break;
-        out.write(buffer.constData(), got);
-    }
+    out.copyFrom(in);
     out.commit();
+}
+
+StagedFile::StagedFile(const QString &source, const QString &destination, Source origin)
+{
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists())
+        throw errorForMissing(source);
+    if (sourceInfo.isDir())
+        throw errorForFolder(source);
+    m_writer = std::make_unique<ReplacingWriter>(destination);
+    if (origin == Source::Moved && m_writer->takeFrom(source)) {
+        m_writer->finish();
+        return;
+    }
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw errorFor(RuntimeError::PermissionDenied, source);
+    m_writer->copyFrom(in);
+    m_writer->finish();
+}
+
+StagedFile::~StagedFile() = default;
+
+bool StagedFile::replacesFile() const
+{
+    return m_writer->replacesFile();
+}
+
+void StagedFile::sync()
+{
+    m_writer->sync();
+}
+
+bool StagedFile::syncFileSystem()
+{
+    return m_writer->syncFileSystem();
+}
+
+void StagedFile::commit()
+{
+    m_writer->rename();
 }
 
 namespace {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // The file-system services the program stands on. Every failure is raised as
 // a RuntimeError with a number callers can act on (53 file not found, 70
 // permission denied, 75 access error, 76 path not found, 61 disk full).
@@ -54,6 +56,38 @@ void CopyFolder(const QString &source, const QString &destination);
 // beside the destination and renamed into place, so a failed copy never
 // leaves a half-written file under that name; an old file stays whole.
 void CopyFile(const QString &source, const QString &destination);
+
+class ReplacingWriter;
+
+// The new contents of `destination`, taken from `source` and kept beside it
+// under a name no reader looks for until commit() puts them in its place:
+// `source` itself where it may be Moved and both lie on one file system,
+// else a copy made by the system. A replaced file's mode and owner carry
+// over; a new file gets a new file's mode. Throws RuntimeError. What is
+// never committed is removed.
+class StagedFile
+{
+public:
+    enum class Source { Copied, Moved };
+
+    StagedFile(const QString &source, const QString &destination, Source origin);
+    ~StagedFile();
+    StagedFile(const StagedFile &) = delete;
+    StagedFile &operator=(const StagedFile &) = delete;
+
+    // Whether a file (or anything) had the destination's name when it was staged.
+    bool replacesFile() const;
+    // Puts its bytes on disk.
+    void sync();
+    // Puts every file written on its file system on disk, its own among
+    // them; false where the system cannot, and each is synced by itself.
+    bool syncFileSystem();
+    // Renames it into place: only once its bytes are on disk.
+    void commit();
+
+private:
+    std::unique_ptr<ReplacingWriter> m_writer;
+};
 
 // Removes whatever is at `path`: a file, a link (not what it points to) or a
 // folder with everything in it, also folders closed to their owner. Quiet:

@@ -76,6 +76,13 @@ bool IsDiskFull(int errnoValue);
 
 // Makes what was written to `file` durable before it takes an old file's place.
 bool SyncToDisk(QFile &file);
+// Makes everything written on the file system of `file` durable, at once for
+// many new files; false where the system cannot (then each is synced).
+bool SyncFileSystemOf(QFile &file);
+// Copies the rest of `from` to `to` in the system, without passing the bytes
+// through this process (sharing them where the file system can); false with
+// errno set when it failed, none where the system cannot copy these files.
+std::optional<bool> CopyInSystem(QFile &from, QFile &to);
 // The replacement gets the permissions of the regular file it replaces
 // (never setuid, setgid or sticky), and its owner and group where this user
 // may set them; replacing a link or anything else, it keeps a new file's.

@@ -277,6 +277,28 @@ bool SyncToDisk(QFile &file)
     return ::fsync(file.handle()) == 0;
 }
 
+bool SyncFileSystemOf(QFile &file)
+{
+    return ::syncfs(file.handle()) == 0;
+}
+
+std::optional<bool> CopyInSystem(QFile &from, QFile &to)
+{
+    for (bool copiedAny = false;; copiedAny = true) {
+        const ssize_t copied = ::copy_file_range(from.handle(), nullptr, to.handle(), nullptr, 1 << 30, 0);
+        if (copied == 0)
+            return true;
+        if (copied < 0 && errno == EINTR)
+            continue;
+        // The kernel cannot copy between these file systems (before 5.3, or
+        // between kinds it does not join).
+        if (copied < 0 && !copiedAny && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            return std::nullopt;
+        if (copied < 0)
+            return false;
+    }
+}
+
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
     // The rename replaces a link, not its target: the target's owner and

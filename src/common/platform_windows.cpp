@@ -180,6 +180,16 @@ bool SyncToDisk(QFile &file)
     return synced;
 }
 
+bool SyncFileSystemOf(QFile &)
+{
+    return false;
+}
+
+std::optional<bool> CopyInSystem(QFile &, QFile &)
+{
+    return std::nullopt;
+}
+
 void KeepModeOf(const QString &replaced, QFile &replacement)
 {
     // A link's target is not the file replaced (the link is).
