@@ -1,17 +1,15 @@
 #include "batchengine.h"
 
-#include "common/filesystem.h"
 #include "common/platform.h"
-#include "common/runtimeerror.h"
+#include "renderer/trace.h"
 
 #include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
-
-#include <optional>
+#include <QMetaObject>
 
 BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject *parent)
-    : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings))
+    : QObject(parent), m_items(std::move(items)), m_settings(std::move(settings)),
+      m_folder(QDir(m_settings.workRoot).filePath(QStringLiteral("pellucor-batch-XXXXXX")))
 {
     // The first input with an output name has it, an up-to-date one too; a
     // refused one claims none.
@@ -36,6 +34,8 @@ BatchEngine::BatchEngine(QList<BatchItem> items, BatchSettings settings, QObject
 BatchEngine::~BatchEngine()
 {
     qDeleteAll(m_workers);
+    m_renderer.reset(); // its children gone before their folders go
+    m_writer.reset();
 }
 
 void BatchEngine::run()
@@ -43,9 +43,13 @@ void BatchEngine::run()
     if (m_items.isEmpty())
         return;
     const int jobs = qBound(1, m_settings.jobs, qMax(1, m_rendered));
+    m_settings.jobs = jobs;
+    if (m_settings.program.isEmpty())
+        m_renderer = std::make_unique<WarmRenderer>(m_settings, m_folder);
+    m_writer = std::make_unique<OutputWriter>(
+        m_settings, [this] { QMetaObject::invokeMethod(this, &BatchEngine::collectSaved, Qt::QueuedConnection); });
     for (int k = 0; k < jobs; ++k) {
-        auto *worker = new RenderWorker(
-            QDir(m_settings.workRoot).filePath(QStringLiteral("pellucor-batch-%1-XXXXXX").arg(k)), m_settings);
+        auto *worker = new RenderWorker(m_folder, m_renderer.get(), m_settings);
         m_workers.append(worker);
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.
         connect(
@@ -67,6 +71,13 @@ void BatchEngine::stop()
     m_stopped = true;
     for (RenderWorker *worker : m_workers)
         worker->stop();
+    if (m_renderer)
+        m_renderer->stop();
+    // What was rendered before is saved and reported.
+    if (m_writer) {
+        m_writer->waitUntilIdle();
+        collectSaved();
+    }
     if (m_loop)
         m_loop->quit();
 }
@@ -92,6 +103,7 @@ void BatchEngine::dispatch(RenderWorker *worker)
     const int index = m_next++;
     m_working.insert(worker, index);
     m_clocks[index].start();
+    Trace::stamp("engine", std::to_string(index), "dispatched", QFile::encodeName(m_items.at(index).input).toStdString());
     worker->render(m_items.at(index).input);
 }
 
@@ -100,8 +112,16 @@ void BatchEngine::received(RenderWorker *worker, const RenderWorker::Outcome &ou
     if (m_stopped)
         return;
     const int index = m_working.take(worker);
-    commit(index, outcome);
+    Trace::stamp("engine", std::to_string(index), "rendered");
+    // The next file first: saving this one's images never holds it up.
     dispatch(worker);
+    commit(index, outcome);
+}
+
+void BatchEngine::collectSaved()
+{
+    for (const BatchReport &done : m_writer->takeSaved())
+        report(done);
     if (m_reported == m_items.size() && m_loop)
         m_loop->quit();
 }
@@ -122,13 +142,9 @@ void BatchEngine::commit(int index, const RenderWorker::Outcome &outcome)
     BatchReport done{index, false, false, outcome.message};
     done.box = outcome.box;
     done.warnings = outcome.warnings;
-    if (!outcome.converted) {
-        report(done);
-        return;
-    }
     // One image keeps the file's output name; pages of their own are numbered.
     const QString output = m_items.at(index).output;
-    for (int page = 1; page <= outcome.images.size(); ++page)
+    for (int page = 1; outcome.converted && page <= outcome.images.size(); ++page)
         done.outputs << (outcome.images.size() == 1 ? output : PageOutput(output, page));
     // A page's image never takes the name of another file's image, nor of a
     // page of another file: "a-2.jpg" is also the image of a-2.eps.
@@ -138,36 +154,17 @@ void BatchEngine::commit(int index, const RenderWorker::Outcome &outcome)
             done.message = QStringLiteral("a page's image would be named %1, as the image of %2")
                                .arg(QDir::toNativeSeparators(page), QDir::toNativeSeparators(m_items.at(owner).input));
             done.outputs.clear();
-            report(done);
-            return;
+            break;
         }
     }
     for (const QString &page : std::as_const(done.outputs))
         m_pageOwners.insert(nameKey(page), index);
-    std::optional<Platform::FolderBeneath> folder;
-    try {
-        const QFileInfo first(output);
-        QString targetFolder = first.path();
-        if (m_settings.makeOutputFolders) {
-            // Below the output folder, never through a link found on the way.
-            folder.emplace(m_settings.outputFolder, QDir(m_settings.outputFolder).relativeFilePath(first.path()));
-            targetFolder = folder->path();
-        }
-        for (qsizetype page = 0; page < outcome.images.size(); ++page)
-            FileSystem::CopyFile(outcome.images.at(page), targetFolder + u'/' + QFileInfo(done.outputs.at(page)).fileName());
-        done.converted = true;
-    } catch (const RuntimeError &error) {
-        QString why = error.description();
-        if (folder)
-            why.replace(folder->path(), folder->shownPath());
-        done.message = QStringLiteral("the image could not be saved: ") + why;
-        done.outputs.clear();
-    }
-    report(done);
+    m_writer->save(done, done.outputs.isEmpty() ? QStringList() : outcome.images, outcome.folder);
 }
 
 void BatchEngine::report(BatchReport done)
 {
+    Trace::stamp("engine", std::to_string(done.index), "reported");
     ++m_reported;
     const QElapsedTimer clock = m_clocks.take(done.index); // none for a file not rendered
     done.seconds = clock.isValid() ? clock.elapsed() / 1000.0 : 0.0;

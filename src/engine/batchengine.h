@@ -1,7 +1,10 @@
 #pragma once
 
+#include "batchreport.h"
 #include "batchsettings.h"
+#include "outputwriter.h"
 #include "renderworker.h"
+#include "warmrenderer.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -10,27 +13,7 @@
 #include <QString>
 #include <QStringList>
 
-// One file to convert and where its image goes.
-struct BatchItem
-{
-    QString input;
-    QString output;
-    QString refusal = {}; // when set, the file is reported failed with this reason and never rendered
-    bool upToDate = false; // its image is newer than it: reported skipped, never rendered
-};
-
-// What became of one file.
-struct BatchReport
-{
-    int index = 0;
-    bool converted = false;
-    bool skipped = false; // its image was up to date
-    QString message = {}; // Ghostscript's words or the reason, when there are any
-    double seconds = 0;   // from the start of its rendering to its image in place
-    QStringList outputs = {};  // the images written: its output, or one per page
-    QString box = {};          // cropped to the drawing: which box the image shows
-    QStringList warnings = {}; // the fonts Ghostscript substituted
-};
+#include <memory>
 
 // Where page `page` of a file whose image is `output` goes when each page
 // has an image of its own: "name-2.jpg" beside "name.jpg".
@@ -60,7 +43,10 @@ signals:
 private:
     void dispatch(RenderWorker *worker);
     void received(RenderWorker *worker, const RenderWorker::Outcome &outcome);
+    // Names the file's images and hands them to the writer.
     void commit(int index, const RenderWorker::Outcome &outcome);
+    // Reports what the writer has saved.
+    void collectSaved();
     void report(BatchReport done);
     // Reports the refused and up-to-date files from the next one on; false when none is left to render.
     bool skipUnrendered();
@@ -70,6 +56,9 @@ private:
 
     QList<BatchItem> m_items;
     BatchSettings m_settings;
+    WorkFolder m_folder; // removed last, when nothing writes there any more
+    std::unique_ptr<WarmRenderer> m_renderer;
+    std::unique_ptr<OutputWriter> m_writer;
     QHash<QString, int> m_owners; // which file each output name is the image of
     QHash<QString, int> m_pageOwners; // which file each page's image name went to
     QList<RenderWorker *> m_workers;

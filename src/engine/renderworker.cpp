@@ -3,6 +3,7 @@
 #include "ghostscriptjob.h"
 #include "pagebox.h"
 #include "renderer/renderprotocol.h"
+#include "renderer/trace.h"
 
 #include "imaging/jpegencoding.h"
 
@@ -27,7 +28,6 @@ namespace {
 const QString Source = QStringLiteral("RenderWorker");
 // The renderer keeps the time limit itself; this is for a renderer that stops answering.
 constexpr std::chrono::seconds RendererGrace{10};
-constexpr int RendererStopWait = 3000; // milliseconds
 // How often the output of a separate run is measured.
 constexpr std::chrono::milliseconds SeparateRunMeterInterval{20};
 
@@ -83,8 +83,8 @@ QByteArray tailOf(const QString &path)
 
 } // namespace
 
-RenderWorker::RenderWorker(const QString &folderTemplate, const BatchSettings &settings, QObject *parent)
-    : QObject(parent), m_folderTemplate(folderTemplate), m_settings(settings)
+RenderWorker::RenderWorker(WorkFolder &folder, WarmRenderer *renderer, const BatchSettings &settings, QObject *parent)
+    : QObject(parent), m_folder(folder), m_renderer(renderer), m_settings(settings)
 {
     m_meter.setInterval(SeparateRunMeterInterval);
     connect(&m_meter, &QTimer::timeout, this, &RenderWorker::measureSeparateRun);
@@ -92,13 +92,18 @@ RenderWorker::RenderWorker(const QString &folderTemplate, const BatchSettings &s
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         stop();
         conclude(protocolWord(RenderProtocol::TimedOut), 0);
+        // A renderer that lets a file run past its time answers no one: the
+        // files it still has fail, and the next gets a new one.
+        if (m_settings.program.isEmpty())
+            m_renderer->stop(false);
     });
+    if (m_renderer)
+        connect(m_renderer, &WarmRenderer::answered, this, &RenderWorker::rendererAnswered);
 }
 
 RenderWorker::~RenderWorker()
 {
     stop();
-    m_work.reset(); // and everything in it, once nothing writes there
 }
 
 void RenderWorker::render(const QString &input)
@@ -157,9 +162,9 @@ void RenderWorker::renderPass(const QByteArray &prologue)
 {
     m_prologue = QByteArray(GhostscriptPolicy::FilePrologue) + ' ' + prologue;
     m_refusal.clear();
-    if (!m_fileFolder.isEmpty())
-        QDir(m_fileFolder).removeRecursively();
-    if (const QString failure = makeFileFolder(); !failure.isEmpty()) {
+    QString failure;
+    m_fileFolder = m_folder.makeFileFolder(&failure);
+    if (m_fileFolder.isEmpty()) {
         fail(failure);
         return;
     }
@@ -167,12 +172,9 @@ void RenderWorker::renderPass(const QByteArray &prologue)
         startSeparateRun();
         return;
     }
-    if (!m_process)
-        startRenderer();
-    if (!m_process)
-        return; // the failure is concluded
     m_watchdog.start(m_settings.limits.time + RendererGrace);
-    m_process->write(QFile::encodeName(m_fileFolder) + '\0' + QFile::encodeName(m_input) + '\0' + m_prologue + '\0');
+    m_request = m_renderer->request(m_fileFolder, m_input, m_prologue);
+    Trace::stamp("batch", std::to_string(m_request), "sent", QFile::encodeName(m_input).toStdString());
 }
 
 void RenderWorker::fail(const QString &reason)
@@ -180,81 +182,16 @@ void RenderWorker::fail(const QString &reason)
     m_busy = false;
     Outcome outcome;
     outcome.message = reason;
+    outcome.folder = std::exchange(m_fileFolder, {});
     emit finished(outcome);
 }
 
-QString RenderWorker::folder() const
+void RenderWorker::rendererAnswered(int id, const QString &ending, int number)
 {
-    return m_work->path();
-}
-
-QString RenderWorker::makeFileFolder()
-{
-    // Folders of a name no earlier run can have had, made here and never
-    // taken over: one a killed run left behind holds another file's pages.
-    const auto privately = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    if (!m_work) {
-        m_work.emplace(m_folderTemplate);
-        if (!m_work->isValid()) {
-            const QString why = m_work->errorString();
-            m_work.reset(); // tried again for the next file, never a folder without a path
-            return QStringLiteral("The folder %1 cannot be created: %2")
-                .arg(QDir::toNativeSeparators(m_folderTemplate), why);
-        }
-    }
-    m_fileFolder = QDir(folder()).filePath(QString::number(++m_files));
-    if (!QDir().mkdir(m_fileFolder, privately))
-        return QStringLiteral("The folder %1 cannot be created").arg(QDir::toNativeSeparators(m_fileFolder));
-    return {};
-}
-
-void RenderWorker::startRenderer()
-{
-    QStringList arguments{QStringLiteral("--time-limit=%1").arg(m_settings.limits.time.count()),
-                          QStringLiteral("--memory-limit=%1").arg(m_settings.limits.memoryMegabytes),
-                          QStringLiteral("--max-output=%1").arg(m_settings.limits.outputMegabytes)};
-    if (m_settings.image.encodedHere())
-        arguments << QStringLiteral("--encode-jpeg=%1").arg(m_settings.image.quality);
-    arguments << QStringLiteral("--") << m_settings.switches();
-    m_rendererFailure.clear();
-    m_answers.clear();
-    m_process = Shell::PrepareProgram(m_settings.renderer, arguments, folder());
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &RenderWorker::readRenderer);
-    connect(m_process.get(), &QProcess::finished, this, &RenderWorker::rendererEnded);
-    m_process->start();
-    if (!m_process->waitForStarted()) {
-        m_rendererFailure = m_process->errorString();
-        m_process.reset();
-        conclude(protocolWord(RenderProtocol::NotStarted), 0);
-    }
-}
-
-void RenderWorker::readRenderer()
-{
-    m_answers += m_process->readAllStandardOutput();
-    for (qsizetype end; (end = m_answers.indexOf('\n')) >= 0;) {
-        const QString line = QString::fromUtf8(m_answers.left(end));
-        m_answers.remove(0, end + 1);
-        const QString ending = line.section(u' ', 0, 0);
-        if (ending == protocolWord(RenderProtocol::Ready))
-            continue;
-        if (ending == protocolWord(RenderProtocol::Failed))
-            m_rendererFailure = line.section(u' ', 1);
-        else if (m_busy)
-            conclude(ending, line.section(u' ', 1, 1).toInt());
-    }
-}
-
-void RenderWorker::rendererEnded()
-{
-    // A renderer that cannot start says so and ends; one that dies (a crash,
-    // the memory killer) is replaced for the next file.
-    m_process->disconnect(this);
-    m_process.release()->deleteLater(); // reached from one of its own signals
-    if (m_busy)
-        conclude(protocolWord(m_rendererFailure.isEmpty() ? RenderProtocol::Signalled : RenderProtocol::NotStarted),
-                 0);
+    if (id != m_request)
+        return;
+    Trace::stamp("batch", std::to_string(id), "answered");
+    conclude(ending, number);
 }
 
 void RenderWorker::startSeparateRun()
@@ -271,7 +208,7 @@ void RenderWorker::startSeparateRun()
     }
     const QString ghostscript = QStandardPaths::findExecutable(m_settings.program);
     if (ghostscript.isEmpty()) {
-        m_rendererFailure = QStringLiteral("Ghostscript (%1): no such program").arg(m_settings.program);
+        m_runFailure = QStringLiteral("Ghostscript (%1): no such program").arg(m_settings.program);
         conclude(protocolWord(RenderProtocol::NotStarted), 0);
         return;
     }
@@ -305,7 +242,7 @@ void RenderWorker::startSeparateRun()
     m_meter.start();
     m_process->start();
     if (!m_process->waitForStarted()) {
-        m_rendererFailure = QStringLiteral("Ghostscript (%1): %2").arg(m_settings.program, m_process->errorString());
+        m_runFailure = QStringLiteral("Ghostscript (%1): %2").arg(m_settings.program, m_process->errorString());
         m_process.reset();
         conclude(protocolWord(RenderProtocol::NotStarted), 0);
     }
@@ -324,7 +261,7 @@ void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
         m_refusal = refusal;
         conclude(protocolWord(RenderProtocol::Unconfined), 0);
     } else if (exitCode == 127 && !refusal.isEmpty()) {
-        m_rendererFailure = refusal;
+        m_runFailure = refusal;
         conclude(protocolWord(RenderProtocol::NotStarted), 0);
     } else if (exitCode > 128 && exitCode < 128 + 65) { // as the sandbox reports a signal
         conclude(protocolWord(RenderProtocol::Signalled), exitCode - 128);
@@ -361,16 +298,8 @@ void RenderWorker::stop()
     if (!m_process)
         return;
     m_process->disconnect(this);
-    if (m_process->state() != QProcess::NotRunning) {
-        // The renderer ends its child and waits for it before it ends itself;
-        // one that does not answer is ended with everything it started.
-        if (m_settings.program.isEmpty()) {
-            m_process->terminate();
-            m_process->waitForFinished(RendererStopWait);
-        }
-        if (m_process->state() != QProcess::NotRunning)
-            Shell::KillProcessTree(*m_process);
-    }
+    if (m_process->state() != QProcess::NotRunning)
+        Shell::KillProcessTree(*m_process);
     m_process.release()->deleteLater();
 }
 
@@ -380,9 +309,11 @@ void RenderWorker::conclude(const QString &ending, int number)
         return;
     m_watchdog.stop();
     m_meter.stop();
+    m_request = 0;
     const QByteArray said = tailOf(messagesPath());
     if (m_measuring && ending == protocolWord(RenderProtocol::Exited)) {
         m_measuring = false;
+        QDir(m_fileFolder).removeRecursively();
         renderWithBox(PageBox::Measured(said));
         return;
     }
@@ -393,6 +324,7 @@ void RenderWorker::conclude(const QString &ending, int number)
     else
         outcome.message = failureReason(ending, number, said);
     outcome.box = m_box;
+    outcome.folder = std::exchange(m_fileFolder, {});
     emit finished(outcome);
 }
 
@@ -414,8 +346,8 @@ RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
     }
     outcome.converted = !outcome.images.isEmpty();
     // A page cut short where the disk has run full: the disk is the reason.
-    if (!failure.isEmpty() && TemporaryDiskFull(folder()))
-        failure = DiskFullReason(folder());
+    if (!failure.isEmpty() && TemporaryDiskFull(m_folder.path()))
+        failure = DiskFullReason(m_folder.path());
     if (!failure.isEmpty())
         outcome.message = failure;
     else if (!outcome.converted && outcome.message.isEmpty())
@@ -447,13 +379,14 @@ QString RenderWorker::failureReason(const QString &ending, int number, const QBy
                + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
     }
     if (ending == protocolWord(RenderProtocol::NoSpace))
-        return DiskFullReason(folder());
+        return DiskFullReason(m_folder.path());
     if (ending == protocolWord(RenderProtocol::Unkept))
         return QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
     if (ending == protocolWord(RenderProtocol::Unreadable))
         return errorFromErrno(number, m_input, Source).description();
+    const QString failure = m_settings.program.isEmpty() ? m_renderer->failure() : m_runFailure;
     return QStringLiteral("Ghostscript could not be started: ")
-           + (m_rendererFailure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number)) : m_rendererFailure);
+           + (failure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number)) : failure);
 }
 
 QString RenderWorker::messagesPath() const
@@ -516,7 +449,7 @@ QStringList RenderWorker::gatherPages(QString *failure) const
     written = written && image.flush();
     if (!written) {
         *failure = image.error() == QFileDevice::ResourceError
-                       ? DiskFullReason(folder())
+                       ? DiskFullReason(m_folder.path())
                        : QStringLiteral("the pages could not be gathered: ") + image.errorString();
         return {};
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchsettings.h"
+#include "warmrenderer.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -8,17 +9,17 @@
 #include <QStringList>
 #include <QProcess>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
 #include <optional>
 
 // Renders one file at a time, each in a child process of its own that starts
-// from an untouched Ghostscript: a child forked from the warm renderer, or a
-// separate run of `BatchSettings::program` where one is named (and where
-// processes cannot be forked). Every file gets an empty folder of its own
-// below the worker's folder for its pages, messages and temporary files.
+// from an untouched Ghostscript: a child forked from the run's warm
+// renderer, or a separate run of `BatchSettings::program` where one is named
+// (and where processes cannot be forked). Every pass over a file gets an
+// empty folder of its own below the run's folder for its pages, messages
+// and temporary files.
 class RenderWorker : public QObject
 {
     Q_OBJECT
@@ -28,16 +29,17 @@ public:
     {
         bool converted = false; // the file gave at least one page
         // Its pages in one file, as a separate run would write them, or with
-        // eachPage a file per page; valid until the next render.
+        // eachPage a file per page, in `folder`.
         QStringList images;
+        QString folder;         // the file's own folder: whoever takes the outcome removes it
         QString message;        // Ghostscript's own words, or why there is no image
         QString box;            // cropped to the drawing: which box the image shows ("drawing", "file", "page")
         QStringList warnings;   // the fonts Ghostscript substituted
     };
 
-    // The worker's folder is made at its first file from `folderTemplate`
-    // (as QTemporaryDir takes it), private, and removed at the end.
-    RenderWorker(const QString &folderTemplate, const BatchSettings &settings, QObject *parent = nullptr);
+    // Its files' folders go in `folder`; `renderer` renders them unless the
+    // settings name a separate program.
+    RenderWorker(WorkFolder &folder, WarmRenderer *renderer, const BatchSettings &settings, QObject *parent = nullptr);
     ~RenderWorker() override;
 
     // Renders one file (first measuring its drawing, when cropped to it);
@@ -58,13 +60,7 @@ private:
     // One run of Ghostscript over the file, `prologue` first, in a new folder.
     void renderPass(const QByteArray &prologue);
     void fail(const QString &reason);
-    // Makes the folder of the next file, new and empty; why not, if it could not be.
-    QString makeFileFolder();
-    // The worker's folder, once made.
-    QString folder() const;
-    void startRenderer();
-    void readRenderer();
-    void rendererEnded();
+    void rendererAnswered(int id, const QString &ending, int number);
     void startSeparateRun();
     void separateRunEnded(int exitCode, QProcess::ExitStatus status);
     void measureSeparateRun();
@@ -79,12 +75,12 @@ private:
     // A separate run's PPM pages become JPEGs with full colour detail; "" or why not.
     QString encodePages(int pages) const;
 
-    QString m_folderTemplate;
-    std::optional<QTemporaryDir> m_work;
+    WorkFolder &m_folder;
+    WarmRenderer *m_renderer;
     BatchSettings m_settings;
-    std::unique_ptr<QProcess> m_process; // the warm renderer, or the separate run
-    QByteArray m_answers;                // what the renderer said that is not yet read
-    QString m_rendererFailure;           // why the renderer could not start, if it said
+    std::unique_ptr<QProcess> m_process; // the separate run
+    int m_request = 0;                   // the renderer's id of this pass
+    QString m_runFailure;                // why a separate run could not start
     QString m_refusal;                   // why the sandbox of a separate run was refused, if known
     QTimer m_watchdog;
     QTimer m_meter; // what a separate run has written, against the output limit
@@ -93,7 +89,6 @@ private:
     bool m_measuring = false; // this pass measures the drawing
     QString m_box;          // which box the image shows, when cropped to the drawing
     double m_resolution = 72; // dots per inch of this file's image
-    QString m_fileFolder; // the current file's own folder
-    int m_files = 0;
+    QString m_fileFolder; // the current pass's own folder
     bool m_busy = false;
 };

@@ -78,7 +78,7 @@ private slots:
         QStringList descriptors, sharedNamespaces;
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
-            const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-0-*"}, QDir::Dirs);
+            const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-*"}, QDir::Dirs);
             const qint64 child = workers.isEmpty() ? 0 : FindGhostscriptIn(root.filePath(workers.first() + "/1"),
                                                                            "pellucor-render");
             if (child == 0)
