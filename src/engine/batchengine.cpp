@@ -44,11 +44,16 @@ void BatchEngine::run()
         return;
     const int jobs = qBound(1, m_settings.jobs, qMax(1, m_rendered));
     m_settings.jobs = jobs;
-    if (m_settings.program.isEmpty())
+    // The renderer renders `jobs` files at once and holds one more, which
+    // it starts the moment a child ends: it never waits for this process.
+    int workers = jobs;
+    if (m_settings.program.isEmpty()) {
         m_renderer = std::make_unique<WarmRenderer>(m_settings, m_folder);
+        workers = qMin(jobs + 1, qMax(1, m_rendered));
+    }
     m_writer = std::make_unique<OutputWriter>(
         m_settings, [this] { QMetaObject::invokeMethod(this, &BatchEngine::collectSaved, Qt::QueuedConnection); });
-    for (int k = 0; k < jobs; ++k) {
+    for (int k = 0; k < workers; ++k) {
         auto *worker = new RenderWorker(m_folder, m_renderer.get(), m_settings);
         m_workers.append(worker);
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.

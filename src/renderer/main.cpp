@@ -216,14 +216,16 @@ int serve(const Options &options, bool ownNamespaces, int protocolIn, int protoc
         RequestReader requests(protocolIn);
         std::deque<RenderRequest> waiting;
         for (bool open = true; open || children.running() > 0 || !waiting.empty();) {
-            for (const RenderAnswer &done : children.ended())
-                if (!answer(protocolOut, done))
-                    return 1;
+            // The next child starts before what the last one left is kept.
+            children.reap();
             for (; !waiting.empty() && children.running() < options.jobs; waiting.pop_front()) {
                 RenderAnswer refused;
                 if (!children.start(waiting.front(), refused) && !answer(protocolOut, refused))
                     return 1;
             }
+            for (const RenderAnswer &done : children.answerReaped())
+                if (!answer(protocolOut, done))
+                    return 1;
             if (!open && children.running() == 0 && waiting.empty())
                 break;
             pollfd ready[2] = {{signals, POLLIN, 0}, {open ? protocolIn : -1, POLLIN, 0}};

@@ -327,14 +327,13 @@ bool RenderChildren::start(const RenderRequest &request, RenderAnswer &refused)
     return true;
 }
 
-std::vector<RenderAnswer> RenderChildren::ended()
+void RenderChildren::reap()
 {
     const auto now = Clock::now();
     const bool measure = now >= m_nextMeasure;
     if (measure)
         m_nextMeasure = now + OutputCheckInterval;
     const GhostscriptPolicy::Limits &limits = m_settings.limits;
-    std::vector<RenderAnswer> answers;
     for (auto child = m_children.begin(); child != m_children.end();) {
         int status = 0;
         RenderEnding ending{nullptr, 0};
@@ -355,9 +354,17 @@ std::vector<RenderAnswer> RenderChildren::ended()
             ++child;
             continue;
         }
-        answers.push_back({child->id, finish(*child, ending)});
+        m_reaped.emplace_back(*child, ending);
         child = m_children.erase(child);
     }
+}
+
+std::vector<RenderAnswer> RenderChildren::answerReaped()
+{
+    std::vector<RenderAnswer> answers;
+    for (auto &[child, ending] : m_reaped)
+        answers.push_back({child.id, finish(child, ending)});
+    m_reaped.clear();
     return answers;
 }
 
@@ -377,6 +384,7 @@ void RenderChildren::stopAll()
     for (Child &child : m_children)
         finish(child, stop(child, RenderProtocol::TimedOut));
     m_children.clear();
+    answerReaped();
 }
 
 RenderEnding RenderChildren::stop(Child &child, const char *ending)

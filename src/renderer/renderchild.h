@@ -68,10 +68,13 @@ public:
     // not be started (its input is unreadable, say).
     bool start(const RenderRequest &request, RenderAnswer &refused);
     size_t running() const { return m_children.size(); }
-    // The requests whose children have ended, by themselves or by their
-    // limits, since the last call.
-    std::vector<RenderAnswer> ended();
-    // How long the caller may sleep before ended() has something to check.
+    // Takes the children that have ended, by themselves or by their limits,
+    // out of those running, so that the next may start before what they
+    // left is kept.
+    void reap();
+    // The requests of the children reaped, once what they left is kept.
+    std::vector<RenderAnswer> answerReaped();
+    // How long the caller may sleep before reap() has something to check.
     int millisecondsToNextCheck() const;
     // Ends every child and waits until each is gone.
     void stopAll();
@@ -95,5 +98,6 @@ private:
     ChildSettings m_settings;
     bool m_ownNamespaces;
     std::vector<Child> m_children;
+    std::vector<std::pair<Child, RenderEnding>> m_reaped;
     std::chrono::steady_clock::time_point m_nextMeasure;
 };
