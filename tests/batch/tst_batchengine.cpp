@@ -139,10 +139,15 @@ private slots:
             QVERIFY2(report.converted == convertedExpected.value(report.index),
                      qPrintable(item.input + ": " + report.message));
         }
+        // Every image a new file of the usual mode, whichever way it came.
+        QFile usual(root.filePath("usual"));
+        QVERIFY(usual.open(QIODevice::WriteOnly));
         for (const BatchItem &item : items) {
             const QByteArray bytes = ReadBytes(item.output);
             QVERIFY2(bytes == expected.value(item.output), qPrintable(item.output));
             QCOMPARE(QFileInfo::exists(item.output), expected.contains(item.output));
+            if (expected.contains(item.output))
+                QCOMPARE(QFile::permissions(item.output), usual.permissions());
         }
         QStringList left = QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden);
         QCOMPARE(left.size(), expected.size()); // nothing half-written beside them

@@ -156,16 +156,22 @@ private slots:
     void copyFileOverwritesAndLeavesNothingElse_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("replaced"); // "file", or "link" to a file elsewhere
+        QTest::addColumn<QString>("replaced"); // "file", "link" to a file elsewhere, or "nothing"
         QTest::addColumn<int>("mode");         // of the replaced file, or of the link's target
         QTest::addColumn<int>("expected");     // the new file's; -1: the mode a new file gets
+        QTest::addColumn<QString>("how");      // "copy", or "move" the source (of 0600), or "move" one of two names
         // The replaced file's mode stays, though the usual mode of a new file differs.
-        QTest::newRow("a short name") << "a.jpg" << "file" << 0600 << 0600;
+        QTest::newRow("a short name") << "a.jpg" << "file" << 0600 << 0600 << "copy";
         QTest::newRow("the longest name a file may have") // 255 characters
-            << QString(251, 'n') + ".jpg" << "file" << 0600 << 0600;
+            << QString(251, 'n') + ".jpg" << "file" << 0600 << 0600 << "copy";
         QTest::newRow("a setuid, setgid and sticky file keeps only its permissions")
-            << "a.jpg" << "file" << 07755 << 0755;
-        QTest::newRow("a link is replaced, its target's mode is not taken") << "a.jpg" << "link" << 0600 << -1;
+            << "a.jpg" << "file" << 07755 << 0755 << "copy";
+        QTest::newRow("a link is replaced, its target's mode is not taken") << "a.jpg" << "link" << 0600 << -1 << "copy";
+        // A staged file that is moved is a new file all the same.
+        QTest::newRow("moved, a new file's mode, not its own") << "a.jpg" << "nothing" << 0 << -1 << "move";
+        QTest::newRow("moved over a file, that file's mode") << "a.jpg" << "file" << 0640 << 0640 << "move";
+        QTest::newRow("a source of two names is copied, never moved") << "a.jpg" << "nothing" << 0 << -1
+                                                                      << "move one of two names";
     }
     void copyFileOverwritesAndLeavesNothingElse()
     {
@@ -173,15 +179,31 @@ private slots:
         QFETCH(QString, replaced);
         QFETCH(int, mode);
         QFETCH(int, expected);
+        QFETCH(QString, how);
         QTemporaryDir root;
-        makeFile(root.filePath("in/a.eps"), "new contents");
+        const QString source = root.filePath("in/a.eps");
+        makeFile(source, "new contents");
         const QString destination = root.filePath("out/" + name);
+        QDir().mkpath(root.filePath("out"));
         const QString old = replaced == "link" ? root.filePath("target.jpg") : destination;
-        makeFile(old, "old contents that are longer");
-        QCOMPARE(::chmod(QFile::encodeName(old).constData(), mode_t(mode)), 0);
+        if (replaced != "nothing") {
+            makeFile(old, "old contents that are longer");
+            QCOMPARE(::chmod(QFile::encodeName(old).constData(), mode_t(mode)), 0);
+        }
         if (replaced == "link")
-            QVERIFY(QDir().mkpath(root.filePath("out")) && QFile::link(old, destination));
-        CopyFile(root.filePath("in/a.eps"), destination);
+            QVERIFY(QFile::link(old, destination));
+        if (how == "copy") {
+            CopyFile(source, destination);
+        } else {
+            QCOMPARE(::chmod(QFile::encodeName(source).constData(), 0600), 0);
+            if (how != "move")
+                QCOMPARE(::link(QFile::encodeName(source).constData(), QFile::encodeName(root.filePath("second")).constData()), 0);
+            StagedFile staged(source, destination, StagedFile::Source::Moved);
+            QCOMPARE(staged.replacesFile(), replaced != "nothing");
+            staged.sync();
+            staged.commit();
+            QCOMPARE(QFileInfo::exists(source), how != "move");
+        }
         QCOMPARE(ReadBytes(destination), QByteArray("new contents"));
         if (expected < 0) {
             const mode_t mask = ::umask(0);

@@ -159,6 +159,29 @@ private slots:
         QVERIFY(!listener.connectionWaiting());
     }
 
+    // Rules are made once for many processes: a folder replaced meanwhile by
+    // a link to the user's files keeps the rule of what it was, and a path
+    // added for one process is its alone.
+    void rulesHoldWhatThePathsWereWhenMade()
+    {
+        if (!KernelConfinesFiles())
+            QSKIP("this kernel cannot confine fully");
+        QTemporaryDir home;
+        WriteBytes(home.filePath("secret.txt"), "secret");
+        QDir().mkpath(home.filePath("fonts"));
+        Sandbox::Rules rules;
+        rules.readable = Sandbox::systemReadable();
+        rules.readable.push_back(QFile::encodeName(home.filePath("fonts")).toStdString());
+        Sandbox sandbox(rules);
+        QVERIFY(QDir().rename(home.filePath("fonts"), home.filePath("old fonts")));
+        QVERIFY(QFile::link(home.path(), home.filePath("fonts")));
+        const QByteArray secret = QFile::encodeName(home.filePath("secret.txt"));
+        QVERIFY(!AttemptGetsThrough(ReadHomeFile, &sandbox, QFile::encodeName(home.filePath("fonts/secret.txt")), 0));
+        QVERIFY(!AttemptGetsThrough(ReadHomeFile, &sandbox, secret, 0));
+        sandbox.addReadable(secret.toStdString());
+        QVERIFY(AttemptGetsThrough(ReadHomeFile, &sandbox, secret, 0));
+    }
+
     // Out of descriptors, the rules cannot be made: what would run in the
     // sandbox is refused, by the sandbox itself and by pellucor-sandbox.
     void aSandboxThatCannotBeMadeIsRefused()
