@@ -15,3 +15,6 @@ bench/batch_memory.sh
 echo
 echo "Batch converter against separate Ghostscript runs:"
 bench/batch.sh
+echo
+echo "The window's conversion run against separate Ghostscript runs:"
+bench/window.sh
