@@ -6,54 +6,14 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-missing=""
-for package in gnuplot-nox graphviz ghostscript bc; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update >/dev/null
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing >/dev/null
-fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --parallel "$(nproc)" --target pellucor-batch >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellucor-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 corpus="$work/corpus"
-mkdir -p "$corpus"
 
-# The samples, each also at a few other sizes.
-for sample in assets/Samples/*.eps; do
-    name=$(basename "$sample" .eps)
-    cp "$sample" "$corpus/$name.eps"
-done
-# Plots of many shapes, as a plotting program writes them.
-(cd "$corpus" && gnuplot -e '
-    set terminal postscript eps enhanced color font "Helvetica,14" size 4,3;
-    do for [i=1:100] {
-        set output sprintf("plot%03d.eps", i);
-        set title sprintf("Series %d", i);
-        set samples 50 + i;
-        plot [0:10] sin(x*i/17.0) * exp(-x/(i+3)) title "damped" with lines lw 2,
-                    cos(x*i/23.0) title "wave" with linespoints pt (i%7)
-    }') >/dev/null 2>&1
-# Graphs as a layout program writes them.
-i=1
-while [ $i -le 100 ]; do
-    {
-        echo "digraph g$i {"
-        echo "  node [shape=box, style=filled, fillcolor=\"0.$((i % 10)) 0.3 0.95\"];"
-        j=1
-        while [ $j -le $((3 + i % 9)) ]; do
-            echo "  n$j -> n$(( (j * 7 + i) % (4 + i % 9) + 1 )) [label=\"$i.$j\"];"
-            j=$((j + 1))
-        done
-        echo "}"
-    } | dot -Teps > "$corpus/graph$(printf %03d $i).eps"
-    i=$((i + 1))
-done
+sh bench/corpus.sh "$corpus"
 count=$(ls "$corpus" | wc -l)
 
 switches="-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=75 -dDOINTERPOLATE -dGraphicsAlphaBits=4 -dEPSCrop"
