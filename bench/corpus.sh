@@ -1,9 +1,12 @@
 #!/bin/sh
 # Fills the folder $1 with the benchmarks' corpus of 204 small real-world EPS
-# files: the samples, 100 gnuplot plots, 100 graphviz graphs. Installs
-# gnuplot and graphviz when they are missing. Run from the repository's root.
+# files: the samples, 100 gnuplot plots, 100 graphviz graphs; with "large"
+# as $2, 374: also 100 surfaces and histograms and 70 larger graphs.
+# Installs gnuplot and graphviz when they are missing. Run from the
+# repository's root.
 set -eu
 corpus=$1
+size=${2:-}
 mkdir -p "$corpus"
 
 missing=""
@@ -43,5 +46,40 @@ while [ $i -le 100 ]; do
         done
         echo "}"
     } | dot -Teps > "$corpus/graph$(printf %03d $i).eps"
+    i=$((i + 1))
+done
+[ "$size" = large ] || exit 0
+# Surfaces and histograms: filled areas, many more paths.
+(cd "$corpus" && gnuplot -e '
+    set terminal postscript eps enhanced color font "Times-Roman,12" size 5,3.5;
+    set isosamples 20;
+    do for [i=1:50] {
+        set output sprintf("surface%03d.eps", i);
+        set title sprintf("Surface %d", i);
+        set pm3d; unset colorbox;
+        splot [-3:3][-3:3] sin(x*i/20.0) * cos(y) * exp(-(x*x+y*y)/(i/10.0+4)) notitle
+    }') >/dev/null 2>&1
+(cd "$corpus" && gnuplot -e '
+    set terminal postscript eps enhanced color font "Times-Roman,12" size 5,3.5;
+    set style fill solid 0.6 border -1;
+    do for [i=1:50] {
+        set output sprintf("histogram%03d.eps", i);
+        set title sprintf("Histogram %d", i);
+        set boxwidth 0.8;
+        plot [0:20] "+" using 1:(abs(sin($1*i/7.0))*10) with boxes title "share", (x/2) title "trend"
+    }') >/dev/null 2>&1
+# Larger graphs.
+i=1
+while [ $i -le 70 ]; do
+    {
+        echo "digraph big$i {"
+        echo "  rankdir=LR; node [shape=ellipse, style=filled, fillcolor=\"0.$((i % 10)) 0.2 0.9\"];"
+        j=1
+        while [ $j -le $((20 + i % 15)) ]; do
+            echo "  m$j -> m$(( (j * 5 + i) % (20 + i % 15) + 1 )) [label=\"step $j\"];"
+            j=$((j + 1))
+        done
+        echo "}"
+    } | dot -Teps > "$corpus/big$(printf %03d $i).eps"
     i=$((i + 1))
 done
