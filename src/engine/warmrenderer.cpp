@@ -47,20 +47,31 @@ WarmRenderer::~WarmRenderer()
 int WarmRenderer::request(const QString &fileFolder, const QString &input, const QByteArray &prologue)
 {
     const int id = ++m_lastId;
-    m_waiting.insert(id);
-    if (!m_process && !start()) {
-        // Answered once the caller has its id.
-        QMetaObject::invokeMethod(
-            this, [this, id] {
-                if (m_waiting.remove(id))
-                    emit answered(id, QString::fromLatin1(RenderProtocol::NotStarted), 0);
-            },
-            Qt::QueuedConnection);
-        return id;
-    }
-    m_process->write(QByteArray::number(id) + '\0' + QFile::encodeName(fileFolder) + '\0' + QFile::encodeName(input)
-                     + '\0' + prologue + '\0');
+    m_waiting.append(id);
+    m_requests.insert(id, QByteArray::number(id) + '\0' + QFile::encodeName(fileFolder) + '\0'
+                              + QFile::encodeName(input) + '\0' + prologue + '\0');
+    if (!m_process && !start())
+        answerNotStartedLater(id);
+    else
+        send(id);
     return id;
+}
+
+void WarmRenderer::send(int id)
+{
+    m_process->write(m_requests.value(id));
+}
+
+void WarmRenderer::answerNotStartedLater(int id)
+{
+    QMetaObject::invokeMethod(
+        this, [this, id] {
+            if (m_waiting.removeOne(id)) {
+                m_requests.remove(id);
+                emit answered(id, QString::fromLatin1(RenderProtocol::NotStarted), 0);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 bool WarmRenderer::start()
@@ -101,25 +112,46 @@ void WarmRenderer::read()
         }
         bool isId = false;
         const int id = first.toInt(&isId);
-        if (isId && m_waiting.remove(id))
+        if (isId && m_waiting.removeOne(id)) {
+            m_requests.remove(id);
             emit answered(id, line.section(u' ', 1, 1), line.section(u' ', 2, 2).toInt());
+        }
     }
 }
 
 void WarmRenderer::ended()
 {
-    // A renderer that cannot start says so and ends; one that dies is
-    // replaced for the next file.
+    // A renderer that cannot start says so and ends: nothing it had starts.
     m_process->disconnect(this);
     m_process.release()->deleteLater(); // reached from one of its own signals
-    answerEveryWaiting(m_failure.isEmpty() ? RenderProtocol::Signalled : RenderProtocol::NotStarted);
+    if (!m_failure.isEmpty()) {
+        answerEveryWaiting(RenderProtocol::NotStarted);
+        return;
+    }
+    // One that dies may have been rendering the first of its requests, as
+    // many as it renders at once; those after them it had not started.
+    const QList<int> unstarted = m_waiting.mid(qMax(1, m_settings.jobs));
+    m_waiting = m_waiting.mid(0, qMax(1, m_settings.jobs));
+    answerEveryWaiting(RenderProtocol::Signalled);
+    if (unstarted.isEmpty())
+        return;
+    const bool started = start();
+    for (const int id : unstarted) {
+        m_waiting.append(id);
+        if (started)
+            send(id);
+        else
+            answerNotStartedLater(id);
+    }
 }
 
 void WarmRenderer::answerEveryWaiting(const char *ending)
 {
-    const QSet<int> waiting = std::exchange(m_waiting, {});
-    for (const int id : waiting)
+    const QList<int> waiting = std::exchange(m_waiting, {});
+    for (const int id : waiting) {
+        m_requests.remove(id);
         emit answered(id, QString::fromLatin1(ending), 0);
+    }
 }
 
 void WarmRenderer::stop(bool waitForChildren)

@@ -5,7 +5,8 @@
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
-#include <QSet>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -36,7 +37,8 @@ private:
 // files at once as the run has jobs, each request answered by its id as
 // soon as its child has ended, so that no file waits for another's. Started
 // at the first request; one that dies (a crash, the memory killer) fails
-// the files it was rendering and is replaced for the next.
+// the files it may have been rendering, and is replaced for those it had
+// not started (it starts them in the order they came) and the next.
 class WarmRenderer : public QObject
 {
     Q_OBJECT
@@ -60,15 +62,19 @@ signals:
 
 private:
     bool start();
+    void send(int id);
     void read();
     void ended();
     void answerEveryWaiting(const char *ending);
+    // Answers `id` with NotStarted once the caller has had its id.
+    void answerNotStartedLater(int id);
 
     BatchSettings m_settings;
     WorkFolder &m_folder;
     std::unique_ptr<QProcess> m_process;
     QByteArray m_answers; // what the renderer said that is not yet read
     QString m_failure;
-    QSet<int> m_waiting; // requests sent and not yet answered
+    QList<int> m_waiting;             // requests sent and not yet answered, in the order sent
+    QHash<int, QByteArray> m_requests; // what each of them said
     int m_lastId = 0;
 };

@@ -226,6 +226,9 @@ int serve(const Options &options, bool ownNamespaces, int protocolIn, int protoc
             for (const RenderAnswer &done : children.answerReaped())
                 if (!answer(protocolOut, done))
                     return 1;
+            // The next child is forked while this one renders, out of the next file's way.
+            if (open)
+                children.prepareNext();
             if (!open && children.running() == 0 && waiting.empty())
                 break;
             pollfd ready[2] = {{signals, POLLIN, 0}, {open ? protocolIn : -1, POLLIN, 0}};

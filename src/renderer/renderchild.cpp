@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -133,7 +134,7 @@ int copyOut(int from, int to, const char *name)
 
 // The child's file system lives only as long as the renderer holds it: what
 // pellucor-batch reads (the messages, and the pages of a child that ended by
-// itself) goes to the folder below it, nothing else. 0 or the error.
+// itself) goes to the request's folder, nothing else. 0 or the error.
 int keepResults(const std::string &folder, int below, bool pages)
 {
     const int from = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -226,33 +227,57 @@ bool checkInput(const std::string &input, RenderEnding &refusal)
 }
 
 // In namespaces the child writes to a file system of its own, as large as
-// its output may be, mounted over its folder; the folder itself stays
-// reachable below it for what is kept. The descriptor of the folder below,
-// or -1 when the file system could not be had.
-int mountChildFileSystem(const std::string &folder, const GhostscriptPolicy::Limits &limits)
+// its output may be, mounted on a new folder (of a name no renderer before
+// had) in the renderer's; "" with the reason among the renderer's words,
+// when it cannot be had.
+std::string mountChildFileSystem(const std::string &home, const GhostscriptPolicy::Limits &limits)
 {
-    const int below = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::string folder = home + "/childXXXXXX";
     const std::string failure =
-        below < 0 ? std::string("the folder ") + folder + " cannot be opened: " + std::strerror(errno)
-                  : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes() > 0 ? limits.outputBytes() + 4096 : 0);
+        !::mkdtemp(folder.data())
+            ? std::string("no folder can be made in ") + home + ": " + std::strerror(errno)
+            : Namespaces::mountPrivateFileSystem(folder, limits.outputBytes() > 0 ? limits.outputBytes() + 4096 : 0);
     if (failure.empty())
-        return below;
+        return folder;
     std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
-    if (below >= 0)
-        ::close(below);
-    return -1;
+    ::rmdir(folder.c_str());
+    return {};
+}
+
+// In a child forked ahead of its request: the request, read to its end.
+// Gone with the renderer (its end is closed), the child ends.
+RenderRequest awaitRequest(int requests)
+{
+    std::string fields;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(requests, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno != EINTR)
+            ::_exit(RendererGone);
+        if (n > 0)
+            fields.append(buffer, size_t(n));
+    }
+    RenderRequest request;
+    size_t at = 0;
+    for (std::string *field : {&request.input, &request.prologue, &request.folder}) {
+        const size_t end = fields.find('\0', at);
+        if (end == std::string::npos)
+            ::_exit(RendererGone);
+        field->assign(fields, at, end - at);
+        at = end + 1;
+    }
+    return request;
 }
 
 // The child's own part: renders the document, then leaves only the pages
 // Ghostscript output, encoded where that is asked. Never returns.
-[[noreturn]] void renderDocument(WarmInterpreter &interpreter, const RenderRequest &request,
+[[noreturn]] void renderDocument(WarmInterpreter &interpreter, const RenderRequest &request, const std::string &folder,
                                  const ChildSettings &settings)
 {
     const GhostscriptPolicy::Limits &limits = settings.limits;
-    const int status = interpreter.runDocument(request.input, GhostscriptPolicy::temporaryFolder(request.folder),
-                                               request.prologue);
+    const int status =
+        interpreter.runDocument(request.input, GhostscriptPolicy::temporaryFolder(folder), request.prologue);
     // Measured before the document's own pages go: they were written all the same.
-    if (limits.outputBytes() > 0 && written(request.folder, 0) > limits.outputBytes())
+    if (limits.outputBytes() > 0 && written(folder, 0) > limits.outputBytes())
         ::_exit(OutputOutgrown);
     const long pages = interpreter.pagesOutput();
     removeUnrenderedPages(pages);
@@ -279,11 +304,67 @@ RenderChildren::RenderChildren(WarmInterpreter &interpreter, Sandbox &sandbox, c
                                bool ownNamespaces)
     : m_interpreter(interpreter), m_sandbox(sandbox), m_settings(settings), m_ownNamespaces(ownNamespaces)
 {
+    char home[PATH_MAX];
+    m_home = ::getcwd(home, sizeof home) ? home : ".";
 }
 
 RenderChildren::~RenderChildren()
 {
     stopAll();
+}
+
+bool RenderChildren::prepareNext()
+{
+    if (m_next.pid > 0)
+        return true;
+    Waiting next;
+    if (m_ownNamespaces && (next.folder = mountChildFileSystem(m_home, m_settings.limits)).empty()) {
+        errno = EPERM;
+        return false;
+    }
+    int requests[2] = {-1, -1};
+    int alive[2] = {-1, -1};
+    if (::pipe2(requests, O_CLOEXEC) == 0 && ::pipe2(alive, O_CLOEXEC) == 0) {
+        // A plain clone, as fork, only with the child's namespaces: the
+        // renderer has a single thread, so nothing is left locked.
+        next.pid = m_ownNamespaces
+                       ? pid_t(::syscall(SYS_clone, ChildNamespaces | SIGCHLD, nullptr, nullptr, nullptr, 0))
+                       : ::fork();
+    }
+    if (next.pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::close(requests[1]);
+        const RenderRequest request = awaitRequest(requests[0]);
+        const std::string folder = m_ownNamespaces ? next.folder : request.folder;
+        prepareChild(request.input, folder, m_sandbox, alive[0]);
+        renderDocument(m_interpreter, request, folder, m_settings);
+    }
+    const int forkError = errno;
+    for (const int end : {requests[0], alive[0]})
+        if (end >= 0)
+            ::close(end);
+    next.requests = requests[1];
+    next.alive = alive[1];
+    m_next = next;
+    if (next.pid > 0)
+        return true;
+    endWaiting();
+    errno = forkError;
+    return false;
+}
+
+void RenderChildren::endWaiting()
+{
+    if (m_next.pid > 0)
+        stop(m_next.pid, RenderProtocol::TimedOut);
+    for (const int end : {m_next.requests, m_next.alive})
+        if (end >= 0)
+            ::close(end);
+    if (!m_next.folder.empty()) {
+        ::umount2(m_next.folder.c_str(), MNT_DETACH);
+        ::rmdir(m_next.folder.c_str());
+    }
+    m_next = Waiting();
 }
 
 bool RenderChildren::start(const RenderRequest &request, RenderAnswer &refused)
@@ -297,32 +378,37 @@ bool RenderChildren::start(const RenderRequest &request, RenderAnswer &refused)
         refused.ending = {RenderProtocol::NotStarted, EEXIST};
         return false;
     }
-    int below = -1;
-    if (m_ownNamespaces && (below = mountChildFileSystem(request.folder, m_settings.limits)) < 0) {
-        refused.ending = {RenderProtocol::Unconfined, 0};
+    const int keep = m_ownNamespaces ? ::open(request.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (m_ownNamespaces && keep < 0) {
+        refused.ending = {RenderProtocol::NotStarted, errno};
         return false;
     }
-    int alive[2] = {-1, -1};
-    pid_t child = -1;
-    if (::pipe2(alive, O_CLOEXEC) == 0) {
-        // A plain clone, as fork, only with the child's namespaces: the
-        // renderer has a single thread, so nothing is left locked.
-        child = m_ownNamespaces ? pid_t(::syscall(SYS_clone, ChildNamespaces | SIGCHLD, nullptr, nullptr, nullptr, 0))
-                                : ::fork();
+    // A child that was waiting and is gone (the memory killer, say) is replaced once.
+    const std::string fields = request.input + '\0' + request.prologue + '\0' + request.folder + '\0';
+    bool sent = false;
+    for (int attempt = 0; !sent && attempt < 2; ++attempt) {
+        if (!prepareNext()) {
+            refused.ending = m_ownNamespaces && errno == EPERM ? RenderEnding{RenderProtocol::Unconfined, 0}
+                                                               : RenderEnding{RenderProtocol::NotStarted, errno};
+            if (keep >= 0)
+                ::close(keep);
+            return false;
+        }
+        sent = writeAll(m_next.requests, fields.data(), fields.size()) == fields.size();
+        if (!sent)
+            endWaiting();
     }
-    if (child == 0) {
-        prepareChild(request.input, request.folder, m_sandbox, alive[0]);
-        renderDocument(m_interpreter, request, m_settings);
-    }
-    const int forkError = errno;
-    if (alive[0] >= 0)
-        ::close(alive[0]);
-    Child started{request.id, request.folder, child, alive[1], below, deadline};
-    if (child < 0) {
-        refused.ending = finish(started, {RenderProtocol::NotStarted, forkError});
+    if (!sent) {
+        refused.ending = {RenderProtocol::NotStarted, EPIPE};
+        if (keep >= 0)
+            ::close(keep);
         return false;
     }
-    Trace::stamp("renderer", request.id, "forked");
+    ::close(std::exchange(m_next.requests, -1));
+    Child started{request.id, request.folder, m_ownNamespaces ? m_next.folder : request.folder,
+                  m_next.pid, std::exchange(m_next.alive, -1), keep, deadline};
+    m_next = Waiting();
+    Trace::stamp("renderer", request.id, "started");
     m_children.push_back(started);
     return true;
 }
@@ -343,12 +429,12 @@ void RenderChildren::reap()
             // Measured once more now that nothing writes: a child that ended
             // before the first measurement is measured too.
             if (std::strcmp(ending.ending, RenderProtocol::Exited) == 0 && limits.outputBytes() > 0
-                && written(child->folder, 0) > limits.outputBytes())
+                && written(child->writes, 0) > limits.outputBytes())
                 ending = {RenderProtocol::OutputTooLarge, 0};
         } else if (now >= child->deadline) {
-            ending = stop(*child, RenderProtocol::TimedOut);
-        } else if (measure && limits.outputBytes() > 0 && written(child->folder, child->pid) > limits.outputBytes()) {
-            ending = stop(*child, RenderProtocol::OutputTooLarge);
+            ending = stop(child->pid, RenderProtocol::TimedOut);
+        } else if (measure && limits.outputBytes() > 0 && written(child->writes, child->pid) > limits.outputBytes()) {
+            ending = stop(child->pid, RenderProtocol::OutputTooLarge);
         }
         if (!ending.ending) {
             ++child;
@@ -381,16 +467,17 @@ int RenderChildren::millisecondsToNextCheck() const
 
 void RenderChildren::stopAll()
 {
+    endWaiting();
     for (Child &child : m_children)
-        finish(child, stop(child, RenderProtocol::TimedOut));
+        finish(child, stop(child.pid, RenderProtocol::TimedOut));
     m_children.clear();
     answerReaped();
 }
 
-RenderEnding RenderChildren::stop(Child &child, const char *ending)
+RenderEnding RenderChildren::stop(pid_t pid, const char *ending)
 {
-    ::kill(child.pid, SIGKILL);
-    while (::waitpid(child.pid, nullptr, 0) < 0 && errno == EINTR) {
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     return {ending, 0};
 }
@@ -401,13 +488,14 @@ RenderEnding RenderChildren::finish(Child &child, RenderEnding ending)
 {
     if (child.alive >= 0)
         ::close(child.alive);
-    if (child.below < 0)
+    if (child.keep < 0)
         return ending;
     const bool exited = std::strcmp(ending.ending, RenderProtocol::Exited) == 0;
-    const int error = keepResults(child.folder, child.below, exited);
+    const int error = keepResults(child.writes, child.keep, exited);
     if (error != 0 && exited)
         ending = {error == ENOSPC || error == EDQUOT ? RenderProtocol::NoSpace : RenderProtocol::Unkept, error};
-    ::umount2(child.folder.c_str(), MNT_DETACH);
-    ::close(child.below);
+    ::umount2(child.writes.c_str(), MNT_DETACH);
+    ::rmdir(child.writes.c_str());
+    ::close(child.keep);
     return ending;
 }

@@ -76,22 +76,36 @@ public:
     std::vector<RenderAnswer> answerReaped();
     // How long the caller may sleep before reap() has something to check.
     int millisecondsToNextCheck() const;
+    // Forks the child that takes the next request, unless one is waiting:
+    // the fork and the child's own preparation are then out of the way of
+    // the next file. False when no child can be made.
+    bool prepareNext();
     // Ends every child and waits until each is gone.
     void stopAll();
 
 private:
+    // A child forked ahead of its request, waiting for it on `requests`.
+    struct Waiting
+    {
+        pid_t pid = -1;
+        int requests = -1; // the renderer's end: the request, then end of file
+        int alive = -1;
+        std::string folder; // where it will write: its own file system in namespaces, else its request's folder
+    };
     struct Child
     {
         std::string id;
-        std::string folder;
+        std::string folder; // the request's folder, where what it leaves is kept
+        std::string writes; // where it writes
         pid_t pid;
         int alive;  // held while the child lives: its end hangs up only when the renderer is gone
-        int below;  // the folder below the child's own file system, -1 without one
+        int keep;   // in namespaces, the request's folder, to keep what it left in; else -1
         std::chrono::steady_clock::time_point deadline;
     };
 
     RenderEnding finish(Child &child, RenderEnding ending);
-    RenderEnding stop(Child &child, const char *ending);
+    RenderEnding stop(pid_t pid, const char *ending);
+    void endWaiting();
 
     WarmInterpreter &m_interpreter;
     Sandbox &m_sandbox;
@@ -99,5 +113,7 @@ private:
     bool m_ownNamespaces;
     std::vector<Child> m_children;
     std::vector<std::pair<Child, RenderEnding>> m_reaped;
+    Waiting m_next;
+    std::string m_home; // the renderer's folder, where children in namespaces get their file systems
     std::chrono::steady_clock::time_point m_nextMeasure;
 };

@@ -160,7 +160,7 @@ private slots:
             if (killed || workers.isEmpty())
                 return;
             qint64 victim = 0;
-            if (QFileInfo(PageBeingWritten(home.filePath("temp/" + workers.first() + "/1"), &victim)).size() == 0)
+            if (QFileInfo(PageBeingWritten(home.filePath("temp/" + workers.first() + "/"), &victim)).size() == 0)
                 return;
             if (victim && killRenderer) {
                 const QByteArray status = ReadBytes(QString("/proc/%1/status").arg(victim));

@@ -79,7 +79,7 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
             const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-*"}, QDir::Dirs);
-            const qint64 child = workers.isEmpty() ? 0 : FindGhostscriptIn(root.filePath(workers.first() + "/1"),
+            const qint64 child = workers.isEmpty() ? 0 : FindGhostscriptIn(root.filePath(workers.first() + "/"),
                                                                            "pellucor-render");
             if (child == 0)
                 return;

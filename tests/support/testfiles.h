@@ -67,7 +67,9 @@ QList<qint64> ProcessesIn(const QString &folderPrefix, const QByteArray &name);
 qint64 FindGhostscriptIn(const QString &folderPrefix, const QByteArray &name = "gs");
 
 // The first page that a render child of pellucor-batch below `folderPrefix`
-// has opened to write, as that child sees its folder (in namespaces it writes
+// (the run's folder and a slash: children work in folders below it, where
+// the renderer and a child still waiting for its file do not) has written,
+// as that child sees its folder (in namespaces it writes
 // to a file system of its own, which nobody else sees); "" while there is
 // none. `child`, when given, receives the child's id.
 QString PageBeingWritten(const QString &folderPrefix, qint64 *child = nullptr);
