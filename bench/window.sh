@@ -84,9 +84,13 @@ printf "%-34s %9s %9s %8s %s\n" "run" "seconds" "ms/file" "ratio" "byte-identica
 printf "%-34s %9.2f %9.1f %8.3f %s\n" "serial loop of separate gs runs" "$loop" "$(echo "$loop * 1000 / $count" | bc -l)" 1 "-"
 for kind in ${BASELINE:+old} new; do
     seconds=$(awk -v kind=$kind '$1 == kind { print $2 }' "$work/times" | median)
+    # Each round's own ratio to the loop as well: a machine whose load drifts
+    # moves both of a round's runs alike.
+    ratio=$(awk -v kind=$kind '$1 == "loop" { loop = $2 } $1 == kind { print $2 / loop }' "$work/times" | median)
     label="the window's run"
     [ -z "${BASELINE:-}" ] || label="the window's run ($kind)"
     printf "%-34s %9.2f %9.1f %8.3f %s\n" "$label" "$seconds" "$(echo "$seconds * 1000 / $count" | bc -l)" \
         "$(echo "$seconds / $loop" | bc -l)" "$(identical "$work/$kind")"
+    printf "%-34s %29.3f\n" "  median of the rounds' ratios" "$ratio"
 done
 printf "Every round (seconds):\n%s" "$rounds_text"
