@@ -172,7 +172,10 @@ bool IsDiskFull(int errnoValue)
 
 bool SyncToDisk(QFile &file)
 {
-    const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
+    // Not inherited: a program another thread starts meanwhile would hold the
+    // file open, and it could then be neither renamed nor removed.
+    const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(file.fileName().utf16()),
+                                    _O_WRONLY | _O_BINARY | _O_NOINHERIT);
     if (descriptor < 0)
         return false;
     const bool synced = ::_commit(descriptor) == 0;
