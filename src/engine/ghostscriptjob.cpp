@@ -84,6 +84,18 @@ bool hasOwnGhostscript()
     return QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
 }
 
+// Empties Ghostscript's temporary folder, and makes it again when it is no
+// folder (a link, say).
+void emptyTemporaryFolder(const QString &temporary)
+{
+    const QFileInfo found(temporary);
+    if (found.isSymLink() || (found.exists() && !found.isDir()))
+        FileSystem::RemoveTree(temporary);
+    QDir().mkpath(temporary);
+    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    FileSystem::EmptyFolder(temporary);
+}
+
 } // namespace
 
 std::vector<std::string> JobPrograms(const QString &workingFolder)
@@ -101,28 +113,51 @@ std::vector<std::string> JobPrograms(const QString &workingFolder)
 
 Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 {
-    using Ending = Shell32::WaitResult::Ending;
-    if (!hasOwnGhostscript()) // one an earlier job left would come first on the search path
-        QFile::remove(QDir(workingFolder).filePath(QStringLiteral("gs")));
-    Shell32::WaitOptions options;
-    const QString temporary = FreshTemporaryFolder(workingFolder, options.environment);
-    GhostscriptPolicy::Limits limits;
-    limits.time = timeLimit;
-    const Sandbox sandbox(GhostscriptPolicy::windowJobRules(QFile::encodeName(workingFolder).toStdString(),
-                                                            JobPrograms(workingFolder), limits));
-    if (!sandbox.failure().empty()) // never run bare what was meant to be confined
-        return {Ending::Unconfined, 0, QString::fromStdString(sandbox.failure())};
-    options.timeLimit = timeLimit;
-    options.sandbox = &sandbox;
-    QByteArray output;
-    options.output = &output;
+    return Jobs(workingFolder, timeLimit).run();
+}
 
+Jobs::Jobs(const QString &workingFolder, std::chrono::milliseconds timeLimit)
+    : m_folder(workingFolder),
+      m_temporary(QFile::decodeName(
+          GhostscriptPolicy::temporaryFolder(QFile::encodeName(workingFolder).toStdString()).c_str())),
+      m_ownGhostscript(hasOwnGhostscript())
+{
     QString folderText = QDir::toNativeSeparators(workingFolder);
     if (!folderText.endsWith(PathSeparator()))
         folderText += PathSeparator();
+    m_shellFolder = folderText;
+    m_command = u'"' + folderText + ScriptName() + u'"';
+    for (const char *variable : GhostscriptPolicy::TemporaryVariables)
+        m_options.environment.insert(QString::fromLatin1(variable), QDir::toNativeSeparators(m_temporary));
+    m_options.timeLimit = timeLimit;
+    GhostscriptPolicy::Limits limits;
+    limits.time = timeLimit;
+    m_sandbox = std::make_unique<Sandbox>(GhostscriptPolicy::windowJobRules(
+        QFile::encodeName(workingFolder).toStdString(), JobPrograms(workingFolder), limits));
+    m_options.sandbox = m_sandbox.get();
+    emptyTemporaryFolder(m_temporary);
+}
+
+Jobs::~Jobs()
+{
+    FileSystem::RemoveTree(m_temporary);
+}
+
+Shell32::WaitResult Jobs::run()
+{
+    using Ending = Shell32::WaitResult::Ending;
+    if (!m_ownGhostscript) // one an earlier job left would come first on the search path
+        QFile::remove(QDir(m_folder).filePath(QStringLiteral("gs")));
+    emptyTemporaryFolder(m_temporary);
+    if (!m_sandbox->failure().empty()) // never run bare what was meant to be confined
+        return {Ending::Unconfined, 0, QString::fromStdString(m_sandbox->failure())};
+
+    QByteArray output;
+    Shell32::WaitOptions options = m_options;
+    options.output = &output;
     int showMode = Shell::Hidden;
-    Shell32::WaitResult result =
-        Shell32::ShellAndWait(u'"' + folderText + ScriptName() + u'"', &showMode, folderText, options);
+    Shell32::WaitResult result = Shell32::ShellAndWait(m_command, &showMode, m_shellFolder, options);
+
     const QString refusal = SandboxRefusal(output);
     const bool refused = result.ended() && result.exitCode == Sandbox::RefusedStatus;
     if (refused || !refusal.isEmpty())
@@ -131,8 +166,7 @@ Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::millisecon
         result = {Ending::Outgrown, 0, {}};
     else if (result.ending != Ending::NotStarted)
         result.message = GhostscriptError(output);
-
-    QDir(temporary).removeRecursively();
+    emptyTemporaryFolder(m_temporary);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 
 // The Ghostscript job: a two-line script in the working folder that renders
 // the staged current.eps into current.jpg and then deletes current.eps.
@@ -58,6 +59,32 @@ std::vector<std::string> JobPrograms(const QString &workingFolder);
 // error line, if it wrote one, or why the sandbox was refused.
 Shell32::WaitResult RunJob(const QString &workingFolder,
                            std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
+
+// The jobs of one run in `workingFolder`, each as RunJob runs one. Their
+// sandbox is made once, with the rules of the run's start. Ghostscript's
+// temporary folder is emptied before and after each job, and goes when the
+// jobs do.
+class Jobs
+{
+public:
+    explicit Jobs(const QString &workingFolder,
+                  std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
+    ~Jobs();
+    Jobs(const Jobs &) = delete;
+    Jobs &operator=(const Jobs &) = delete;
+
+    // Runs the next job as RunJob does.
+    Shell32::WaitResult run();
+
+private:
+    QString m_folder;
+    QString m_shellFolder; // as the shell is given it, with a separator at its end
+    QString m_temporary;
+    QString m_command;
+    bool m_ownGhostscript;
+    Shell32::WaitOptions m_options;
+    std::unique_ptr<Sandbox> m_sandbox;
+};
 
 // The line in which the sandbox's own programs said why they could not set
 // it up; "" when there is none.

@@ -179,6 +179,7 @@ struct ConversionRun::JobFiles
     }
     QString work, script, staged, image;
     QString scriptText;
+    std::optional<GhostscriptJob::Jobs> jobs; // the run's, made before its first entry
 };
 
 void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, const QString &work,
@@ -199,12 +200,14 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
     QList<FailedEntry> failed;
     {
         const BusyScope busy(m_busy);
+        files.jobs.emplace(files.work, m_jobTimeLimit); // their sandbox is made once
         for (int i = 1; i <= entries.size(); ++i) {
             if (!ConvertEntry(run, view, files, i, entries.at(i - 1), failed))
                 return;
         }
     }
 
+    files.jobs.reset();
     lock.unlock(); // the working folder is done with
     run.step(190, [&] { view.SetMousePointer(PointerKind::Default); });
     run.step(192, [&] { view.SetProgressValue(0); });
@@ -212,7 +215,7 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
     run.step(196, [&] { ShowMessage(ClosingMessage(int(entries.size()), failed)); });
 }
 
-bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, const JobFiles &files, int i,
+bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, JobFiles &files, int i,
                                  const Entry &entry, QList<FailedEntry> &failed)
 {
     run.step(122, [&] { view.SetMousePointer(PointerKind::Busy); });
@@ -264,13 +267,13 @@ bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, co
     return !view.Closing();
 }
 
-QString ConversionRun::RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, const JobFiles &files,
+QString ConversionRun::RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, JobFiles &files,
                                           const QString &output, bool &abandoned)
 {
     Shell32::WaitResult result;
     run.step(168, [&] {
         GhostscriptJob::RestoreScript(files.script, files.scriptText);
-        result = GhostscriptJob::RunJob(files.work, m_jobTimeLimit);
+        result = files.jobs->run();
     });
     abandoned = result.ending == Shell32::WaitResult::Ending::Abandoned || view.Closing();
     if (abandoned)

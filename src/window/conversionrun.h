@@ -68,11 +68,11 @@ private:
     void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder,
                         Platform::FileLock &lock);
     // One round of the loop; false when the run must end at once.
-    bool ConvertEntry(GuardedProcedure &run, ConversionView &view, const JobFiles &files, int i, const Entry &entry,
+    bool ConvertEntry(GuardedProcedure &run, ConversionView &view, JobFiles &files, int i, const Entry &entry,
                       QList<FailedEntry> &failed);
     // Runs the job on the staged copy and keeps its image; why not, or "".
-    QString RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, const JobFiles &files,
-                               const QString &output, bool &abandoned);
+    QString RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, JobFiles &files, const QString &output,
+                               bool &abandoned);
 
     bool m_isConverting = false;
     bool m_busy = false;
