@@ -152,8 +152,10 @@ StartCommand CommandFor(const QFileInfo &target);
 // Sets up a process so that it and everything it starts can be ended
 // together, so that it ends when this process does (a process that finds
 // this one gone as it starts ends at once), and so that it runs inside
-// `sandbox` when one is given.
-void PrepareProcessTree(QProcess &process, const Sandbox *sandbox);
+// `sandbox` when one is given. `held` (Linux, with a sandbox): the sandbox
+// is made at once, and the program starts only when released through its
+// standard input (see Sandbox::command).
+void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool held = false);
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);
 

@@ -438,7 +438,7 @@ StartCommand CommandFor(const QFileInfo &target)
     return {};
 }
 
-void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
+void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool held)
 {
     const pid_t starter = ::getpid();
     // A sandboxed program runs as a tree of its own below pellucor-sandbox
@@ -448,7 +448,7 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
         std::vector<std::string> program{QFile::encodeName(process.program()).toStdString()};
         for (const QString &argument : process.arguments())
             program.push_back(QFile::encodeName(argument).toStdString());
-        const std::vector<std::string> command = sandbox->command(program);
+        const std::vector<std::string> command = sandbox->command(program, held);
         QStringList arguments;
         for (auto it = command.begin() + 1; it != command.end(); ++it)
             arguments << QFile::decodeName(QByteArray::fromStdString(*it));

@@ -222,8 +222,9 @@ StartCommand CommandFor(const QFileInfo &target)
     return {};
 }
 
-void PrepareProcessTree(QProcess &process, const Sandbox *sandbox)
+void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool /*held*/)
 {
+    // No program is held here: its sandbox has nothing that waits to release it.
     // Every process the program starts runs in a job object of its own,
     // with the sandbox's limits: the command interpreter, the Ghostscript it
     // starts and whatever that starts. It is created suspended and resumed

@@ -46,9 +46,11 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     }
     command.arguments += QProcess::splitCommand(parameters);
 
+    const bool held = CanHold && extras.held && extras.sandbox;
     auto process = PrepareProgram(command.program, command.arguments, folder.isEmpty() ? target.absolutePath() : folder,
-                                  extras.environment, extras.sandbox);
-    process->setStandardInputFile(QProcess::nullDevice());
+                                  extras.environment, extras.sandbox, held);
+    if (!held) // a held program is released through its standard input, and reads /dev/null
+        process->setStandardInputFile(QProcess::nullDevice());
     if (extras.keepOutput) {
         process->setProcessChannelMode(QProcess::MergedChannels);
     } else {
@@ -66,7 +68,7 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
 }
 
 std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments, const QString &folder,
-                                         const QProcessEnvironment &extraEnvironment, const Sandbox *sandbox)
+                                         const QProcessEnvironment &extraEnvironment, const Sandbox *sandbox, bool held)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString inheritedPath = environment.value(QStringLiteral("PATH"));
@@ -80,8 +82,19 @@ std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringLi
     process->setArguments(arguments);
     process->setWorkingDirectory(folder);
     process->setProcessEnvironment(environment);
-    Platform::PrepareProcessTree(*process, sandbox);
+    Platform::PrepareProcessTree(*process, sandbox, held);
     return process;
+}
+
+bool Release(QProcess &process, const QByteArray &mark)
+{
+    if (process.state() != QProcess::Running)
+        return false;
+    // One line, and the channel closes: nothing else reaches the sandbox that way.
+    const QByteArray line = mark + '\n';
+    const bool written = process.write(line) == line.size() && process.waitForBytesWritten(1000);
+    process.closeWriteChannel();
+    return written;
 }
 
 void KillProcessTree(QProcess &process)

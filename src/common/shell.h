@@ -22,6 +22,14 @@ enum ShowMode {
     Minimized = 6,
 };
 
+// Whether a start can be held here (StartExtras::held): only the Linux
+// sandbox waits to be released.
+#ifdef Q_OS_LINUX
+inline constexpr bool CanHold = true;
+#else
+inline constexpr bool CanHold = false;
+#endif
+
 // Result codes of a start: above LastFailureCode means started.
 enum StartCode {
     OutOfResources = 0,
@@ -45,6 +53,9 @@ struct StartExtras
     QProcessEnvironment environment;  // added to the inherited environment
     bool keepOutput = false;          // output on the process's read channel, else discarded
     const Sandbox *sandbox = nullptr; // applied in the child before the program runs; kept by the caller
+    // With a sandbox, where CanHold: the sandbox is made now, the program
+    // runs only once Release() is called; its standard input is /dev/null then.
+    bool held = false;
 };
 
 // Starts `file` (which may be enclosed in double quotes) in `folder`, the way
@@ -59,10 +70,17 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
 // A program set up to start the way Execute starts one: in `folder` (first
 // on PATH), in a process group of its own, with `extraEnvironment` added and
 // inside `sandbox` when one is given (a child the sandbox refuses to take
-// ends at once with status 125). Its channels are left to the caller.
+// ends at once with status 125), held when asked (see StartExtras). Its
+// channels are left to the caller.
 std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments,
                                          const QString &folder, const QProcessEnvironment &extraEnvironment = {},
-                                         const Sandbox *sandbox = nullptr);
+                                         const Sandbox *sandbox = nullptr, bool held = false);
+
+// Lets a program started held run. With a `mark` (letters and digits), its
+// sandbox ends its output with a line of the mark and the program's status
+// once everything the program started has ended. False when it can no
+// longer be told, having ended meanwhile.
+bool Release(QProcess &process, const QByteArray &mark = {});
 
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);

@@ -7,7 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <utility>
 
 namespace GhostscriptJob {
 
@@ -84,8 +88,9 @@ bool hasOwnGhostscript()
     return QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
 }
 
-// Empties Ghostscript's temporary folder, and makes it again when it is no
-// folder (a link, say).
+// Empties Ghostscript's temporary folder, and makes it again only when it is
+// no folder (a link, say): removed, it would take away the file system of
+// its own that a job started ahead has mounted there.
 void emptyTemporaryFolder(const QString &temporary)
 {
     const QFileInfo found(temporary);
@@ -94,6 +99,30 @@ void emptyTemporaryFolder(const QString &temporary)
     QDir().mkpath(temporary);
     QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     FileSystem::EmptyFolder(temporary);
+}
+
+// Lets a sandbox that has said everything in it ended finish; one held
+// before its turn ends at once, having run nothing.
+void letFinish(Shell32::GShellResult &started)
+{
+    if (QProcess *process = started.process.get(); process && process->state() != QProcess::NotRunning) {
+        process->closeWriteChannel();
+        if (!process->waitForFinished(5000))
+            Shell::KillProcessTree(*process);
+    }
+    started = {};
+}
+
+// How long after a job's release the next is started ahead.
+constexpr std::chrono::milliseconds AheadDelay(30);
+
+// A mark no program can guess, for a job's sandbox to end its output with.
+QByteArray newEndMark()
+{
+    QByteArray mark;
+    for (int i = 0; i < 4; ++i)
+        mark += QByteArray::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, '0');
+    return mark;
 }
 
 } // namespace
@@ -140,10 +169,25 @@ Jobs::Jobs(const QString &workingFolder, std::chrono::milliseconds timeLimit)
 
 Jobs::~Jobs()
 {
+    letFinish(m_ahead);
+    letFinish(m_finishing);
     FileSystem::RemoveTree(m_temporary);
 }
 
-Shell32::WaitResult Jobs::run()
+void Jobs::startAhead()
+{
+    if (!Shell::CanHold || m_ahead.process || !m_sandbox->failure().empty())
+        return;
+    QByteArray said; // read when its turn comes
+    Shell32::WaitOptions options = m_options;
+    options.output = &said;
+    int showMode = Shell::Hidden;
+    m_ahead = Shell32::Start(m_command, &showMode, m_shellFolder, options, true);
+    if (m_ahead.error)
+        m_ahead = {}; // started when its turn comes instead
+}
+
+Shell32::WaitResult Jobs::run(bool another)
 {
     using Ending = Shell32::WaitResult::Ending;
     if (!m_ownGhostscript) // one an earlier job left would come first on the search path
@@ -155,8 +199,31 @@ Shell32::WaitResult Jobs::run()
     QByteArray output;
     Shell32::WaitOptions options = m_options;
     options.output = &output;
-    int showMode = Shell::Hidden;
-    Shell32::WaitResult result = Shell32::ShellAndWait(m_command, &showMode, m_shellFolder, options);
+    letFinish(m_finishing); // long done, as a rule
+    // One started ahead that ended before its turn (it could not be made
+    // while the job before it ran, say) gives way to a start now.
+    Shell32::GShellResult job = std::exchange(m_ahead, {});
+    if (job.process && job.process->state() == QProcess::Running) {
+        // Its sandbox says when everything in it has ended; the rest of its
+        // winding down goes on beside what follows the job.
+        options.endMark = newEndMark();
+        Shell32::Release(job, options.endMark);
+    } else {
+        int showMode = Shell::Hidden;
+        job = Shell32::Start(m_command, &showMode, m_shellFolder, options);
+    }
+    // The next one is started once this one is under way, so that its
+    // start-up does not compete with this one's.
+    QTimer ahead;
+    ahead.setSingleShot(true);
+    if (another) {
+        QObject::connect(&ahead, &QTimer::timeout, [this] { startAhead(); });
+        ahead.start(AheadDelay);
+    }
+    Shell32::WaitResult result = Shell32::Wait(job, options);
+    m_finishing = std::move(job);
+    if (another && result.ending != Shell32::WaitResult::Ending::Abandoned)
+        startAhead(); // when this one ended first
 
     const QString refusal = SandboxRefusal(output);
     const bool refused = result.ended() && result.exitCode == Sandbox::RefusedStatus;

@@ -61,20 +61,26 @@ Shell32::WaitResult RunJob(const QString &workingFolder,
                            std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
 
 // The jobs of one run in `workingFolder`, each as RunJob runs one. Their
-// sandbox is made once, with the rules of the run's start. Ghostscript's
-// temporary folder is emptied before and after each job, and goes when the
-// jobs do.
+// sandbox is made once, with the rules of the run's start; where a start
+// can be held (Shell::CanHold), a job's process and sandbox are started
+// ahead, while the job before it runs, and its script runs only when its
+// turn comes, after everything before it. Ghostscript's temporary folder
+// is emptied before and after each job, and goes when the jobs do.
 class Jobs
 {
 public:
     explicit Jobs(const QString &workingFolder,
                   std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
+    // A job started ahead that never got its turn ends without running anything.
     ~Jobs();
     Jobs(const Jobs &) = delete;
     Jobs &operator=(const Jobs &) = delete;
 
-    // Runs the next job as RunJob does.
-    Shell32::WaitResult run();
+    // Starts the next job ahead, unless one waits already.
+    void startAhead();
+    // Runs the next job as RunJob does; with `another`, the one after it is
+    // started ahead while it runs.
+    Shell32::WaitResult run(bool another = false);
 
 private:
     QString m_folder;
@@ -84,6 +90,8 @@ private:
     bool m_ownGhostscript;
     Shell32::WaitOptions m_options;
     std::unique_ptr<Sandbox> m_sandbox;
+    Shell32::GShellResult m_ahead;     // the next job's process, held
+    Shell32::GShellResult m_finishing; // the last job's, its sandbox winding down
 };
 
 // The line in which the sandbox's own programs said why they could not set

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <optional>
+
 namespace Shell32 {
 
 namespace {
@@ -75,30 +77,69 @@ GShellResult GShell(const QString &file, int showMode, const QString &parameters
     return outcome;
 }
 
-WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
+GShellResult Start(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options,
+                   bool held)
 {
     const int mode = ShowModeForWait(showMode ? std::optional<int>(*showMode) : std::nullopt);
     if (showMode)
         *showMode = mode;
+    return GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
+                  {options.environment, options.output != nullptr, options.sandbox, held});
+}
 
-    GShellResult started = GShell(command, mode, QString(), workingFolder, QStringLiteral("open"), 0,
-                                  {options.environment, options.output != nullptr, options.sandbox});
+void Release(GShellResult &started, const QByteArray &endMark)
+{
+    if (started.process)
+        Shell::Release(*started.process, endMark); // one that ended meanwhile says why when waited for
+}
+
+namespace {
+
+// Takes the line "<mark> <status>" that ends `output`, with the line end
+// before it; false while it is not all there.
+bool takeEndMark(QByteArray &output, const QByteArray &mark, int &status)
+{
+    const QByteArray opening = '\n' + mark + ' ';
+    const qsizetype at = output.lastIndexOf(opening);
+    const qsizetype end = at < 0 ? -1 : output.indexOf('\n', at + opening.size());
+    if (end < 0)
+        return false;
+    bool number = false;
+    status = output.mid(at + opening.size(), end - at - opening.size()).toInt(&number);
+    if (!number)
+        return false;
+    output.truncate(at);
+    return true;
+}
+
+} // namespace
+
+WaitResult Wait(GShellResult &started, const WaitOptions &options)
+{
     if (started.error)
         return {WaitResult::Ending::NotStarted, started.error->number(), started.error->description()};
 
-    // Wait for the program's own end signal while window events keep running;
-    // the time limit ends a program that would never end.
+    // Wait for the program's own end signal, or its sandbox's word that
+    // everything in it has ended, while window events keep running; the
+    // time limit ends a program that would never end.
     QProcess &process = *started.process;
+    QEventLoop loop;
+    std::optional<int> marked; // the status its sandbox ended with
     const auto keepOutput = [&] {
-        if (!options.output)
+        if (!options.output || marked)
             return;
         options.output->append(process.readAll());
+        if (int status = 0; !marked && !options.endMark.isEmpty()
+                            && takeEndMark(*options.output, options.endMark, status)) {
+            marked = status;
+            loop.quit();
+        }
         if (options.output->size() > GhostscriptPolicy::MessagesKept)
             options.output->remove(0, options.output->size() - GhostscriptPolicy::MessagesKept);
     };
-    QObject::connect(&process, &QProcess::readyRead, &process, keepOutput);
-    if (process.state() != QProcess::NotRunning) {
-        QEventLoop loop;
+    keepOutput(); // what a held start said while it waited
+    const QMetaObject::Connection reading = QObject::connect(&process, &QProcess::readyRead, &process, keepOutput);
+    if (process.state() != QProcess::NotRunning && !marked) {
         QTimer limit;
         bool timedOut = false;
         limit.setSingleShot(true);
@@ -110,19 +151,29 @@ WaitResult ShellAndWait(const QString &command, int *showMode, const QString &wo
         limit.start(options.timeLimit);
         if (process.state() != QProcess::NotRunning)
             loop.exec();
-        if (process.state() != QProcess::NotRunning) {
+        if (process.state() != QProcess::NotRunning && !marked) {
             // Only the time limit or the application's exit end the loop early.
             // A job left running after its program ends would still delete
             // its staged file, which may by then belong to another instance.
+            QObject::disconnect(reading);
             Shell::KillProcessTree(process);
             return {timedOut ? WaitResult::Ending::TimedOut : WaitResult::Ending::Abandoned, 0, {}};
         }
     }
     keepOutput();
+    QObject::disconnect(reading); // what a sandbox winding down still says is no one's
     Shell::ProcessPendingEvents();
+    if (marked)
+        return {WaitResult::Ending::Exited, *marked, {}};
     if (process.exitStatus() != QProcess::NormalExit)
         return {WaitResult::Ending::Signalled, 0, {}};
     return {WaitResult::Ending::Exited, process.exitCode(), {}};
+}
+
+WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)
+{
+    GShellResult started = Start(command, showMode, workingFolder, options);
+    return Wait(started, options);
 }
 
 } // namespace Shell32

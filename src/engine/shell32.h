@@ -56,6 +56,11 @@ struct WaitOptions
     QProcessEnvironment environment; // added to the started program's environment
     QByteArray *output = nullptr;     // receives the end of what the program printed, when given
     const Sandbox *sandbox = nullptr; // the program runs inside it, when given
+    // The mark a held program was released with (see Shell::Release): the
+    // wait ends at the line its sandbox ends with, which `output` does not
+    // keep, with the status given there. The sandbox may still be winding
+    // down then: its process stays in the start's result.
+    QByteArray endMark;
 };
 
 // How a wait for a program, or a job, ended.
@@ -84,5 +89,17 @@ struct WaitResult
 // `showMode`, when given, receives the mode used.
 WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder,
                         const WaitOptions &options = {});
+
+// ShellAndWait in parts, for a start made ahead of its turn. Start starts
+// `command` as ShellAndWait does, or, `held`, with its sandbox (then
+// required) made at once but the program held before it runs anything of
+// its own (see Shell::StartExtras::held) until Release. Wait waits for it
+// as ShellAndWait does. A start that failed is recorded in the result's
+// error. A held program that is never released runs nothing, and ends when
+// its process is closed.
+GShellResult Start(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options,
+                   bool held = false);
+void Release(GShellResult &started, const QByteArray &endMark = {});
+WaitResult Wait(GShellResult &started, const WaitOptions &options);
 
 } // namespace Shell32

@@ -80,7 +80,11 @@ public:
     // own made by bubblewrap, which show it only what the rules name and end
     // everything it started when it ends; where there are none, under a
     // pellucor-sandbox that ends whatever the program left when it ends.
-    std::vector<std::string> command(const std::vector<std::string> &program) const;
+    // `held`: the sandbox is made at once, but the program starts only when
+    // a line arrives on standard input (see pellucor-sandbox --held), and
+    // reads /dev/null there; a standard input closed first ends it without
+    // running the program.
+    std::vector<std::string> command(const std::vector<std::string> &program, bool held = false) const;
 
     // What this system cannot restrict, each in a sentence for the user;
     // empty when everything applies.

@@ -514,7 +514,7 @@ bool Sandbox::apply() const noexcept
     return true;
 }
 
-std::vector<std::string> Sandbox::command(const std::vector<std::string> &program) const
+std::vector<std::string> Sandbox::command(const std::vector<std::string> &program, bool held) const
 {
     const std::string helper = helperProgram();
     const std::string bubblewrap = findProgram("bwrap");
@@ -524,6 +524,8 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         Rules unbounded = m_rules;
         unbounded.processes = 0; // the limit would count every process of the user
         command = {helper, "--reap"};
+        if (held)
+            command.emplace_back("--held");
         for (const std::string &option : helperOptions(unbounded))
             command.push_back(option);
     } else {
@@ -560,6 +562,8 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
             command.insert(command.end(), {"--size", std::to_string(m_rules.temporaryBytes), "--perms", "0700",
                                            "--tmpfs", m_rules.temporary});
         command.insert(command.end(), {"--", helper, "--reap"});
+        if (held)
+            command.emplace_back("--held");
         for (const std::string &option : helperOptions(m_rules))
             command.push_back(option);
     }

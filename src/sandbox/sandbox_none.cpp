@@ -25,7 +25,7 @@ bool Sandbox::apply() const noexcept
     return true;
 }
 
-std::vector<std::string> Sandbox::command(const std::vector<std::string> &program) const
+std::vector<std::string> Sandbox::command(const std::vector<std::string> &program, bool) const
 {
     return program;
 }

@@ -200,14 +200,17 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
     QList<FailedEntry> failed;
     {
         const BusyScope busy(m_busy);
-        files.jobs.emplace(files.work, m_jobTimeLimit); // their sandbox is made once
+        // Their sandbox is made once, and the first job is started (held
+        // until its turn) while the first entry is staged.
+        files.jobs.emplace(files.work, m_jobTimeLimit);
+        files.jobs->startAhead();
         for (int i = 1; i <= entries.size(); ++i) {
-            if (!ConvertEntry(run, view, files, i, entries.at(i - 1), failed))
+            if (!ConvertEntry(run, view, files, i, entries.at(i - 1), i < entries.size(), failed))
                 return;
         }
     }
 
-    files.jobs.reset();
+    files.jobs.reset(); // a job started ahead for no entry goes with it
     lock.unlock(); // the working folder is done with
     run.step(190, [&] { view.SetMousePointer(PointerKind::Default); });
     run.step(192, [&] { view.SetProgressValue(0); });
@@ -216,7 +219,7 @@ void ConversionRun::ConvertEntries(GuardedProcedure &run, ConversionView &view, 
 }
 
 bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, JobFiles &files, int i,
-                                 const Entry &entry, QList<FailedEntry> &failed)
+                                 const Entry &entry, bool another, QList<FailedEntry> &failed)
 {
     run.step(122, [&] { view.SetMousePointer(PointerKind::Busy); });
     QString input;
@@ -259,7 +262,7 @@ bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, Jo
     }
 
     bool abandoned = false;
-    const QString reason = RunJobAndKeepImage(run, view, files, output, abandoned);
+    const QString reason = RunJobAndKeepImage(run, view, files, output, another, abandoned);
     if (abandoned)
         return false;
     if (!reason.isEmpty())
@@ -268,12 +271,12 @@ bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, Jo
 }
 
 QString ConversionRun::RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, JobFiles &files,
-                                          const QString &output, bool &abandoned)
+                                          const QString &output, bool another, bool &abandoned)
 {
     Shell32::WaitResult result;
     run.step(168, [&] {
         GhostscriptJob::RestoreScript(files.script, files.scriptText);
-        result = files.jobs->run();
+        result = files.jobs->run(another);
     });
     abandoned = result.ending == Shell32::WaitResult::Ending::Abandoned || view.Closing();
     if (abandoned)

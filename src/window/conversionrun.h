@@ -68,11 +68,12 @@ private:
     void ConvertEntries(class GuardedProcedure &run, ConversionView &view, const QString &workingFolder,
                         Platform::FileLock &lock);
     // One round of the loop; false when the run must end at once.
+    // `another`: an entry follows, whose job may be started ahead.
     bool ConvertEntry(GuardedProcedure &run, ConversionView &view, JobFiles &files, int i, const Entry &entry,
-                      QList<FailedEntry> &failed);
+                      bool another, QList<FailedEntry> &failed);
     // Runs the job on the staged copy and keeps its image; why not, or "".
     QString RunJobAndKeepImage(GuardedProcedure &run, ConversionView &view, JobFiles &files, const QString &output,
-                               bool &abandoned);
+                               bool another, bool &abandoned);
 
     bool m_isConverting = false;
     bool m_busy = false;

@@ -2,6 +2,7 @@
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
+#include "common/shell.h"
 
 #include "support/testfiles.h"
 #include "support/testregistry.h"
@@ -199,6 +200,60 @@ private slots:
         QVERIFY(QFileInfo::exists(work.file("gs.started")));
         QTRY_COMPARE(FindGhostscriptIn(work.folder), 0);
         QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
+    }
+
+    // A job started ahead waits, sandbox made, for its turn: it runs the
+    // script as its turn finds it, and one whose turn never comes runs nothing.
+    void aJobStartedAheadRunsOnlyInItsTurn()
+    {
+        if (!Shell::CanHold)
+            QSKIP("no start is held here");
+        Workplace work;
+        work.writeScript(75);
+        work.ownGhostscript("echo \"$*\" >> runs.txt\necho fake > current.jpg\n");
+        work.stage(TestDataPath("shapes.eps"));
+        {
+            Jobs jobs(work.folder);
+            jobs.startAhead();
+            QTest::qWait(500); // time enough for a start that does not wait to run
+            QVERIFY(!QFileInfo::exists(work.file("runs.txt")));
+            work.writeScript(50);
+            QCOMPARE(jobs.run(true), Shell32::WaitResult{}); // exited with 0, said nothing
+            QTest::qWait(500);
+        } // with the one started ahead for an entry that never came
+        const QList<QByteArray> runs = ReadBytes(work.file("runs.txt")).trimmed().split('\n');
+        QCOMPARE(runs.size(), 1);
+        QVERIFY2(runs.first().contains(" -dJPEGQ=50 "), runs.first().constData());
+        QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
+    }
+
+    // What a job may write counts from its turn: what was there when it was
+    // started ahead (the job before it still writing, say) is no allowance.
+    void aJobStartedAheadIsBoundFromItsTurn()
+    {
+        if (!Shell::CanHold)
+            QSKIP("no start is held here");
+        Workplace work;
+        work.writeScript(75);
+        // Two files of 900 MB each, sparse, in Ghostscript's own temporary
+        // folder, where safe mode lets a document write.
+        const QByteArray temporary =
+            QByteArray::fromStdString(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()));
+        WriteBytes(work.root.filePath("large.eps"),
+                   "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n%%EndComments\n[(" + temporary + "/a) ("
+                       + temporary
+                       + "/b)] { (w) file dup 943718400 setfileposition dup (x) writestring closefile } forall\n"
+                         "0 0 10 10 rectfill showpage\n");
+        work.stage(work.root.filePath("large.eps"));
+        QFile left(work.file("left.bin"));
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.resize(qint64(2) << 30));
+        left.close();
+        Jobs jobs(work.folder);
+        jobs.startAhead();
+        QTest::qWait(500);
+        QVERIFY(left.remove());
+        QCOMPARE(jobs.run().ending, Shell32::WaitResult::Ending::Outgrown);
     }
 
     void workingFolderIsTempPs()

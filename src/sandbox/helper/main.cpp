@@ -4,11 +4,18 @@
 // once the program has ended or this is asked to end, ends every process
 // the program left: as the first process of the namespaces bubblewrap made,
 // or, where there are none, as the program's subreaper. Meanwhile it
-// measures what the program writes against --max-output. Not linked to Qt:
-// it forks.
+// measures what the program writes against --max-output. With --held it
+// makes everything ready (its namespaces, rules, filter and the program's
+// process) and then waits for a line on standard input before the program
+// runs, whose standard input is then /dev/null: its start-up is paid ahead
+// of its turn. A reaper so released with a mark (a line of letters and
+// digits) ends by writing the mark and the program's status on a line of
+// their own, once everything the program left has ended: its starter may
+// go on from there while the sandbox winds down. Not linked to Qt: it forks.
 #include "sandbox/outputmeter.h"
 #include "sandbox/sandbox.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,7 +34,7 @@
 namespace {
 
 const char *const Usage =
-    "usage: pellucor-sandbox [--reap] [--read=PATH]... [--write=PATH]... [--exec=PATH]... [--processes=N]\n"
+    "usage: pellucor-sandbox [--reap] [--held] [--read=PATH]... [--write=PATH]... [--exec=PATH]... [--processes=N]\n"
     "                        [--memory=BYTES] [--file-size=BYTES] [--cpu=SECONDS] [--max-output=BYTES]\n"
     "                        -- PROGRAM [ARGUMENT]...\n"
     "Started by Pellucor around each Ghostscript it runs.\n";
@@ -35,6 +42,52 @@ const char *const Usage =
 // How a program ends that the sandbox refused, as the callers know it.
 constexpr int Refused = Sandbox::RefusedStatus;
 constexpr int NotStarted = 127;
+
+// The longest mark a release may carry.
+constexpr size_t MarkLength = 64;
+
+// /dev/null as standard input, in place of the channel the release comes on.
+bool emptyInput()
+{
+    const int empty = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const bool replaced = empty >= 0 && ::dup2(empty, STDIN_FILENO) == STDIN_FILENO;
+    if (!replaced)
+        std::fprintf(stderr, "pellucor-sandbox: /dev/null cannot be opened: %s\n", std::strerror(errno));
+    if (empty >= 0)
+        ::close(empty);
+    return replaced;
+}
+
+// Waits for the line on standard input that releases the program, and puts
+// /dev/null in its place. False when the channel closed first, or the line
+// is not a mark: the program is not to run.
+bool awaitRelease(std::string &mark)
+{
+    // The mark must never be read from its memory, not even by a process
+    // of the same user that nothing else stops.
+    ::prctl(PR_SET_DUMPABLE, 0);
+    char line[MarkLength + 1];
+    size_t length = 0;
+    while (length < sizeof line) {
+        const ssize_t got = ::read(STDIN_FILENO, line + length, sizeof line - length);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        length += size_t(got);
+        if (std::memchr(line, '\n', length))
+            break;
+    }
+    const char *end = static_cast<const char *>(std::memchr(line, '\n', length));
+    if (!end)
+        return false;
+    mark.assign(line, size_t(end - line));
+    for (const char c : mark) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return emptyInput();
+}
 
 [[noreturn]] void become(const Sandbox &sandbox, char **program)
 {
@@ -198,7 +251,7 @@ int awaitProgram(pid_t program, const sigset_t &awaited, const OutputBound &outp
     }
 }
 
-int reap(const Sandbox &sandbox, char **program)
+int reap(const Sandbox &sandbox, char **program, bool held)
 {
     // Stops with its starter, which made sure it had not already gone; it is
     // the one that ends what the program left.
@@ -213,7 +266,12 @@ int reap(const Sandbox &sandbox, char **program)
         sigaddset(&awaited, signal);
     sigset_t before;
     ::sigprocmask(SIG_BLOCK, &awaited, &before);
-    const OutputBound output(sandbox.rules());
+    // Held, the program's process waits on this for its release.
+    int release[2] = {-1, -1};
+    if (held && ::pipe2(release, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "pellucor-sandbox: no channel could be made: %s\n", std::strerror(errno));
+        return NotStarted;
+    }
 
     const pid_t child = ::fork();
     if (child == 0) {
@@ -222,21 +280,53 @@ int reap(const Sandbox &sandbox, char **program)
         // A session and process group apart from this one, which the
         // program may not leave: nothing it signals reaches its reaper.
         ::setsid();
+        if (held) {
+            char go = 0;
+            ::close(release[1]);
+            if (!emptyInput() || ::read(release[0], &go, 1) != 1)
+                ::_exit(NotStarted);
+            ::close(release[0]);
+        }
         become(sandbox, program);
     }
     if (child < 0) {
         std::fprintf(stderr, "pellucor-sandbox: no process could be made: %s\n", std::strerror(errno));
         return NotStarted;
     }
+    std::string mark;
+    if (held) {
+        ::close(release[0]);
+        if (!awaitRelease(mark)) {
+            ::close(release[1]); // the program's process ends without running it
+            ::waitpid(child, nullptr, 0);
+            return NotStarted;
+        }
+    }
+    // Measured when the program is let run: what the job before it left
+    // meanwhile is no allowance of this one.
+    const OutputBound output(sandbox.rules());
+    if (held) {
+        const bool released = ::write(release[1], "", 1) == 1;
+        ::close(release[1]);
+        if (!released) {
+            endDescendants(child);
+            return NotStarted;
+        }
+    }
     bool outgrown = false;
     const int status = awaitProgram(child, awaited, output, outgrown);
     endDescendants(child);
     // Measured once more now that nothing writes: a program that ended
-    // before the first measurement is measured too.
-    if (outgrown || (output.bounded() && output.outgrown(false)))
-        return Sandbox::OutputTooLargeStatus;
-    // As a shell reports it: 128 plus the signal that ended the program.
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    // before the first measurement is measured too. As a shell reports it:
+    // 128 plus the signal that ended the program.
+    const int result = outgrown || (output.bounded() && output.outgrown(false))
+                           ? Sandbox::OutputTooLargeStatus
+                           : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (!mark.empty()) { // nothing the program started is left to write after it
+        std::printf("\n%s %d\n", mark.c_str(), result);
+        std::fflush(stdout);
+    }
+    return result;
 }
 
 } // namespace
@@ -244,11 +334,13 @@ int reap(const Sandbox &sandbox, char **program)
 int main(int argc, char **argv)
 {
     Sandbox::Rules rules;
-    bool reaps = false;
+    bool reaps = false, held = false;
     int i = 1;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--reap") == 0)
             reaps = true;
+        else if (std::strcmp(argv[i], "--held") == 0)
+            held = true;
         else if (!Sandbox::readHelperOption(argv[i], rules))
             break;
     }
@@ -262,7 +354,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "pellucor-sandbox: %s\n", sandbox.failure().c_str());
         return Refused;
     }
-    if (!reaps)
+    if (!reaps) {
+        std::string mark;
+        if (held && !awaitRelease(mark))
+            return NotStarted;
         become(sandbox, program);
-    return reap(sandbox, program);
+    }
+    return reap(sandbox, program, held);
 }
