@@ -319,14 +319,14 @@ void CopyFolder(const QString &source, const QString &destination)
             if (!entry.isSymLink()) // a linked folder could lead back into the tree
                 CopyFolder(entry.filePath(), target);
         } else {
-            CopyFile(entry.filePath(), target);
+            CopyFile(entry.filePath(), target, Durability::Transient);
             // Keep the bits (a program stays executable) but let the next copy replace it.
             QFile::setPermissions(target, entry.permissions() | QFileDevice::WriteOwner | QFileDevice::ReadOwner);
         }
     }
 }
 
-void CopyFile(const QString &source, const QString &destination)
+void CopyFile(const QString &source, const QString &destination, Durability durability)
 {
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists())
@@ -339,7 +339,10 @@ void CopyFile(const QString &source, const QString &destination)
 
     ReplacingWriter out(destination);
     out.copyFrom(in);
-    out.commit();
+    out.finish();
+    if (durability == Durability::Synced)
+        out.sync();
+    out.rename();
 }
 
 StagedFile::StagedFile(const QString &source, const QString &destination, Source origin)

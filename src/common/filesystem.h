@@ -48,14 +48,18 @@ QString TempFolder();
 // one is a real folder owned by this user and closed to others.
 void EnsurePrivateFolder(const QString &path);
 
+// Whether a copy must survive a crash of the system: a working copy that
+// is made afresh whenever it is needed need not wait for the disk.
+enum class Durability { Synced, Transient };
+
 // Copies a folder tree onto `destination`, creating it when missing and
-// overwriting files that exist there.
+// overwriting files that exist there; the copies are working copies.
 void CopyFolder(const QString &source, const QString &destination);
 
 // Copies one file onto `destination`, overwriting it. The copy is written
 // beside the destination and renamed into place, so a failed copy never
 // leaves a half-written file under that name; an old file stays whole.
-void CopyFile(const QString &source, const QString &destination);
+void CopyFile(const QString &source, const QString &destination, Durability durability = Durability::Synced);
 
 class ReplacingWriter;
 

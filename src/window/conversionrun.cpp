@@ -253,7 +253,8 @@ bool ConversionRun::ConvertEntry(GuardedProcedure &run, ConversionView &view, Jo
         FileSystem::RemoveTree(files.image);
     });
     run.step(158, [&] { view.SetMousePointer(PointerKind::Busy); });
-    run.step(160, [&] { FileSystem::CopyFile(input, files.staged); });
+    // A working copy: the disk need not have it before the job reads it.
+    run.step(160, [&] { FileSystem::CopyFile(input, files.staged, FileSystem::Durability::Transient); });
     // The copy is complete when it returns; one that could not be made
     // leaves nothing to convert, so there is nothing to wait for.
     if (!FileSystem::PlainFileExists(files.staged)) {
