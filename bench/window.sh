@@ -3,7 +3,9 @@
 # "Start Converting To JPG") against a serial loop of separate Ghostscript
 # runs with exactly the job script's switches, on the corpus of
 # bench/corpus.sh, in interleaved rounds; checks that every image is
-# byte-identical to the loop's. BASELINE=path/to/another/build/bench/bench_window
+# byte-identical to the loop's. A loop of the job's two-line script (gs,
+# then rm) beside them shows what its two processes cost, apart from the
+# window. BASELINE=path/to/another/build/bench/bench_window
 # adds that build's window to every round, to compare old with new;
 # ROUNDS=n sets the number of rounds (3).
 set -eu
@@ -49,6 +51,19 @@ loop() {
     echo "$(now) - $start" | bc
 }
 
+# The same, each gs run from a two-line shell script as the job's, gs then
+# rm: what the job's own two processes cost, apart from the window's.
+script() {
+    rm -rf "$work/script"
+    mkdir -p "$work/script"
+    printf 'gs %s "-sOutputFile=$1" "$2" >/dev/null 2>&1\nrm -f current.eps\n' "$switches" > "$work/job.sh"
+    start=$(now)
+    for file in "$work/corpus"/*.eps; do
+        (cd "$work/script" && sh "$work/job.sh" "$(basename "$file" .eps).jpg" "$file") || true
+    done
+    echo "$(now) - $start" | bc
+}
+
 identical() {
     differ=0
     for image in "$work/serial"/*.jpg; do
@@ -63,9 +78,10 @@ round=1
 rounds_text=""
 while [ "$round" -le "$rounds" ]; do
     line="  round $round:"
-    for kind in loop ${BASELINE:+old} new; do
+    for kind in loop script ${BASELINE:+old} new; do
         case $kind in
         loop) seconds=$(loop) ;;
+        script) seconds=$(script) ;;
         old) seconds=$(window "$BASELINE" "$work/old") ;;
         new) seconds=$(window build/bench/bench_window "$work/new") ;;
         esac
@@ -82,13 +98,14 @@ echo "Corpus: $count EPS files, $(ls "$work/serial" | wc -l) images; $(nproc) co
 echo "Ghostscript: gs $switches"
 printf "%-34s %9s %9s %8s %s\n" "run" "seconds" "ms/file" "ratio" "byte-identical to the loop"
 printf "%-34s %9.2f %9.1f %8.3f %s\n" "serial loop of separate gs runs" "$loop" "$(echo "$loop * 1000 / $count" | bc -l)" 1 "-"
-for kind in ${BASELINE:+old} new; do
+for kind in script ${BASELINE:+old} new; do
     seconds=$(awk -v kind=$kind '$1 == kind { print $2 }' "$work/times" | median)
     # Each round's own ratio to the loop as well: a machine whose load drifts
     # moves both of a round's runs alike.
     ratio=$(awk -v kind=$kind '$1 == "loop" { loop = $2 } $1 == kind { print $2 / loop }' "$work/times" | median)
     label="the window's run"
     [ -z "${BASELINE:-}" ] || label="the window's run ($kind)"
+    [ "$kind" != script ] || label="serial loop of the job's script"
     printf "%-34s %9.2f %9.1f %8.3f %s\n" "$label" "$seconds" "$(echo "$seconds * 1000 / $count" | bc -l)" \
         "$(echo "$seconds / $loop" | bc -l)" "$(identical "$work/$kind")"
     printf "%-34s %29.3f\n" "  median of the rounds' ratios" "$ratio"
