@@ -105,7 +105,7 @@ echo "Where a file's time goes (--jobs 1, medians, ms):"
 sort -n "$work/trace" | awk '
     { at[$2 " " $3 " " $4] = $1 }
     END {
-        split("batch sent|renderer received|renderer forked|renderer reaped|renderer answered|batch answered", chain, "|")
+        split("batch sent|renderer received|renderer started|renderer reaped|renderer answered|batch answered", chain, "|")
         for (key in at) {
             split(key, part, " ")
             if (part[1] != "batch" || part[3] != "sent") continue
