@@ -1,6 +1,7 @@
 #include "shell.h"
 
 #include "platform.h"
+#include "sandbox/sandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +47,7 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     }
     command.arguments += QProcess::splitCommand(parameters);
 
-    const bool held = CanHold && extras.held && extras.sandbox;
+    const bool held = extras.held && extras.sandbox && Sandbox::canHold();
     auto process = PrepareProgram(command.program, command.arguments, folder.isEmpty() ? target.absolutePath() : folder,
                                   extras.environment, extras.sandbox, held);
     if (!held) // a held program is released through its standard input, and reads /dev/null

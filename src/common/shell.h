@@ -22,14 +22,6 @@ enum ShowMode {
     Minimized = 6,
 };
 
-// Whether a start can be held here (StartExtras::held): only the Linux
-// sandbox waits to be released.
-#ifdef Q_OS_LINUX
-inline constexpr bool CanHold = true;
-#else
-inline constexpr bool CanHold = false;
-#endif
-
 // Result codes of a start: above LastFailureCode means started.
 enum StartCode {
     OutOfResources = 0,
@@ -53,7 +45,7 @@ struct StartExtras
     QProcessEnvironment environment;  // added to the inherited environment
     bool keepOutput = false;          // output on the process's read channel, else discarded
     const Sandbox *sandbox = nullptr; // applied in the child before the program runs; kept by the caller
-    // With a sandbox, where CanHold: the sandbox is made now, the program
+    // With a sandbox that can hold (Sandbox::canHold): the sandbox is made now, the program
     // runs only once Release() is called; its standard input is /dev/null then.
     bool held = false;
 };

@@ -176,7 +176,7 @@ Jobs::~Jobs()
 
 void Jobs::startAhead()
 {
-    if (!Shell::CanHold || m_ahead.process || !m_sandbox->failure().empty())
+    if (!Sandbox::canHold() || m_ahead.process || !m_sandbox->failure().empty())
         return;
     QByteArray said; // read when its turn comes
     Shell32::WaitOptions options = m_options;

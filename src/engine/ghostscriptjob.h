@@ -62,7 +62,7 @@ Shell32::WaitResult RunJob(const QString &workingFolder,
 
 // The jobs of one run in `workingFolder`, each as RunJob runs one. Their
 // sandbox is made once, with the rules of the run's start; where a start
-// can be held (Shell::CanHold), a job's process and sandbox are started
+// can be held (Sandbox::canHold), a job's process and sandbox are started
 // ahead, while the job before it runs, and its script runs only when its
 // turn comes, after everything before it. Ghostscript's temporary folder
 // is emptied before and after each job, and goes when the jobs do.

@@ -85,6 +85,9 @@ public:
     // reads /dev/null there; a standard input closed first ends it without
     // running the program.
     std::vector<std::string> command(const std::vector<std::string> &program, bool held = false) const;
+    // Whether command() can hold a program here: only pellucor-sandbox waits
+    // to be released.
+    static bool canHold();
 
     // What this system cannot restrict, each in a sentence for the user;
     // empty when everything applies.

@@ -514,6 +514,11 @@ bool Sandbox::apply() const noexcept
     return true;
 }
 
+bool Sandbox::canHold()
+{
+    return true;
+}
+
 std::vector<std::string> Sandbox::command(const std::vector<std::string> &program, bool held) const
 {
     const std::string helper = helperProgram();

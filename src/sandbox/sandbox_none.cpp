@@ -45,6 +45,11 @@ bool Sandbox::namespacesAvailable()
     return false;
 }
 
+bool Sandbox::canHold()
+{
+    return false;
+}
+
 void Sandbox::setHelperFolder(const std::string &) {}
 
 std::vector<std::string> Sandbox::helperOptions(const Rules &)

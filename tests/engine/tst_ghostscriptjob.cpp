@@ -2,7 +2,6 @@
 
 #include "common/filesystem.h"
 #include "common/runtimeerror.h"
-#include "common/shell.h"
 
 #include "support/testfiles.h"
 #include "support/testregistry.h"
@@ -206,7 +205,7 @@ private slots:
     // script as its turn finds it, and one whose turn never comes runs nothing.
     void aJobStartedAheadRunsOnlyInItsTurn()
     {
-        if (!Shell::CanHold)
+        if (!Sandbox::canHold())
             QSKIP("no start is held here");
         Workplace work;
         work.writeScript(75);
@@ -232,7 +231,7 @@ private slots:
     // started ahead (the job before it still writing, say) is no allowance.
     void aJobStartedAheadIsBoundFromItsTurn()
     {
-        if (!Shell::CanHold)
+        if (!Sandbox::canHold())
             QSKIP("no start is held here");
         Workplace work;
         work.writeScript(75);
