@@ -6,6 +6,7 @@
 #include "stopsignals.h"
 
 #include "common/filesystem.h"
+#include "common/logging.h"
 #include "common/platform.h"
 #include "common/runtimeerror.h"
 #include "engine/addfolder.h"
@@ -43,8 +44,9 @@ OutputChoice chooseOutput(const BatchCommandLine &command)
     try {
         option1 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1));
         option2 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2));
-    } catch (const RuntimeError &) {
+    } catch (const RuntimeError &error) {
         // A stored option that is no Boolean: the window's default mode.
+        qCDebug(lcEngine) << "stored output options not used:" << error.description();
     }
     if (command.beside) {
         choice.mode = OutputMode::InputFolder;

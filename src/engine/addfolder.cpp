@@ -93,6 +93,7 @@ void GetSubDirectories2016(QStringList &folders, bool recurse, const Closing &cl
         } catch (const RuntimeError &error) {
             // No report here: a folder that cannot be listed, or is gone,
             // leaves the list, and the walk goes on with the next one.
+            qCDebug(lcFileList) << "folder walk passes over" << v << ":" << error.description();
             if (error.number() == RuntimeError::PermissionDenied || error.number() == RuntimeError::PathNotFound) {
                 const qsizetype position = folders.indexOf(v);
                 if (position >= 0)
