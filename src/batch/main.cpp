@@ -33,14 +33,16 @@ struct OutputChoice
 {
     OutputMode mode = OutputMode::ChosenFolder;
     QString folder;
-    int quality = 75;
+    int quality = 0; // always chosen
 };
 
 // The command line's choices, else those the window stored last.
 OutputChoice chooseOutput(const BatchCommandLine &command)
 {
     OutputChoice choice;
-    bool option1 = true, option2 = false;
+    // The window's own defaults, where it stored nothing usable.
+    bool option1 = SettingsStore::ToBoolean(SettingsStore::DefaultOf(SettingsStore::Option1));
+    bool option2 = SettingsStore::ToBoolean(SettingsStore::DefaultOf(SettingsStore::Option2));
     try {
         option1 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1));
         option2 = SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2));

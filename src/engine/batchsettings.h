@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ghostscriptjob.h"
+#include "settingsstore.h"
 #include "sandbox/ghostscriptpolicy.h"
 
 #include <QString>
@@ -12,7 +13,7 @@
 // the bounds of one file.
 struct BatchSettings
 {
-    GhostscriptPolicy::Image image;
+    GhostscriptPolicy::Image image = defaultImage();
     std::optional<int> resolution; // dots per inch; Ghostscript's default without it
     std::optional<int> width;      // pixels: each image fits inside width × height, its
     std::optional<int> height;     // resolution made to fit from its box
@@ -27,6 +28,14 @@ struct BatchSettings
     QString outputFolder;
 
     bool sized() const { return width || height; }
+
+    // The window's image: its default quality, from the settings' table.
+    static GhostscriptPolicy::Image defaultImage()
+    {
+        GhostscriptPolicy::Image image;
+        image.quality = SettingsStore::ToQuality(SettingsStore::DefaultOf(SettingsStore::JPGQuality));
+        return image;
+    }
 
     // The switches a separate run of one file is given.
     QStringList switches() const

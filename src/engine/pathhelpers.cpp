@@ -103,16 +103,11 @@ void RemoveFileQuietly(const QString &path)
     } catch (const RuntimeError &error) {
         qCDebug(lcEngine) << "DeleteFileQuietly:" << error.description() << "- forcing it";
         try {
-            ForceDeleteFile(path);
+            FileSystem::ForceDeleteFile(path);
         } catch (const RuntimeError &forced) {
             qCDebug(lcEngine) << "DeleteFileQuietly: left alone," << forced.description();
         }
     }
-}
-
-void ForceDeleteFile(const QString &path)
-{
-    FileSystem::ForceDeleteFile(path);
 }
 
 QString GetSpecialFolderPath(int folderId)

@@ -5,6 +5,19 @@
 #include <QString>
 
 // Helpers on path texts and on the file system, used throughout the program.
+//
+// Which check, and which delete, when:
+//   FileExists                   something is there, a folder too (the window's own test)
+//   FolderExists                 a folder is there
+//   IsExistingFile (addfolder.h) a file, never a folder (the folder walk's test)
+//   FileSystem::OpenProbe        the same, for code below the engine
+//   FileSystem::PlainFileExists  a file, neither hidden nor a folder (a staged copy made)
+//   FileSystem::DeleteFile       one file; fails when nothing was deleted
+//   FileSystem::ForceDeleteFile  one file, read-only too; fails as DeleteFile
+//   DeleteFileQuietly            lets events run, then deletes, by force if need be; never fails
+//   RemoveFileQuietly            the same without running events (inside a step that must not yield)
+//   FileSystem::RemoveTree       whatever is there, a folder with its contents, a link itself
+//
 // Every helper exists in two flavours: Windows paths ("\" separators and the
 // leading "\\" of network paths) and Linux paths ("/"). The program uses the
 // native one; the other is compiled everywhere so both are tested everywhere.
@@ -43,9 +56,6 @@ void DeleteFileQuietly(const QString &path);
 // Deletes the file as DeleteFileQuietly does, but runs no event: no window
 // handler can come in between.
 void RemoveFileQuietly(const QString &path);
-
-// Deletes the file even when it is read-only; failures reach the caller.
-void ForceDeleteFile(const QString &path);
 
 // Shell folder id of the desktop.
 inline constexpr int DesktopFolderId = 0;

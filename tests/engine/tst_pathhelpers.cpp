@@ -1,5 +1,6 @@
 #include "engine/pathhelpers.h"
 
+#include "common/filesystem.h"
 #include "common/platform.h"
 #include "common/runtimeerror.h"
 
@@ -151,7 +152,7 @@ private slots:
         QFile::setPermissions(root.filePath("r.eps"), QFileDevice::ReadOwner);
         DeleteFileQuietly(root.filePath("r.eps"));
         QVERIFY(!QFileInfo::exists(root.filePath("r.eps")));
-        QCOMPARE(ErrorNumberOf([&] { ForceDeleteFile(root.filePath("missing")); }), 53);
+        QCOMPARE(ErrorNumberOf([&] { FileSystem::ForceDeleteFile(root.filePath("missing")); }), 53);
     }
 
     void desktopFolderHasExactlyOneTrailingSeparator_data()
