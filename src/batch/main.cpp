@@ -240,7 +240,7 @@ BatchSettings settingsFor(const Batch &batch)
         settings.limits.time = std::chrono::milliseconds(qRound64(*command.timeoutSeconds * 1000));
     settings.limits.memoryMegabytes = command.memoryLimitMegabytes.value_or(defaultMemoryLimit(settings.jobs));
     settings.limits.outputMegabytes = command.maxOutputMegabytes.value_or(settings.limits.outputMegabytes);
-    settings.renderer = FileSystem::ApplicationFolder() + QStringLiteral("/pellucor-renderer");
+    settings.renderer = Platform::WarmRenderer(FileSystem::ApplicationFolder());
     // As for the window, a Ghostscript placed beside the program wins over
     // the system's; it runs separately for each file (always on Windows,
     // which cannot fork). Without one the warm renderer renders every file.

@@ -149,6 +149,8 @@ struct StartCommand
     QStringList arguments;
 };
 StartCommand CommandFor(const QFileInfo &target);
+// The program that runs a job's script ("/bin/sh", or the command interpreter).
+QString ScriptShell();
 // Sets up a process so that it and everything it starts can be ended
 // together, so that it ends when this process does (a process that finds
 // this one gone as it starts ends at once), and so that it runs inside
@@ -177,10 +179,16 @@ QString SignalName(int number);
 bool IsProcessorTimeLimit(int number);
 bool IsFileSizeLimit(int number);
 
+// The Ghostscript placed in the application folder's ps/ in place of the
+// system's, which the window's run copies into its working folder; "" when
+// there is none (Windows: the one in ps/ is the only one, and not copied as such).
+QString OwnGhostscript(const QString &applicationFolder);
 // A Ghostscript placed in the application folder's ps/ that runs separately
 // for each file of a batch; "" to render with the warm renderer. Windows has
 // no warm renderer: there it is always the one in ps/.
 QString SeparateGhostscript(const QString &applicationFolder);
+// The warm renderer beside the programs; "" where there is none.
+QString WarmRenderer(const QString &applicationFolder);
 // The machine's memory in megabytes; 0 when unknown.
 long long PhysicalMemoryMegabytes();
 

@@ -429,10 +429,15 @@ std::unique_ptr<QSettings> OpenSettings()
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Veltranix"));
 }
 
+QString ScriptShell()
+{
+    return QStringLiteral("/bin/sh");
+}
+
 StartCommand CommandFor(const QFileInfo &target)
 {
     if (target.isFile() && target.suffix() == QLatin1String("sh"))
-        return {QStringLiteral("/bin/sh"), {target.absoluteFilePath()}};
+        return {ScriptShell(), {target.absoluteFilePath()}};
     if (target.isFile() && target.isExecutable())
         return {target.absoluteFilePath(), {}};
     return {};
@@ -544,10 +549,20 @@ bool IsFileSizeLimit(int number)
     return number == SIGXFSZ;
 }
 
-QString SeparateGhostscript(const QString &applicationFolder)
+QString OwnGhostscript(const QString &applicationFolder)
 {
     const QFileInfo own(applicationFolder + QStringLiteral("/ps/gs"));
     return own.isFile() && own.isExecutable() ? own.absoluteFilePath() : QString();
+}
+
+QString SeparateGhostscript(const QString &applicationFolder)
+{
+    return OwnGhostscript(applicationFolder);
+}
+
+QString WarmRenderer(const QString &applicationFolder)
+{
+    return applicationFolder + QStringLiteral("/pellucor-renderer");
 }
 
 long long PhysicalMemoryMegabytes()

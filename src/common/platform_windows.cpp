@@ -212,11 +212,16 @@ std::unique_ptr<QSettings> OpenSettings()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Veltranix"), QSettings::NativeFormat);
 }
 
+QString ScriptShell()
+{
+    return QStringLiteral("cmd.exe");
+}
+
 StartCommand CommandFor(const QFileInfo &target)
 {
     const QString suffix = target.suffix().toLower();
     if (suffix == QLatin1String("bat") || suffix == QLatin1String("cmd"))
-        return {QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QDir::toNativeSeparators(target.absoluteFilePath())}};
+        return {ScriptShell(), {QStringLiteral("/c"), QDir::toNativeSeparators(target.absoluteFilePath())}};
     if (suffix == QLatin1String("exe"))
         return {target.absoluteFilePath(), {}};
     return {};
@@ -322,9 +327,19 @@ bool IsFileSizeLimit(int)
     return false;
 }
 
+QString OwnGhostscript(const QString &)
+{
+    return {};
+}
+
 QString SeparateGhostscript(const QString &applicationFolder)
 {
     return applicationFolder + QStringLiteral("/ps/gswin32c.exe");
+}
+
+QString WarmRenderer(const QString &)
+{
+    return {};
 }
 
 long long PhysicalMemoryMegabytes()

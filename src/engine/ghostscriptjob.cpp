@@ -1,6 +1,9 @@
 #include "ghostscriptjob.h"
 
 #include "common/filesystem.h"
+#include "common/logging.h"
+#include "common/platform.h"
+#include "common/runtimeerror.h"
 #include "common/shell.h"
 
 #include <QDir>
@@ -28,13 +31,27 @@ QStringList GhostscriptSwitches(const GhostscriptPolicy::Image &image)
     return result;
 }
 
+void PrepareTemporaryFolder(const QString &temporary)
+{
+    const QFileInfo found(temporary);
+    if (found.isSymLink() || (found.exists() && !found.isDir()))
+        FileSystem::RemoveTree(temporary);
+    else if (found.isDir())
+        QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    FileSystem::EnsurePrivateFolder(temporary); // made, or checked: a real folder, this user's, closed to others
+    FileSystem::EmptyFolder(temporary);
+    if (!QDir(temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        throw RuntimeError(RuntimeError::PermissionDenied,
+                           QStringLiteral("Ghostscript's temporary folder %1 cannot be emptied")
+                               .arg(QDir::toNativeSeparators(temporary)),
+                           QStringLiteral("GhostscriptJob"));
+}
+
 QString FreshTemporaryFolder(const QString &runFolder, QProcessEnvironment &environment)
 {
     const QString temporary =
         QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(runFolder).toStdString()).c_str());
-    QDir(temporary).removeRecursively();
-    QDir().mkpath(temporary);
-    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    PrepareTemporaryFolder(temporary);
     for (const char *variable : GhostscriptPolicy::TemporaryVariables)
         environment.insert(QString::fromLatin1(variable), QDir::toNativeSeparators(temporary));
     return temporary;
@@ -85,20 +102,17 @@ namespace {
 // into the working folder. A "gs" found there otherwise was left by a job.
 bool hasOwnGhostscript()
 {
-    return QFileInfo(FileSystem::ApplicationFolder() + QStringLiteral("/ps/gs")).isExecutable();
+    return !Platform::OwnGhostscript(FileSystem::ApplicationFolder()).isEmpty();
 }
 
-// Empties Ghostscript's temporary folder, and makes it again only when it is
-// no folder (a link, say): removed, it would take away the file system of
-// its own that a job started ahead has mounted there.
+// Between jobs, where a failure is said by the next job's own check.
 void emptyTemporaryFolder(const QString &temporary)
 {
-    const QFileInfo found(temporary);
-    if (found.isSymLink() || (found.exists() && !found.isDir()))
-        FileSystem::RemoveTree(temporary);
-    QDir().mkpath(temporary);
-    QFile::setPermissions(temporary, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    FileSystem::EmptyFolder(temporary);
+    try {
+        PrepareTemporaryFolder(temporary);
+    } catch (const RuntimeError &error) {
+        qCDebug(lcEngine) << "left for the next job to refuse:" << error.description();
+    }
 }
 
 // Lets a sandbox that has said everything in it ended finish; one held
@@ -133,7 +147,7 @@ std::vector<std::string> JobPrograms(const QString &workingFolder)
                                                     : QStandardPaths::findExecutable(QStringLiteral("gs"));
     std::vector<std::string> programs;
     for (const QString &program :
-         {QStringLiteral("/bin/sh"), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
+         {Platform::ScriptShell(), ghostscript, QStandardPaths::findExecutable(QStringLiteral("rm"))}) {
         if (!program.isEmpty())
             programs.push_back(QFile::encodeName(program).toStdString());
     }
@@ -192,7 +206,11 @@ Shell32::WaitResult Jobs::run(bool another)
     using Ending = Shell32::WaitResult::Ending;
     if (!m_ownGhostscript) // one an earlier job left would come first on the search path
         QFile::remove(QDir(m_folder).filePath(QStringLiteral("gs")));
-    emptyTemporaryFolder(m_temporary);
+    try {
+        PrepareTemporaryFolder(m_temporary);
+    } catch (const RuntimeError &error) { // never a job with a folder another can reach
+        return {Ending::NotStarted, error.number(), error.description()};
+    }
     if (!m_sandbox->failure().empty()) // never run bare what was meant to be confined
         return {Ending::Unconfined, 0, QString::fromStdString(m_sandbox->failure())};
 

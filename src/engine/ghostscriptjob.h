@@ -25,8 +25,14 @@ QString WorkingFolder();
 // The policy's switches for such an image, without the files.
 QStringList GhostscriptSwitches(const GhostscriptPolicy::Image &image);
 
-// Makes Ghostscript's temporary folder below `runFolder` anew, empty and
-// private, and names it in `environment`; returns its path.
+// Makes `temporary` a real, empty folder of this user's, closed to others:
+// anything else at its name goes first; a folder is emptied, never removed
+// (a job started ahead may have its own file system mounted there). Throws
+// when it cannot be made so.
+void PrepareTemporaryFolder(const QString &temporary);
+
+// Ghostscript's temporary folder below `runFolder`, prepared as above and
+// named in `environment`; returns its path.
 QString FreshTemporaryFolder(const QString &runFolder, QProcessEnvironment &environment);
 
 // "eps2jpg.bat" on Windows, "eps2jpg.sh" on Linux.

@@ -217,7 +217,13 @@ void RenderWorker::startSeparateRun()
     pages.replace(u'%', QStringLiteral("%%"));
     pages += u'/' + QString::fromLatin1(RenderProtocol::PagePattern);
     QProcessEnvironment environment;
-    GhostscriptJob::FreshTemporaryFolder(m_fileFolder, environment);
+    try {
+        GhostscriptJob::FreshTemporaryFolder(m_fileFolder, environment);
+    } catch (const RuntimeError &error) {
+        m_runFailure = error.description();
+        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        return;
+    }
     // Not quiet, as the renderer is not: Ghostscript names the fonts it
     // substitutes only then.
     QStringList arguments = m_settings.switches() + QStringList{QStringLiteral("-sOutputFile=") + pages};

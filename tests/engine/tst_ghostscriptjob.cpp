@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace GhostscriptJob;
 
 namespace {
@@ -253,6 +255,47 @@ private slots:
         QTest::qWait(500);
         QVERIFY(left.remove());
         QCOMPARE(jobs.run().ending, Shell32::WaitResult::Ending::Outgrown);
+    }
+
+    // What stands at the name of Ghostscript's temporary folder when a job
+    // starts: a link is replaced by a folder of the job's own, leaving what
+    // it pointed to alone; a folder another user owns refuses the job.
+    void aTemporaryFolderAnotherCanReachIsNeverUsed_data()
+    {
+        QTest::addColumn<bool>("anotherUsers");
+        QTest::newRow("a link to a folder outside") << false;
+        QTest::newRow("another user's folder") << true;
+    }
+    void aTemporaryFolderAnotherCanReachIsNeverUsed()
+    {
+        QFETCH(bool, anotherUsers);
+        if (anotherUsers && ::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        Workplace work;
+        work.writeScript(75);
+        work.stage(TestDataPath("shapes.eps"));
+        const QString temporary =
+            QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str());
+        const QString outside = work.root.filePath("outside");
+        QDir().mkpath(outside);
+        WriteBytes(outside + "/kept.txt", "keep me");
+        if (anotherUsers) {
+            QVERIFY(QDir().mkpath(temporary));
+            QVERIFY(::chown(QFile::encodeName(temporary).constData(), 65534, 65534) == 0);
+        } else {
+            QVERIFY(QFile::link(outside, temporary));
+        }
+        const Shell32::WaitResult result = RunJob(work.folder);
+        if (anotherUsers) {
+            QCOMPARE(result.ending, Shell32::WaitResult::Ending::NotStarted);
+            QVERIFY2(result.message.contains("belongs to another user"), qPrintable(result.message));
+            QVERIFY(!QFileInfo::exists(work.file(StagedOutputName)));
+        } else {
+            QCOMPARE(result, Shell32::WaitResult{});
+            QCOMPARE(ReadBytes(work.file(StagedOutputName)), GhostscriptReference(TestDataPath("shapes.eps"), 75));
+        }
+        QCOMPARE(QDir(outside).entryList(QDir::Files), QStringList{"kept.txt"});
+        QCOMPARE(ReadBytes(outside + "/kept.txt"), QByteArray("keep me"));
     }
 
     void workingFolderIsTempPs()
