@@ -203,16 +203,15 @@ void Jobs::startAhead()
 
 Shell32::WaitResult Jobs::run(bool another)
 {
-    using Ending = Shell32::WaitResult::Ending;
     if (!m_ownGhostscript) // one an earlier job left would come first on the search path
         QFile::remove(QDir(m_folder).filePath(QStringLiteral("gs")));
     try {
         PrepareTemporaryFolder(m_temporary);
     } catch (const RuntimeError &error) { // never a job with a folder another can reach
-        return {Ending::NotStarted, error.number(), error.description()};
+        return {RunEnding::NotStarted, error.number(), error.description()};
     }
     if (!m_sandbox->failure().empty()) // never run bare what was meant to be confined
-        return {Ending::Unconfined, 0, QString::fromStdString(m_sandbox->failure())};
+        return {RunEnding::Unconfined, 0, QString::fromStdString(m_sandbox->failure())};
 
     QByteArray output;
     Shell32::WaitOptions options = m_options;
@@ -240,16 +239,16 @@ Shell32::WaitResult Jobs::run(bool another)
     }
     Shell32::WaitResult result = Shell32::Wait(job, options);
     m_finishing = std::move(job);
-    if (another && result.ending != Shell32::WaitResult::Ending::Abandoned)
+    if (another && result.ending != RunEnding::Abandoned)
         startAhead(); // when this one ended first
 
     const QString refusal = SandboxRefusal(output);
     const bool refused = result.ended() && result.exitCode == Sandbox::RefusedStatus;
     if (refused || !refusal.isEmpty())
-        result = {Ending::Unconfined, 0, refusal};
+        result = {RunEnding::Unconfined, 0, refusal};
     else if (result.ended() && result.exitCode == Sandbox::OutputTooLargeStatus)
-        result = {Ending::Outgrown, 0, {}};
-    else if (result.ending != Ending::NotStarted)
+        result = {RunEnding::Outgrown, 0, {}};
+    else if (result.ending != RunEnding::NotStarted)
         result.message = GhostscriptError(output);
     emptyTemporaryFolder(m_temporary);
     return result;
@@ -263,16 +262,6 @@ QString SandboxRefusal(const QByteArray &output)
             return PrintableText(line);
     }
     return {};
-}
-
-QString TimeLimitReason(std::chrono::milliseconds limit)
-{
-    return QStringLiteral("stopped after running %1 seconds").arg(limit.count() / 1000.0);
-}
-
-QString OutputLimitReason(int megabytes)
-{
-    return QStringLiteral("output larger than %1 MB").arg(megabytes);
 }
 
 QString GhostscriptError(const QByteArray &output)

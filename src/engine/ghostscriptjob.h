@@ -104,12 +104,6 @@ private:
 // it up; "" when there is none.
 QString SandboxRefusal(const QByteArray &output);
 
-// Why a run past its time limit has no image.
-QString TimeLimitReason(std::chrono::milliseconds limit);
-
-// Why a run that wrote more than it may has no image.
-QString OutputLimitReason(int megabytes);
-
 // The "Error: ..." line in what Ghostscript printed; "" when there is none.
 QString GhostscriptError(const QByteArray &output);
 

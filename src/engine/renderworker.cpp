@@ -2,6 +2,7 @@
 
 #include "ghostscriptjob.h"
 #include "pagebox.h"
+#include "runending.h"
 #include "renderer/renderprotocol.h"
 #include "renderer/trace.h"
 
@@ -25,16 +26,10 @@
 
 namespace {
 
-const QString Source = QStringLiteral("RenderWorker");
 // The renderer keeps the time limit itself; this is for a renderer that stops answering.
 constexpr std::chrono::seconds RendererGrace{10};
 // How often the output of a separate run is measured.
 constexpr std::chrono::milliseconds SeparateRunMeterInterval{20};
-
-QString protocolWord(const char *word)
-{
-    return QString::fromLatin1(word);
-}
 
 QString pagePath(const QString &folder, int page)
 {
@@ -55,12 +50,6 @@ QString ghostscriptWords(const QByteArray &said)
             lines.append(printable);
     }
     return lines.mid(qMax(0, int(lines.size()) - 3)).join(QStringLiteral(" / "));
-}
-
-// A full disk, named as such, with the folder that lies on it.
-QString DiskFullReason(const QString &folder)
-{
-    return QStringLiteral("the disk of the temporary folder is full (%1)").arg(QDir::toNativeSeparators(folder));
 }
 
 bool TemporaryDiskFull(const QString &folder)
@@ -91,7 +80,7 @@ RenderWorker::RenderWorker(WorkFolder &folder, WarmRenderer *renderer, const Bat
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         stop();
-        conclude(protocolWord(RenderProtocol::TimedOut), 0);
+        conclude(RunEnding::TimedOut, 0);
         // A renderer that lets a file run past its time answers no one: the
         // files it still has fail, and the next gets a new one.
         if (m_settings.program.isEmpty())
@@ -186,7 +175,7 @@ void RenderWorker::fail(const QString &reason)
     emit finished(outcome);
 }
 
-void RenderWorker::rendererAnswered(int id, const QString &ending, int number)
+void RenderWorker::rendererAnswered(int id, RunEnding ending, int number)
 {
     if (id != m_request)
         return;
@@ -199,17 +188,17 @@ void RenderWorker::startSeparateRun()
     // What the renderer checks before it forks: only a regular file is read.
     const QFileInfo input(m_input);
     if (!input.exists()) {
-        conclude(protocolWord(RenderProtocol::Unreadable), ENOENT);
+        conclude(RunEnding::Unreadable, ENOENT);
         return;
     }
     if (!input.isFile()) {
-        conclude(protocolWord(RenderProtocol::NotRegular), 0);
+        conclude(RunEnding::NotRegular, 0);
         return;
     }
     const QString ghostscript = QStandardPaths::findExecutable(m_settings.program);
     if (ghostscript.isEmpty()) {
         m_runFailure = QStringLiteral("Ghostscript (%1): no such program").arg(m_settings.program);
-        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        conclude(RunEnding::NotStarted, 0);
         return;
     }
     // Ghostscript reads a "%" in OutputFile as a format: the folder's own are doubled.
@@ -221,7 +210,7 @@ void RenderWorker::startSeparateRun()
         GhostscriptJob::FreshTemporaryFolder(m_fileFolder, environment);
     } catch (const RuntimeError &error) {
         m_runFailure = error.description();
-        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        conclude(RunEnding::NotStarted, 0);
         return;
     }
     // Not quiet, as the renderer is not: Ghostscript names the fonts it
@@ -235,7 +224,7 @@ void RenderWorker::startSeparateRun()
                                                               m_settings.limits));
     if (!sandbox.failure().empty()) { // applied by the program that starts it, below
         m_refusal = QString::fromStdString(sandbox.failure());
-        conclude(protocolWord(RenderProtocol::Unconfined), 0);
+        conclude(RunEnding::Unconfined, 0);
         return;
     }
     m_process = Shell::PrepareProgram(ghostscript, arguments, m_fileFolder, environment, &sandbox);
@@ -250,7 +239,7 @@ void RenderWorker::startSeparateRun()
     if (!m_process->waitForStarted()) {
         m_runFailure = QStringLiteral("Ghostscript (%1): %2").arg(m_settings.program, m_process->errorString());
         m_process.reset();
-        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        conclude(RunEnding::NotStarted, 0);
     }
 }
 
@@ -260,19 +249,19 @@ void RenderWorker::separateRunEnded(int exitCode, QProcess::ExitStatus status)
     m_process.release()->deleteLater();
     const QString refusal = GhostscriptJob::SandboxRefusal(tailOf(messagesPath()));
     if (status != QProcess::NormalExit)
-        conclude(protocolWord(RenderProtocol::Signalled), 0);
+        conclude(RunEnding::Signalled, 0);
     else if (exitCode == Sandbox::OutputTooLargeStatus || separateRunOutgrown()) // measured once more, at rest
-        conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
+        conclude(RunEnding::Outgrown, 0);
     else if (exitCode == Sandbox::RefusedStatus || (!refusal.isEmpty() && exitCode != 127)) {
         m_refusal = refusal;
-        conclude(protocolWord(RenderProtocol::Unconfined), 0);
+        conclude(RunEnding::Unconfined, 0);
     } else if (exitCode == 127 && !refusal.isEmpty()) {
         m_runFailure = refusal;
-        conclude(protocolWord(RenderProtocol::NotStarted), 0);
+        conclude(RunEnding::NotStarted, 0);
     } else if (exitCode > 128 && exitCode < 128 + 65) { // as the sandbox reports a signal
-        conclude(protocolWord(RenderProtocol::Signalled), exitCode - 128);
+        conclude(RunEnding::Signalled, exitCode - 128);
     } else {
-        conclude(protocolWord(RenderProtocol::Exited), exitCode);
+        conclude(RunEnding::Exited, exitCode);
     }
 }
 
@@ -293,7 +282,7 @@ void RenderWorker::measureSeparateRun()
 {
     if (separateRunOutgrown()) {
         stop();
-        conclude(protocolWord(RenderProtocol::OutputTooLarge), 0);
+        conclude(RunEnding::Outgrown, 0);
     }
 }
 
@@ -309,7 +298,7 @@ void RenderWorker::stop()
     m_process.release()->deleteLater();
 }
 
-void RenderWorker::conclude(const QString &ending, int number)
+void RenderWorker::conclude(RunEnding ending, int number)
 {
     if (!m_busy)
         return;
@@ -317,7 +306,7 @@ void RenderWorker::conclude(const QString &ending, int number)
     m_meter.stop();
     m_request = 0;
     const QByteArray said = tailOf(messagesPath());
-    if (m_measuring && ending == protocolWord(RenderProtocol::Exited)) {
+    if (m_measuring && ending == RunEnding::Exited) {
         m_measuring = false;
         QDir(m_fileFolder).removeRecursively();
         renderWithBox(PageBox::Measured(said));
@@ -325,7 +314,7 @@ void RenderWorker::conclude(const QString &ending, int number)
     }
     m_busy = false;
     Outcome outcome;
-    if (ending == protocolWord(RenderProtocol::Exited))
+    if (ending == RunEnding::Exited)
         outcome = exitedOutcome(said);
     else
         outcome.message = failureReason(ending, number, said);
@@ -353,46 +342,28 @@ RenderWorker::Outcome RenderWorker::exitedOutcome(const QByteArray &said) const
     outcome.converted = !outcome.images.isEmpty();
     // A page cut short where the disk has run full: the disk is the reason.
     if (!failure.isEmpty() && TemporaryDiskFull(m_folder.path()))
-        failure = DiskFullReason(m_folder.path());
+        failure = RunEndings::DiskFullReason(m_folder.path());
     if (!failure.isEmpty())
         outcome.message = failure;
     else if (!outcome.converted && outcome.message.isEmpty())
-        outcome.message = QStringLiteral("Ghostscript produced no image");
+        outcome.message = RunEndings::Reason(RunEnding::Exited, {});
     return outcome;
 }
 
-QString RenderWorker::failureReason(const QString &ending, int number, const QByteArray &said) const
+QString RenderWorker::failureReason(RunEnding ending, int number, const QByteArray &said) const
 {
-    const QString outputReason = GhostscriptJob::OutputLimitReason(m_settings.limits.outputMegabytes);
-    if (ending == protocolWord(RenderProtocol::Signalled)) {
-        // Pages of a file that was stopped may be unfinished: none of them count.
-        if (Platform::IsProcessorTimeLimit(number))
-            return GhostscriptJob::TimeLimitReason(m_settings.limits.time);
-        if (Platform::IsFileSizeLimit(number))
-            return outputReason;
-        const QString words = ghostscriptWords(said);
-        return QStringLiteral("Ghostscript ended abnormally") + (words.isEmpty() ? QString() : QStringLiteral(": ") + words);
-    }
-    if (ending == protocolWord(RenderProtocol::TimedOut))
-        return GhostscriptJob::TimeLimitReason(m_settings.limits.time);
-    if (ending == protocolWord(RenderProtocol::OutputTooLarge))
-        return outputReason;
-    if (ending == protocolWord(RenderProtocol::NotRegular))
-        return QStringLiteral("not a regular file");
-    if (ending == protocolWord(RenderProtocol::Unconfined)) {
-        const QString why = m_refusal.isEmpty() ? GhostscriptJob::SandboxRefusal(said) : m_refusal;
-        return QStringLiteral("not rendered: the sandbox around Ghostscript could not be applied")
-               + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
-    }
-    if (ending == protocolWord(RenderProtocol::NoSpace))
-        return DiskFullReason(m_folder.path());
-    if (ending == protocolWord(RenderProtocol::Unkept))
-        return QStringLiteral("the image could not be kept: ") + QString::fromLocal8Bit(std::strerror(number));
-    if (ending == protocolWord(RenderProtocol::Unreadable))
-        return errorFromErrno(number, m_input, Source).description();
-    const QString failure = m_settings.program.isEmpty() ? m_renderer->failure() : m_runFailure;
-    return QStringLiteral("Ghostscript could not be started: ")
-           + (failure.isEmpty() ? QString::fromLocal8Bit(std::strerror(number)) : failure);
+    RunEndings::Details details;
+    details.number = number;
+    details.limits = m_settings.limits;
+    details.input = m_input;
+    details.temporaryFolder = m_folder.path();
+    if (ending == RunEnding::Signalled)
+        details.words = ghostscriptWords(said);
+    else if (ending == RunEnding::Unconfined)
+        details.words = m_refusal.isEmpty() ? GhostscriptJob::SandboxRefusal(said) : m_refusal;
+    else if (ending == RunEnding::NotStarted)
+        details.words = m_settings.program.isEmpty() ? m_renderer->failure() : m_runFailure;
+    return RunEndings::Reason(ending, details);
 }
 
 QString RenderWorker::messagesPath() const
@@ -455,7 +426,7 @@ QStringList RenderWorker::gatherPages(QString *failure) const
     written = written && image.flush();
     if (!written) {
         *failure = image.error() == QFileDevice::ResourceError
-                       ? DiskFullReason(m_folder.path())
+                       ? RunEndings::DiskFullReason(m_folder.path())
                        : QStringLiteral("the pages could not be gathered: ") + image.errorString();
         return {};
     }

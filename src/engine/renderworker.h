@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchsettings.h"
+#include "runending.h"
 #include "warmrenderer.h"
 
 #include <QByteArray>
@@ -60,16 +61,16 @@ private:
     // One run of Ghostscript over the file, `prologue` first, in a new folder.
     void renderPass(const QByteArray &prologue);
     void fail(const QString &reason);
-    void rendererAnswered(int id, const QString &ending, int number);
+    void rendererAnswered(int id, RunEnding ending, int number);
     void startSeparateRun();
     void separateRunEnded(int exitCode, QProcess::ExitStatus status);
     void measureSeparateRun();
     bool separateRunOutgrown() const;
-    void conclude(const QString &ending, int number);
+    void conclude(RunEnding ending, int number);
     // What a file whose Ghostscript exited by itself gave, judged by its pages and words.
     Outcome exitedOutcome(const QByteArray &said) const;
     // Why a file that did not exit by itself has no image.
-    QString failureReason(const QString &ending, int number, const QByteArray &said) const;
+    QString failureReason(RunEnding ending, int number, const QByteArray &said) const;
     QString messagesPath() const;
     QStringList gatherPages(QString *failure) const;
     // A separate run's PPM pages become JPEGs with full colour detail; "" or why not.

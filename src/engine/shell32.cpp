@@ -117,7 +117,7 @@ bool takeEndMark(QByteArray &output, const QByteArray &mark, int &status)
 WaitResult Wait(GShellResult &started, const WaitOptions &options)
 {
     if (started.error)
-        return {WaitResult::Ending::NotStarted, started.error->number(), started.error->description()};
+        return {RunEnding::NotStarted, started.error->number(), started.error->description()};
 
     // Wait for the program's own end signal, or its sandbox's word that
     // everything in it has ended, while window events keep running; the
@@ -157,17 +157,17 @@ WaitResult Wait(GShellResult &started, const WaitOptions &options)
             // its staged file, which may by then belong to another instance.
             QObject::disconnect(reading);
             Shell::KillProcessTree(process);
-            return {timedOut ? WaitResult::Ending::TimedOut : WaitResult::Ending::Abandoned, 0, {}};
+            return {timedOut ? RunEnding::TimedOut : RunEnding::Abandoned, 0, {}};
         }
     }
     keepOutput();
     QObject::disconnect(reading); // what a sandbox winding down still says is no one's
     Shell::ProcessPendingEvents();
     if (marked)
-        return {WaitResult::Ending::Exited, *marked, {}};
+        return {RunEnding::Exited, *marked, {}};
     if (process.exitStatus() != QProcess::NormalExit)
-        return {WaitResult::Ending::Signalled, 0, {}};
-    return {WaitResult::Ending::Exited, process.exitCode(), {}};
+        return {RunEnding::Signalled, 0, {}};
+    return {RunEnding::Exited, process.exitCode(), {}};
 }
 
 WaitResult ShellAndWait(const QString &command, int *showMode, const QString &workingFolder, const WaitOptions &options)

@@ -2,6 +2,7 @@
 
 #include "common/runtimeerror.h"
 #include "common/shell.h"
+#include "runending.h"
 #include "sandbox/ghostscriptpolicy.h"
 
 #include <QProcess>
@@ -66,20 +67,11 @@ struct WaitOptions
 // How a wait for a program, or a job, ended.
 struct WaitResult
 {
-    enum class Ending {
-        Exited,     // the program ended by itself, with exitCode
-        NotStarted, // the start failed: exitCode is the recorded error's number, message its description
-        TimedOut,   // stopped at the time limit, with what it started
-        Signalled,  // crashed or killed from outside
-        Abandoned,  // the application quit meanwhile; the program was stopped
-        Unconfined, // its sandbox could not be had, so it never ran
-        Outgrown,   // it wrote more than its sandbox lets it: stopped, or what it wrote does not count
-    };
-    Ending ending = Ending::Exited;
-    int exitCode = 0;
-    QString message; // why it did not start or run, or what it said last
+    RunEnding ending = RunEnding::Exited;
+    int exitCode = 0; // with Exited; with NotStarted, the recorded error's number
+    QString message;  // why it did not start or run, or what it said last
 
-    bool ended() const { return ending == Ending::Exited; }
+    bool ended() const { return ending == RunEnding::Exited; }
     bool operator==(const WaitResult &) const = default;
 };
 

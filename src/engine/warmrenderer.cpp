@@ -68,7 +68,7 @@ void WarmRenderer::answerNotStartedLater(int id)
         this, [this, id] {
             if (m_waiting.removeOne(id)) {
                 m_requests.remove(id);
-                emit answered(id, QString::fromLatin1(RenderProtocol::NotStarted), 0);
+                emit answered(id, RunEnding::NotStarted, 0);
             }
         },
         Qt::QueuedConnection);
@@ -114,7 +114,7 @@ void WarmRenderer::read()
         const int id = first.toInt(&isId);
         if (isId && m_waiting.removeOne(id)) {
             m_requests.remove(id);
-            emit answered(id, line.section(u' ', 1, 1), line.section(u' ', 2, 2).toInt());
+            emit answered(id, RunEndings::FromProtocol(line.section(u' ', 1, 1)), line.section(u' ', 2, 2).toInt());
         }
     }
 }
@@ -125,14 +125,14 @@ void WarmRenderer::ended()
     m_process->disconnect(this);
     m_process.release()->deleteLater(); // reached from one of its own signals
     if (!m_failure.isEmpty()) {
-        answerEveryWaiting(RenderProtocol::NotStarted);
+        answerEveryWaiting(RunEnding::NotStarted);
         return;
     }
     // One that dies may have been rendering the first of its requests, as
     // many as it renders at once; those after them it had not started.
     const QList<int> unstarted = m_waiting.mid(qMax(1, m_settings.jobs));
     m_waiting = m_waiting.mid(0, qMax(1, m_settings.jobs));
-    answerEveryWaiting(RenderProtocol::Signalled);
+    answerEveryWaiting(RunEnding::Signalled);
     if (unstarted.isEmpty())
         return;
     const bool started = start();
@@ -145,12 +145,12 @@ void WarmRenderer::ended()
     }
 }
 
-void WarmRenderer::answerEveryWaiting(const char *ending)
+void WarmRenderer::answerEveryWaiting(RunEnding ending)
 {
     const QList<int> waiting = std::exchange(m_waiting, {});
     for (const int id : waiting) {
         m_requests.remove(id);
-        emit answered(id, QString::fromLatin1(ending), 0);
+        emit answered(id, ending, 0);
     }
 }
 
@@ -170,5 +170,5 @@ void WarmRenderer::stop(bool waitForChildren)
             Shell::KillProcessTree(*m_process);
     }
     m_process.release()->deleteLater();
-    answerEveryWaiting(RenderProtocol::Signalled);
+    answerEveryWaiting(RunEnding::Signalled);
 }

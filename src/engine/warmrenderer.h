@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchsettings.h"
+#include "runending.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -58,14 +59,14 @@ public:
     QString failure() const { return m_failure; }
 
 signals:
-    void answered(int id, const QString &ending, int number);
+    void answered(int id, RunEnding ending, int number);
 
 private:
     bool start();
     void send(int id);
     void read();
     void ended();
-    void answerEveryWaiting(const char *ending);
+    void answerEveryWaiting(RunEnding ending);
     // Answers `id` with NotStarted once the caller has had its id.
     void answerNotStartedLater(int id);
 

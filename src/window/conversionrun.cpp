@@ -64,22 +64,14 @@ std::unique_ptr<Platform::FileLock> LockWorkingFolder(const QString &workingFold
     return lock;
 }
 
+// Why a job that ended so left no image, in the words the batch uses too.
 QString JobFailureReason(const Shell32::WaitResult &result, std::chrono::milliseconds limit)
 {
-    using Ending = Shell32::WaitResult::Ending;
-    switch (result.ending) {
-    case Ending::TimedOut: return GhostscriptJob::TimeLimitReason(limit);
-    case Ending::Signalled: return QStringLiteral("Ghostscript was ended from outside");
-    case Ending::Unconfined:
-        return QStringLiteral("not converted: the sandbox around Ghostscript could not be applied")
-               + (result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message);
-    case Ending::Outgrown: return GhostscriptJob::OutputLimitReason(GhostscriptPolicy::Limits().outputMegabytes);
-    case Ending::Exited:
-        return result.message.isEmpty() ? QStringLiteral("Ghostscript produced no image") : result.message;
-    case Ending::NotStarted:
-    case Ending::Abandoned: break;
-    }
-    return QStringLiteral("Ghostscript could not be started");
+    RunEndings::Details details;
+    details.number = result.exitCode;
+    details.words = result.message;
+    details.limits.time = limit;
+    return RunEndings::Reason(result.ending, details);
 }
 
 // Marks the run busy for as long as it walks its entries.
@@ -279,7 +271,7 @@ QString ConversionRun::RunJobAndKeepImage(GuardedProcedure &run, ConversionView 
         GhostscriptJob::RestoreScript(files.script, files.scriptText);
         result = files.jobs->run(another);
     });
-    abandoned = result.ending == Shell32::WaitResult::Ending::Abandoned || view.Closing();
+    abandoned = result.ending == RunEnding::Abandoned || view.Closing();
     if (abandoned)
         return {};
     run.step(170, [&] { view.SetMousePointer(PointerKind::Busy); });

@@ -197,7 +197,7 @@ private slots:
         // Spins in the shell: the sandbox lets it start no other program.
         work.ownGhostscript(": > gs.started\nwhile :; do :; done\n");
         work.stage(TestDataPath("shapes.eps"));
-        QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)).ending, Shell32::WaitResult::Ending::TimedOut);
+        QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)).ending, RunEnding::TimedOut);
         QVERIFY(QFileInfo::exists(work.file("gs.started")));
         QTRY_COMPARE(FindGhostscriptIn(work.folder), 0);
         QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
@@ -254,7 +254,7 @@ private slots:
         jobs.startAhead();
         QTest::qWait(500);
         QVERIFY(left.remove());
-        QCOMPARE(jobs.run().ending, Shell32::WaitResult::Ending::Outgrown);
+        QCOMPARE(jobs.run().ending, RunEnding::Outgrown);
     }
 
     // What stands at the name of Ghostscript's temporary folder when a job
@@ -287,7 +287,7 @@ private slots:
         }
         const Shell32::WaitResult result = RunJob(work.folder);
         if (anotherUsers) {
-            QCOMPARE(result.ending, Shell32::WaitResult::Ending::NotStarted);
+            QCOMPARE(result.ending, RunEnding::NotStarted);
             QVERIFY2(result.message.contains("belongs to another user"), qPrintable(result.message));
             QVERIFY(!QFileInfo::exists(work.file(StagedOutputName)));
         } else {

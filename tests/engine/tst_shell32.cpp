@@ -120,7 +120,7 @@ private slots:
         QVERIFY(!started.process);
         // The wait says at once that it did not start, and why.
         const WaitResult waited = ShellAndWait(file, nullptr, where);
-        QCOMPARE(waited.ending, WaitResult::Ending::NotStarted);
+        QCOMPARE(waited.ending, RunEnding::NotStarted);
         QCOMPARE(waited.exitCode, number);
         QCOMPARE(waited.message, ShellErrorFor(result).message);
     }
@@ -130,7 +130,7 @@ private slots:
         QTemporaryDir root;
         WriteBytes(root.filePath("job.sh"), "echo ran > ran.txt\nexit 3\n");
         const WaitResult waited = ShellAndWait('"' + root.filePath("job.sh") + '"', nullptr, root.path() + "/");
-        QCOMPARE(waited.ending, WaitResult::Ending::Exited);
+        QCOMPARE(waited.ending, RunEnding::Exited);
         QCOMPARE(waited.exitCode, 3);
         QCOMPARE(ReadBytes(root.filePath("ran.txt")), QByteArray("ran\n")); // ran in its folder
     }
@@ -144,7 +144,7 @@ private slots:
         QTimer::singleShot(100, [&] { WriteBytes(root.filePath("go"), ""); });
         WaitOptions options;
         options.timeLimit = std::chrono::seconds(30);
-        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, WaitResult::Ending::Exited);
+        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, RunEnding::Exited);
     }
 
     void timeLimitStopsTheJobAndWhatItStarted()
@@ -153,7 +153,7 @@ private slots:
         WriteBytes(root.filePath("job.sh"), "echo $$ > job.pid\nsleep 600 &\necho $! > child.pid\nwait\n");
         WaitOptions options;
         options.timeLimit = std::chrono::milliseconds(500);
-        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, WaitResult::Ending::TimedOut);
+        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, RunEnding::TimedOut);
         QVERIFY(QFileInfo::exists(root.filePath("child.pid")));
         QTRY_VERIFY(!ProcessAliveByFile(root.filePath("job.pid")));
         QTRY_VERIFY(!ProcessAliveByFile(root.filePath("child.pid")));
@@ -165,7 +165,7 @@ private slots:
         WriteBytes(root.filePath("job.sh"), "echo \"$PELLUCOR_PROBE\" > probe.txt\n");
         WaitOptions options;
         options.environment.insert("PELLUCOR_PROBE", "seen");
-        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, WaitResult::Ending::Exited);
+        QCOMPARE(ShellAndWait(root.filePath("job.sh"), nullptr, root.path(), options).ending, RunEnding::Exited);
         QCOMPARE(ReadBytes(root.filePath("probe.txt")), QByteArray("seen\n"));
     }
 };

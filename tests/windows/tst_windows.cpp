@@ -122,7 +122,7 @@ private slots:
         Workplace work;
         GhostscriptJob::SaveStringToFile(work.file(GhostscriptJob::ScriptName()),
                                          LingererStart() + QStringLiteral("\r\n\"%1\" own.pid").arg(Lingerer()));
-        QCOMPARE(GhostscriptJob::RunJob(work.folder, std::chrono::seconds(5)).ending, Shell32::WaitResult::Ending::TimedOut);
+        QCOMPARE(GhostscriptJob::RunJob(work.folder, std::chrono::seconds(5)).ending, RunEnding::TimedOut);
         for (const char *name : {"lingerer.pid", "own.pid"}) {
             const DWORD pid = DWORD(ReadBytes(work.file(QString::fromLatin1(name))).trimmed().toULong());
             QVERIFY2(pid != 0, name);
