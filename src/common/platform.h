@@ -160,6 +160,9 @@ QString ScriptShell();
 void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool held = false);
 // Ends a started program and everything it started in turn.
 void KillProcessTree(QProcess &process);
+// Starts the program's window in `showMode` (Shell::ShowMode) where the
+// system lets the starter choose; on Linux a program places its own windows.
+void ApplyShowMode(QProcess &process, int showMode);
 
 // True when `stream` is a terminal, where a progress bar can be redrawn.
 bool IsTerminal(std::FILE *stream);

@@ -479,6 +479,10 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool held)
     });
 }
 
+void ApplyShowMode(QProcess &, int)
+{
+}
+
 void KillProcessTree(QProcess &process)
 {
     // Asked first, pellucor-sandbox ends what the program left, also what

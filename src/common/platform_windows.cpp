@@ -287,6 +287,18 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool /*held*/
     });
 }
 
+void ApplyShowMode(QProcess &process, int showMode)
+{
+    // After what PrepareProcessTree asked of the start, not instead of it.
+    const auto before = process.createProcessArgumentsModifier();
+    process.setCreateProcessArgumentsModifier([before, showMode](QProcess::CreateProcessArguments *arguments) {
+        if (before)
+            before(arguments);
+        arguments->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+        arguments->startupInfo->wShowWindow = WORD(showMode);
+    });
+}
+
 void KillProcessTree(QProcess &process)
 {
     if (HANDLE job = jobOf(process))

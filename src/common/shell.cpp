@@ -25,7 +25,6 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
                     const QString &folder, int showMode, const StartExtras &extras)
 {
     Q_UNUSED(verb);      // only "open" (or the default action) is ever asked for
-    Q_UNUSED(showMode);  // no console windows here: every start is hidden
     StartResult result;
     if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
         result.code = PathNotFoundCode;
@@ -50,6 +49,7 @@ StartResult Execute(const QString &verb, const QString &file, const QString &par
     const bool held = extras.held && extras.sandbox && Sandbox::canHold();
     auto process = PrepareProgram(command.program, command.arguments, folder.isEmpty() ? target.absolutePath() : folder,
                                   extras.environment, extras.sandbox, held);
+    Platform::ApplyShowMode(*process, showMode);
     if (!held) // a held program is released through its standard input, and reads /dev/null
         process->setStandardInputFile(QProcess::nullDevice());
     if (extras.keepOutput) {

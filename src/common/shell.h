@@ -55,7 +55,8 @@ struct StartExtras
 // other executable file runs itself; `folder` becomes the current folder and
 // comes first on PATH, so a program placed there wins. The started program
 // runs in a process group of its own, with no console and its output
-// discarded unless `extras` keeps it.
+// discarded unless `extras` keeps it; its window starts in `showMode`
+// where the platform lets the starter choose (see Platform::ApplyShowMode).
 StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
                     const QString &folder, int showMode, const StartExtras &extras = {});
 
