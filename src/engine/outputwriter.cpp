@@ -29,6 +29,47 @@ void saveFailed(BatchReport &report, const QString &why)
     report.outputs.clear();
 }
 
+// The new files of a group together where there are several: one sync of
+// each folder's file system (which also waits for whatever else was written
+// there, so a single file is synced by itself).
+void syncNewFiles(std::vector<Staged> &staged)
+{
+    std::vector<std::pair<Staged *, FileSystem::StagedFile *>> fresh;
+    for (Staged &files : staged)
+        for (auto &file : files.files)
+            if (!file->replacesFile())
+                fresh.emplace_back(&files, file.get());
+    QSet<QString> synced;
+    for (auto &[files, file] : fresh) {
+        const QString folder = QFileInfo(files->report->outputs.constFirst()).path();
+        if (synced.contains(folder))
+            continue;
+        try {
+            if (fresh.size() > 1 && file->syncFileSystem())
+                synced.insert(folder);
+            else
+                file->sync();
+        } catch (const RuntimeError &error) {
+            saveFailed(*files->report, error.description());
+            files->failed = true;
+        }
+    }
+}
+
+void commitStaged(std::vector<Staged> &staged)
+{
+    for (Staged &files : staged) {
+        try {
+            for (auto &file : files.files)
+                if (!files.failed)
+                    file->commit();
+            files.report->converted = !files.failed;
+        } catch (const RuntimeError &error) {
+            saveFailed(*files.report, error.description());
+        }
+    }
+}
+
 } // namespace
 
 OutputWriter::OutputWriter(const BatchSettings &settings, std::function<void()> saved)
@@ -125,40 +166,9 @@ void OutputWriter::saveGroup(std::deque<Job> &group)
             saveFailed(report, why);
         }
     }
-    // The new ones together where there are several: one sync of each
-    // folder's file system (which also waits for whatever else was written
-    // there, so a single file is synced by itself).
-    std::vector<std::pair<Staged *, FileSystem::StagedFile *>> fresh;
-    for (Staged &files : staged)
-        for (auto &file : files.files)
-            if (!file->replacesFile())
-                fresh.emplace_back(&files, file.get());
-    QSet<QString> synced;
-    for (auto &[files, file] : fresh) {
-        const QString folder = QFileInfo(files->report->outputs.constFirst()).path();
-        if (synced.contains(folder))
-            continue;
-        try {
-            if (fresh.size() > 1 && file->syncFileSystem())
-                synced.insert(folder);
-            else
-                file->sync();
-        } catch (const RuntimeError &error) {
-            saveFailed(*files->report, error.description());
-            files->failed = true;
-        }
-    }
+    syncNewFiles(staged);
     // Only then the renames that show them.
-    for (Staged &files : staged) {
-        try {
-            for (auto &file : files.files)
-                if (!files.failed)
-                    file->commit();
-            files.report->converted = !files.failed;
-        } catch (const RuntimeError &error) {
-            saveFailed(*files.report, error.description());
-        }
-    }
+    commitStaged(staged);
     for (const Job &job : group) {
         if (!job.folder.isEmpty())
             QDir(job.folder).removeRecursively();

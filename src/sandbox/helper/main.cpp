@@ -251,10 +251,11 @@ int awaitProgram(pid_t program, const sigset_t &awaited, const OutputBound &outp
     }
 }
 
-int reap(const Sandbox &sandbox, char **program, bool held)
+// Makes this process the reaper of what the program leaves: it stops with
+// its starter, which made sure it had not already gone, leaves no core, and
+// takes the signals it awaits (returned, blocked; the mask before in `before`).
+sigset_t becomeReaper(sigset_t &before)
 {
-    // Stops with its starter, which made sure it had not already gone; it is
-    // the one that ends what the program left.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
@@ -264,8 +265,32 @@ int reap(const Sandbox &sandbox, char **program, bool held)
     sigemptyset(&awaited);
     for (const int signal : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
         sigaddset(&awaited, signal);
-    sigset_t before;
     ::sigprocmask(SIG_BLOCK, &awaited, &before);
+    return awaited;
+}
+
+// The program's own process: held, it waits on `release` for its turn.
+[[noreturn]] void runProgram(const Sandbox &sandbox, char **program, const int release[2], const sigset_t &before)
+{
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // A session and process group apart from its reaper's, which the
+    // program may not leave: nothing it signals reaches its reaper.
+    ::setsid();
+    if (release[0] >= 0) {
+        char go = 0;
+        ::close(release[1]);
+        if (!emptyInput() || ::read(release[0], &go, 1) != 1)
+            ::_exit(NotStarted);
+        ::close(release[0]);
+    }
+    become(sandbox, program);
+}
+
+int reap(const Sandbox &sandbox, char **program, bool held)
+{
+    sigset_t before;
+    const sigset_t awaited = becomeReaper(before);
     // Held, the program's process waits on this for its release.
     int release[2] = {-1, -1};
     if (held && ::pipe2(release, O_CLOEXEC) != 0) {
@@ -274,21 +299,8 @@ int reap(const Sandbox &sandbox, char **program, bool held)
     }
 
     const pid_t child = ::fork();
-    if (child == 0) {
-        ::sigprocmask(SIG_SETMASK, &before, nullptr);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        // A session and process group apart from this one, which the
-        // program may not leave: nothing it signals reaches its reaper.
-        ::setsid();
-        if (held) {
-            char go = 0;
-            ::close(release[1]);
-            if (!emptyInput() || ::read(release[0], &go, 1) != 1)
-                ::_exit(NotStarted);
-            ::close(release[0]);
-        }
-        become(sandbox, program);
-    }
+    if (child == 0)
+        runProgram(sandbox, program, release, before);
     if (child < 0) {
         std::fprintf(stderr, "pellucor-sandbox: no process could be made: %s\n", std::strerror(errno));
         return NotStarted;
