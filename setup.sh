@@ -36,8 +36,9 @@ test)
     # One CTest entry per test class, independent of each other: side by side.
     (cd build && ctest --output-on-failure --parallel "$(nproc)")
     # Once more with AddressSanitizer and UndefinedBehaviorSanitizer and with
-    # assertions on (Debug), in a tree of their own: the unit classes and the
-    # engines' (see tests/CMakeLists.txt), building only what they need.
+    # assertions on (Debug), in a tree of their own: the unit classes, the
+    # sandbox's and the engines' (see tests/CMakeLists.txt), building only what
+    # they need.
     cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPELLUCOR_SANITIZE=ON
     cmake --build build-sanitize --parallel "$(nproc)" --target sanitized_tests
     cd build-sanitize

@@ -339,4 +339,4 @@ private slots:
 };
 
 PELLUCOR_REGISTER_TEST(FolderScanTest, unit)
-#include "tst_addfolder.moc"
+#include "tst_folderscan.moc"
