@@ -2,17 +2,13 @@
 #include "support/testregistry.h"
 #include "support/windowfixture.h"
 
-#include "common/errorreport.h"
-
 #include "engine/addfolder.h"
 #include "filelist/listview.h"
 #include "engine/settingsstore.h"
 
-#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -41,6 +37,7 @@ QString Stored(const WindowFixture &window, const QString &key)
 
 } // namespace
 
+// The window's "Add All EPS File(s) In Folder", through the walk to the list.
 class FolderScanTest : public QObject
 {
     Q_OBJECT
@@ -216,25 +213,6 @@ private slots:
         QCOMPARE(Entries(*window.form->ListView1), Prefixed(root, {".readonly.eps", "plain.eps"}));
     }
 
-    void manyFilesInOneFolder()
-    {
-        QTemporaryDir root;
-        QStringList names;
-        for (int i = 0; i < 251; ++i)
-            names << QString("f%1.eps").arg(i, 3, 10, QChar('0'));
-        MakeFiles(root.path(), names + QStringList{"other.txt"});
-        const AddFolder::FileNameArray array = AddFolder::ListFilesInFolder(root.path(), "*.eps");
-        QCOMPARE(array.LBound(), 1);
-        QCOMPARE(array.UBound(), 251);
-        QCOMPARE(array.Capacity(), 251);
-        QCOMPARE(array[1], QString("f000.eps"));
-        QCOMPARE(array[251], QString("f250.eps"));
-        const AddFolder::FileNameArray none = AddFolder::ListFilesInFolder(root.path(), "*.pdf");
-        QCOMPARE(none.LBound(), 0);
-        QCOMPARE(none.UBound(), 0);
-        QCOMPARE(none[0], QString());
-    }
-
     void removalsWaitWhileTheWalkRuns()
     {
         WindowFixture window;
@@ -269,39 +247,6 @@ private slots:
         tick.stop();
         QCOMPARE(yieldsAfterClosing, 0);
         QCOMPARE(window.form->ListView1->Count(), 0);
-    }
-
-    void aFolderGoneWhenItsAttributesAreReadIsReportedThere()
-    {
-        // The walk's last yield (line 156) comes right before the attributes
-        // of the last folder found are read (158): count the yields once,
-        // then remove that folder at the last one.
-        ScriptedPrompts prompts;
-        QTemporaryDir root;
-        const QString a = root.filePath("A") + "/";
-        MakeFiles(root.path(), {"A/B/b.eps"});
-        int yields = 0;
-        int removeAt = 0;
-        QTimer tick;
-        tick.setInterval(0);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            if (++yields == removeAt)
-                QDir(a + "B").removeRecursively();
-        });
-        tick.start();
-        QStringList folders{a};
-        AddFolder::GetSubDirectories2016(folders, true);
-        QCOMPARE(folders, (QStringList{a, a + "B/"}));
-        removeAt = yields;
-        yields = 0;
-        folders = {a};
-        AddFolder::GetSubDirectories2016(folders, true);
-        QVERIFY(!QFileInfo::exists(a + "B"));
-        const auto messages = prompts.messages();
-        QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().text.contains("\r\n" + procedureLocation("AddFolder", "GetSubDirectories2016") + "at line 158\r\r"),
-                 qPrintable(messages.first().text));
-        QCOMPARE(folders, (QStringList{a, a + "B/"})); // resumed with line 160
     }
 
     void twentyThousandFilesWithTheWindowRepainting()
