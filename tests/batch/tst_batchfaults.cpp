@@ -1,9 +1,8 @@
+#include "support/batchrun.h"
 #include "support/hostilecorpus.h"
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 #include "support/tinyfilesystem.h"
-
-#include "engine/batchengine.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -146,12 +145,6 @@ private slots:
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.jobs = 1;
         settings.workRoot = home.filePath("temp");
-        BatchEngine engine({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
-                           settings);
-        QStringList reports;
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
-            reports << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
-        });
         bool killed = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
@@ -173,10 +166,11 @@ private slots:
             }
         });
         watch.start(1);
-        engine.run();
+        const QStringList reports = ReportLines(
+            RunBatch({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
+                     settings));
         watch.stop();
         QVERIFY(killed);
-        reports.sort();
         QCOMPARE(reports.value(0), QString("0 0 Ghostscript ended abnormally"));
         QCOMPARE(reports.value(1), QString("1 1 "));
         QVERIFY(!QFileInfo::exists(home.filePath("slow.jpg")));

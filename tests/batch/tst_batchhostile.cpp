@@ -1,3 +1,4 @@
+#include "support/batchrun.h"
 #include "support/hostilecorpus.h"
 #include "support/testfiles.h"
 #include "support/testregistry.h"
@@ -145,12 +146,7 @@ private slots:
         settings.program = PELLUCOR_COMPROMISED_GS;
         settings.jobs = 2;
         settings.workRoot = root.filePath("temp");
-        QList<BatchReport> reports;
-        {
-            BatchEngine engine(items, settings);
-            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
-            engine.run();
-        }
+        const QList<BatchReport> reports = RunBatch(items, settings);
         QCOMPARE(reports.size(), items.size());
         for (const BatchReport &report : reports)
             QVERIFY2(report.converted, qPrintable(report.message));
@@ -183,10 +179,7 @@ private slots:
         BatchSettings settings;
         settings.program = PELLUCOR_COMPROMISED_GS;
         settings.workRoot = root.path();
-        QList<BatchReport> reports;
-        BatchEngine engine(items, settings);
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
-        engine.run();
+        const QList<BatchReport> reports = RunBatch(items, settings);
         QCOMPARE(reports.size(), 2);
         QVERIFY(reports.at(0).converted);
         QVERIFY2(!reports.at(1).converted, qPrintable(reports.at(1).message));
@@ -269,10 +262,7 @@ private slots:
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.jobs = jobs;
         settings.workRoot = root.path();
-        QHash<int, BatchReport> reports;
-        BatchEngine engine(items, settings);
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports.insert(report.index, report); });
-        engine.run();
+        const QList<BatchReport> reports = RunBatch(items, settings);
         QCOMPARE(reports.size(), items.size());
         for (int i = 0; i < items.size(); ++i) {
             const QByteArray reference = GhostscriptReference(items.at(i).input, 75);

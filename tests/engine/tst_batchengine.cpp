@@ -1,3 +1,4 @@
+#include "support/batchrun.h"
 #include "support/testfiles.h"
 #include "support/testregistry.h"
 
@@ -106,12 +107,7 @@ private slots:
         settings.limits.time = std::chrono::seconds(3);
         settings.workRoot = root.filePath("temp");
 
-        QList<BatchReport> reports;
-        {
-            BatchEngine engine(items, settings);
-            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { reports << report; });
-            engine.run();
-        }
+        const QList<BatchReport> reports = RunBatch(items, settings);
         QCOMPARE(reports.size(), items.size());
         QVERIFY2(QDir(root.filePath("temp")).isEmpty(), "the interpreters' folders were left behind");
 
@@ -181,13 +177,7 @@ private slots:
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.workRoot = root.path();
         settings.limits.time = std::chrono::seconds(20); // far beyond what the answers may take
-        QStringList messages;
-        BatchEngine engine(items, settings);
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
-            messages << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
-        });
-        engine.run();
-        messages.sort();
+        const QStringList messages = ReportLines(RunBatch(items, settings));
         QCOMPARE(messages, (QStringList{"0 0 File not found: " + root.filePath("in/gone.eps"),
                                         "1 0 not a regular file", "2 0 not a regular file",
                                         "3 0 not a regular file", "4 1 "}));
@@ -211,10 +201,7 @@ private slots:
         settings.workRoot = root.path();
         settings.renderer = renderer.isEmpty() ? QString() : root.filePath(renderer);
         settings.program = program.isEmpty() ? QString() : root.filePath(program);
-        BatchEngine engine({{root.filePath("a.eps"), root.filePath("a.jpg")}}, settings);
-        QString message;
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { message = report.message; });
-        engine.run();
+        const QString message = RunBatch({{root.filePath("a.eps"), root.filePath("a.jpg")}}, settings).value(0).message;
         QVERIFY2(message.contains("could not be started"), qPrintable(message));
     }
 
@@ -268,17 +255,14 @@ private slots:
             for (BatchItem &item : placed)
                 item.output = out + '/' + item.output;
             settings.program = way == 0 ? QString() : QString("gs");
-            BatchEngine engine(placed, settings);
-            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
+            for (const BatchReport &report : RunBatch(placed, settings)) {
                 QStringList outputs;
                 for (const QString &output : report.outputs)
                     outputs << QFileInfo(output).fileName();
                 said[way] << QString("%1 %2 %3 [%4] %5 %6")
                                  .arg(report.index).arg(report.converted).arg(report.box, outputs.join(' '),
                                                                               report.warnings.join(';'), report.message);
-            });
-            engine.run();
-            said[way].sort();
+            }
             for (const QString &name : QDir(out).entryList(QDir::Files))
                 images[way][name] = ReadBytes(out + '/' + name);
         }
@@ -304,14 +288,9 @@ private slots:
         settings.workRoot = root.path();
         settings.eachPage = true;
         settings.jobs = 2;
-        BatchEngine engine({{root.filePath("a.ps"), root.filePath("a.jpg")}, {root.filePath("a-2.eps"), root.filePath("a-2.jpg")}},
-                           settings);
-        QStringList said;
-        connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) {
-            said << QString("%1 %2 %3").arg(report.index).arg(report.converted).arg(report.message);
-        });
-        engine.run();
-        said.sort();
+        const QStringList said = ReportLines(
+            RunBatch({{root.filePath("a.ps"), root.filePath("a.jpg")}, {root.filePath("a-2.eps"), root.filePath("a-2.jpg")}},
+                     settings));
         QCOMPARE(said, (QStringList{"0 0 a page's image would be named " + root.filePath("a-2.jpg") + ", as the image of "
                                         + root.filePath("a-2.eps"),
                                     "1 1 "}));
@@ -356,11 +335,9 @@ private slots:
             settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
             settings.program = way == "gs" ? way : QString();
             settings.workRoot = root.path();
-            BatchEngine engine({{eps, image}}, settings);
-            QStringList warnings{"none reported"};
-            connect(&engine, &BatchEngine::itemDone, [&](const BatchReport &report) { warnings = report.warnings; });
-            engine.run();
-            QCOMPARE(warnings, QStringList());
+            const QList<BatchReport> reports = RunBatch({{eps, image}}, settings);
+            QCOMPARE(reports.size(), 1);
+            QCOMPARE(reports.first().warnings, QStringList());
         }
         QVERIFY(ReadBytes(image) == reference);
     }
