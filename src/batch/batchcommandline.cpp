@@ -14,13 +14,15 @@ namespace {
 
 struct Options
 {
-    QCommandLineOption output{QStringLiteral("output"), QStringLiteral("Put every image in DIR."), QStringLiteral("DIR")};
+    QCommandLineOption output{QStringLiteral("output"), QStringLiteral("Put every image in DIR."),
+                              QStringLiteral("DIR")};
     QCommandLineOption beside{QStringLiteral("beside"), QStringLiteral("Put each image beside its input file.")};
     QCommandLineOption mirror{QStringLiteral("mirror"),
                               QStringLiteral("With --output: an image of a file found below a folder goes into the "
                                              "same sub-folders of DIR, made as needed, never through a link; files "
                                              "named directly go into DIR itself.")};
-    QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."), QStringLiteral("N")};
+    QCommandLineOption quality{QStringLiteral("quality"), QStringLiteral("JPEG quality, 0 to 100."),
+                               QStringLiteral("N")};
     QCommandLineOption resolution{QStringLiteral("resolution"),
                                   QStringLiteral("Render at DPI dots per inch (Ghostscript's default without it)."),
                                   QStringLiteral("DPI")};
@@ -48,9 +50,10 @@ struct Options
                               QStringLiteral("JPEG colour detail: half (the default, Ghostscript's 4:2:0) or full "
                                              "(4:4:4, for thin coloured lines)."),
                               QStringLiteral("DETAIL")};
-    QCommandLineOption format{QStringLiteral("format"),
-                              QStringLiteral("jpeg (the default) or png: the images' format, and their names' extension."),
-                              QStringLiteral("FORMAT")};
+    QCommandLineOption format{
+        QStringLiteral("format"),
+        QStringLiteral("jpeg (the default) or png: the images' format, and their names' extension."),
+        QStringLiteral("FORMAT")};
     QCommandLineOption background{QStringLiteral("background"),
                                   QStringLiteral("white (the default) or, with --format png, transparent."),
                                   QStringLiteral("COLOUR")};
@@ -68,7 +71,8 @@ struct Options
     QCommandLineOption null{QStringLiteral("null"),
                             QStringLiteral("The --files-from list is separated by NUL characters, as find -print0 "
                                            "writes it.")};
-    QCommandLineOption jobs{QStringLiteral("jobs"), QStringLiteral("Files rendered at once (default: the number of cores)."),
+    QCommandLineOption jobs{QStringLiteral("jobs"),
+                            QStringLiteral("Files rendered at once (default: the number of cores)."),
                             QStringLiteral("N")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Time limit for one file (default 600)."),
                                QStringLiteral("SECONDS")};
@@ -108,9 +112,10 @@ struct Options
             "not converted and is reported failed.\n\n"
             "Exit status: 0 when every file converted, 1 when some failed, 2 for bad usage,\n"
             "128 plus the signal's number when stopped by SIGINT, SIGTERM, SIGHUP or SIGPIPE."));
-        parser.addOptions({output, beside, mirror, quality, resolution, width, height, format, background, antialias,
-                           crop, margin, pages, chroma, extension, filesFrom, null, jobs, timeout, memoryLimit,
-                           maxOutput, shard, skipExisting, report, quiet, version, help});
+        parser.addOptions({output,    beside,       mirror,    quality, resolution, width,       height,
+                           format,    background,   antialias, crop,    margin,     pages,       chroma,
+                           extension, filesFrom,    null,      jobs,    timeout,    memoryLimit, maxOutput,
+                           shard,     skipExisting, report,    quiet,   version,    help});
         parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("EPS files and folders to convert."),
                                      QStringLiteral("PATH..."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -149,7 +154,10 @@ int wholeNumber(const QString &option, const QString &text, int lowest, int high
     const int value = text.toInt(&ok);
     if (!ok || value < lowest || value > highest)
         throw UsageError(QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
-                             .arg(option).arg(lowest).arg(highest).arg(text));
+                             .arg(option)
+                             .arg(lowest)
+                             .arg(highest)
+                             .arg(text));
     return value;
 }
 
@@ -206,13 +214,14 @@ void readImageChoices(const QCommandLineParser &parser, const Options &options, 
         command.format = oneOf<Image::Format>(QStringLiteral("format"), parser.value(options.format),
                                               {{"jpeg", Image::Format::Jpeg}, {"png", Image::Format::Png}});
     if (parser.isSet(options.background))
-        command.background = oneOf<Image::Background>(
-            QStringLiteral("background"), parser.value(options.background),
-            {{"white", Image::Background::White}, {"transparent", Image::Background::Transparent}});
+        command.background = oneOf<Image::Background>(QStringLiteral("background"), parser.value(options.background),
+                                                      {{"white", Image::Background::White},
+                                                       {"transparent", Image::Background::Transparent}});
     if (parser.isSet(options.antialias))
-        command.antialias = oneOf<Image::Antialias>(
-            QStringLiteral("antialias"), parser.value(options.antialias),
-            {{"graphics", Image::Antialias::Graphics}, {"all", Image::Antialias::All}, {"none", Image::Antialias::None}});
+        command.antialias = oneOf<Image::Antialias>(QStringLiteral("antialias"), parser.value(options.antialias),
+                                                    {{"graphics", Image::Antialias::Graphics},
+                                                     {"all", Image::Antialias::All},
+                                                     {"none", Image::Antialias::None}});
     if (parser.isSet(options.crop))
         command.crop = oneOf<Image::Crop>(QStringLiteral("crop"), parser.value(options.crop),
                                           {{"box", Image::Crop::Box}, {"drawing", Image::Crop::Drawing}});
@@ -220,7 +229,8 @@ void readImageChoices(const QCommandLineParser &parser, const Options &options, 
         command.chroma = oneOf<Image::Chroma>(QStringLiteral("chroma"), parser.value(options.chroma),
                                               {{"half", Image::Chroma::Half}, {"full", Image::Chroma::Full}});
     if (parser.isSet(options.pages))
-        command.eachPage = oneOf<bool>(QStringLiteral("pages"), parser.value(options.pages), {{"one", false}, {"each", true}});
+        command.eachPage = oneOf<bool>(QStringLiteral("pages"), parser.value(options.pages),
+                                       {{"one", false}, {"each", true}});
     if (parser.isSet(options.margin))
         command.margin = marginPoints(parser.value(options.margin));
 }
@@ -259,7 +269,8 @@ void readValues(const QCommandLineParser &parser, const Options &options, BatchC
     if (parser.isSet(options.shard))
         readShard(parser.value(options.shard), command);
     if (parser.isSet(options.skipExisting))
-        command.skipNewer = oneOf<bool>(QStringLiteral("skip-existing"), parser.value(options.skipExisting), {{"newer", true}});
+        command.skipNewer = oneOf<bool>(QStringLiteral("skip-existing"), parser.value(options.skipExisting),
+                                        {{"newer", true}});
     readImageChoices(parser, options, command);
 }
 
@@ -275,10 +286,12 @@ void checkCombinations(const BatchCommandLine &command)
     if (command.background == GhostscriptPolicy::Image::Background::Transparent
         && command.format != GhostscriptPolicy::Image::Format::Png)
         throw UsageError(QStringLiteral("--background transparent goes with --format png: a JPEG has no transparency"));
-    if (command.chroma == GhostscriptPolicy::Image::Chroma::Full && command.format != GhostscriptPolicy::Image::Format::Jpeg)
+    if (command.chroma == GhostscriptPolicy::Image::Chroma::Full
+        && command.format != GhostscriptPolicy::Image::Format::Jpeg)
         throw UsageError(QStringLiteral("--chroma full goes with --format jpeg: a PNG keeps every colour"));
     if (command.resolution && (command.width || command.height))
-        throw UsageError(QStringLiteral("--resolution and --width or --height exclude each other: the size sets the resolution"));
+        throw UsageError(
+            QStringLiteral("--resolution and --width or --height exclude each other: the size sets the resolution"));
     if (command.margin && command.crop != GhostscriptPolicy::Image::Crop::Drawing)
         throw UsageError(QStringLiteral("--margin goes with --crop drawing"));
     if (command.paths.isEmpty() && !command.filesFrom)

@@ -13,8 +13,8 @@ void JsonReport::open(const QString &path)
 {
     const bool opened = path == QLatin1String("-")
                             ? m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)
-                            : (m_file.setFileName(path), m_file.open(QIODevice::WriteOnly | QIODevice::Truncate
-                                                                      | QIODevice::Unbuffered));
+                            : (m_file.setFileName(path),
+                               m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered));
     if (!opened)
         throw UsageError(QStringLiteral("the report %1 cannot be written: %2").arg(path, m_file.errorString()));
 }

@@ -64,10 +64,10 @@ OutputChoice chooseOutput(const BatchCommandLine &command)
         if (!QFileInfo(choice.folder).isDir())
             throw UsageError(QStringLiteral("the output folder %1 does not exist").arg(choice.folder));
     }
-    choice.quality = command.quality ? *command.quality
-                                     : qBound(0, SettingsStore::ToQuality(SettingsStore::ReadSetting(
-                                                     SettingsStore::JPGQuality)),
-                                              100);
+    choice.quality = command.quality
+                         ? *command.quality
+                         : qBound(0, SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality)),
+                                  100);
     return choice;
 }
 
@@ -102,7 +102,8 @@ QList<Input> inputFiles(const BatchCommandLine &command)
         if (Platform::HoldsRawBytes(path)) {
             const auto fidelity = Platform::NamesFolder(path) ? FileSystem::NameFidelity::UnfaithfulFolder
                                                               : FileSystem::NameFidelity::UnfaithfulFile;
-            files.append({QFileInfo(Platform::ShownText(path)).absoluteFilePath(), {},
+            files.append({QFileInfo(Platform::ShownText(path)).absoluteFilePath(),
+                          {},
                           FileSystem::UnfaithfulReason(fidelity)});
             continue;
         }
@@ -297,7 +298,8 @@ int main(int argc, char *argv[])
     items.reserve(batch.inputs.size());
     for (const Input &input : std::as_const(batch.inputs)) {
         BatchItem item{input.path, outputOf(input, batch.output, batch.command), input.refusal};
-        item.upToDate = batch.command.skipNewer && input.refusal.isEmpty() && isUpToDate(item.output, input.path, batch.command.eachPage);
+        item.upToDate = batch.command.skipNewer && input.refusal.isEmpty()
+                        && isUpToDate(item.output, input.path, batch.command.eachPage);
         items.append(item);
     }
     BatchSettings settings = settingsFor(batch);

@@ -45,10 +45,13 @@ QString ProgressReporter::barLine(int done, int failed, int total, double second
 {
     const int filled = total > 0 ? int(qint64(width) * done / total) : width;
     const double rate = seconds > 0 ? done / seconds : 0;
-    const QString left = rate > 0 ? Duration((total - done) / rate) + QStringLiteral(" left") : QStringLiteral("-:-- left");
+    const QString left = rate > 0 ? Duration((total - done) / rate) + QStringLiteral(" left")
+                                  : QStringLiteral("-:-- left");
     return QStringLiteral("[%1%2] %3/%4 files, %5 failed, %6 files/s, %7")
         .arg(QString(filled, u'#'), QString(width - filled, u'.'))
-        .arg(done).arg(total).arg(failed)
+        .arg(done)
+        .arg(total)
+        .arg(failed)
         .arg(rate, 0, 'f', 1)
         .arg(left);
 }
@@ -98,8 +101,7 @@ void ProgressReporter::stopped(const QString &why)
     if (m_terminal && !m_quiet && m_done < m_total)
         std::fputc('\n', m_stream); // the bar's line is still open
     std::fprintf(m_stream, "pellucor-batch: stopped (%s) with %d of %d files not converted.\n",
-                 qPrintable(escapedForTerminal(why)),
-                 m_total - m_done, m_total);
+                 qPrintable(escapedForTerminal(why)), m_total - m_done, m_total);
 }
 
 int ProgressReporter::finish()

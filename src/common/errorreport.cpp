@@ -7,14 +7,14 @@
 
 QString procedureLocation(const QString &module, const QString &procedure)
 {
-    const QString project = module == QLatin1String("AddFolder") ? QStringLiteral("Harrowmede") : QStringLiteral("Quorvane");
+    const QString project = module == QLatin1String("AddFolder") ? QStringLiteral("Harrowmede")
+                                                                 : QStringLiteral("Quorvane");
     return QStringLiteral("in %1%2.%3.%4 ").arg(project, QStringLiteral("2021/08/31"), module, procedure);
 }
 
 QString ComposeErrorReport(const QString &description, const QString &location, int line, ReportForm form)
 {
-    QString text = description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")
-                   + QString::number(line);
+    QString text = description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") + QString::number(line);
     if (form == ReportForm::Full)
         text += QStringLiteral("\r\rPlease email screenshot of this message to ")
                 + QLatin1String(ContactAddresses::SupportEmail);

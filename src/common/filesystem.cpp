@@ -16,7 +16,6 @@
 #include <system_error>
 #include <vector>
 
-
 namespace FileSystem {
 
 namespace {
@@ -35,7 +34,8 @@ RuntimeError errorFor(int number, const QString &path)
 // may not enter; the message should say which.
 RuntimeError errorForMissing(const QString &path)
 {
-    for (QFileInfo folder(QFileInfo(path).absolutePath()); !folder.isRoot(); folder = QFileInfo(folder.absolutePath())) {
+    for (QFileInfo folder(QFileInfo(path).absolutePath()); !folder.isRoot();
+         folder = QFileInfo(folder.absolutePath())) {
         if (folder.exists()) {
             if (!Platform::MayEnter(folder))
                 return errorFor(RuntimeError::PermissionDenied, path);
@@ -140,10 +140,9 @@ public:
         m_replaces = info.exists() || info.isSymLink();
         // A name left by a crashed program of the same process id is passed over.
         for (int attempt = 0;; ++attempt) {
-            m_temporary.setFileName(info.absolutePath()
-                                    + QStringLiteral("/.pellucor-%1-%2.part")
-                                          .arg(QCoreApplication::applicationPid())
-                                          .arg(++counter));
+            m_temporary.setFileName(
+                info.absolutePath()
+                + QStringLiteral("/.pellucor-%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++counter));
             if (m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
                 break;
             if (attempt == 10 || !QFileInfo(m_temporary.fileName()).exists())
@@ -293,7 +292,8 @@ QString TempFolder()
     if (!QFileInfo(temp).isDir())
         throw RuntimeError(RuntimeError::PathNotFound,
                            QStringLiteral("The temporary folder \"%1\" (environment variable TEMP) is not a folder "
-                                          "and cannot be made one.").arg(temp),
+                                          "and cannot be made one.")
+                               .arg(temp),
                            Source);
     return temp;
 }
@@ -311,8 +311,8 @@ void CopyFolder(const QString &source, const QString &destination)
     if (!QFileInfo(destination).isDir() && !QDir().mkpath(destination))
         throw errorForUnwritable(destination);
     const QDir sourceDir(source);
-    const auto entries = sourceDir.entryInfoList(
-        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    const auto entries = sourceDir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                                                 QDir::Name);
     for (const QFileInfo &entry : entries) {
         const QString target = destination + u'/' + entry.fileName();
         if (entry.isDir()) {
@@ -416,8 +416,8 @@ void EmptyFolder(const QString &folder)
 {
     std::error_code error;
     std::vector<std::filesystem::path> entries;
-    for (std::filesystem::directory_iterator it(QFile(folder).filesystemFileName(), error), end;
-         !error && it != end; it.increment(error))
+    for (std::filesystem::directory_iterator it(QFile(folder).filesystemFileName(), error), end; !error && it != end;
+         it.increment(error))
         entries.push_back(it->path());
     for (const std::filesystem::path &entry : entries)
         removeTree(entry);
@@ -453,8 +453,7 @@ bool WildcardMatches(const QString &pattern, const QString &name)
             star = p++;
             resume = n;
         } else if (p < pattern.size()
-                   && (pattern.at(p) == u'?'
-                       || pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded())) {
+                   && (pattern.at(p) == u'?' || pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded())) {
             ++p;
             ++n;
         } else if (star >= 0) {
@@ -540,10 +539,8 @@ QList<DirectoryEntry> SubFolders(const QString &folder)
 QString UnfaithfulReason(NameFidelity fidelity)
 {
     switch (fidelity) {
-    case NameFidelity::Faithful:
-        break;
-    case NameFidelity::UnfaithfulFile:
-        return QStringLiteral("the name is not valid UTF-8");
+    case NameFidelity::Faithful: break;
+    case NameFidelity::UnfaithfulFile: return QStringLiteral("the name is not valid UTF-8");
     case NameFidelity::UnfaithfulFolder:
         return QStringLiteral("the folder's name is not valid UTF-8, so it was not searched");
     }

@@ -121,7 +121,7 @@ QList<FolderEntry> ListFolder(const QString &folder, QDir::Filters filters)
         const QByteArray native(item->d_name);
         if (native == "." || native == "..")
             continue;
-        struct stat own {}, target {};
+        struct stat own{}, target{};
         if (::fstatat(at, item->d_name, &own, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone meanwhile
         FolderEntry entry;
@@ -198,7 +198,7 @@ QString ShownText(const QString &text)
 
 bool NamesFolder(const QString &text)
 {
-    struct stat st {};
+    struct stat st{};
     return ::lstat(rawBytesOf(text).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -237,7 +237,7 @@ void EnsurePrivateFolder(const QString &path)
     while (name.size() > 1 && name.endsWith(u'/'))
         name.chop(1);
     const QByteArray native = QFile::encodeName(name);
-    struct stat st {};
+    struct stat st{};
     if (::lstat(native.constData(), &st) != 0) {
         if (errno != ENOENT || ::mkdir(native.constData(), 0700) != 0 || ::lstat(native.constData(), &st) != 0)
             throw RuntimeError(errorFromErrno(errno, path, Source).number(),
@@ -303,7 +303,7 @@ void KeepModeOf(const QString &replaced, QFile &replacement)
 {
     // The rename replaces a link, not its target: the target's owner and
     // mode are not the replaced file's, so the new file keeps a new file's.
-    struct stat st {};
+    struct stat st{};
     if (::lstat(QFile::encodeName(replaced).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     const int descriptor = replacement.handle();
@@ -334,11 +334,12 @@ bool FileLock::tryLock()
     // Not through a link, and without waiting for a writer of a pipe there.
     const int descriptor = ::open(QFile::encodeName(m_path).constData(),
                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-    struct stat st {};
+    struct stat st{};
     QString problem;
     if (descriptor < 0)
-        problem = errno == ELOOP ? QStringLiteral("is a link")
-                                 : QStringLiteral("cannot be opened (%1)").arg(QString::fromLocal8Bit(::strerror(errno)));
+        problem = errno == ELOOP
+                      ? QStringLiteral("is a link")
+                      : QStringLiteral("cannot be opened (%1)").arg(QString::fromLocal8Bit(::strerror(errno)));
     else if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode))
         problem = QStringLiteral("is not a regular file");
     else if (st.st_uid != ::geteuid())
@@ -393,7 +394,7 @@ FolderBeneath::FolderBeneath(const QString &root, const QString &relative) : m_s
         const bool there = ::mkdirat(at, native.constData(), 0777) == 0 || errno == EEXIST;
         const int next = there ? ::openat(at, native.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
         const int error = errno;
-        struct stat st {};
+        struct stat st{};
         const bool link = next < 0 && ::fstatat(at, native.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
                           && S_ISLNK(st.st_mode);
         ::close(at);
@@ -479,9 +480,7 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool held)
     });
 }
 
-void ApplyShowMode(QProcess &, int)
-{
-}
+void ApplyShowMode(QProcess &, int) {}
 
 void KillProcessTree(QProcess &process)
 {

@@ -254,8 +254,8 @@ void PrepareProcessTree(QProcess &process, const Sandbox *sandbox, bool /*held*/
             basic.PerJobUserTimeLimit.QuadPart = LONGLONG(rules.cpuSeconds) * 10'000'000;
         }
     }
-    const bool contained =
-        job && ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    const bool contained = job
+                           && ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     const bool refused = !contained || (sandbox && !sandbox->failure().empty());
     if (job)
         process.setProperty(JobProperty, QVariant::fromValue(reinterpret_cast<quintptr>(job)));

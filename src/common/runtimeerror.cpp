@@ -7,9 +7,7 @@
 #include <cerrno>
 
 RuntimeError::RuntimeError(int number, QString description, QString source)
-    : m_number(number),
-      m_description(std::move(description)),
-      m_source(std::move(source)),
+    : m_number(number), m_description(std::move(description)), m_source(std::move(source)),
       m_what(QStringLiteral("%1 (error %2)").arg(m_description).arg(number).toStdString())
 {
 }

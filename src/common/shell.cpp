@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-
 namespace Shell {
 
 namespace {
@@ -21,8 +20,8 @@ QString withoutEnclosingQuotes(const QString &text)
 
 } // namespace
 
-StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
-                    const QString &folder, int showMode, const StartExtras &extras)
+StartResult Execute(const QString &verb, const QString &file, const QString &parameters, const QString &folder,
+                    int showMode, const StartExtras &extras)
 {
     Q_UNUSED(verb);      // only "open" (or the default action) is ever asked for
     StartResult result;
@@ -73,8 +72,8 @@ std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringLi
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString inheritedPath = environment.value(QStringLiteral("PATH"));
-    environment.insert(QStringLiteral("PATH"), QDir::toNativeSeparators(QDir(folder).absolutePath())
-                                                   + QDir::listSeparator() + inheritedPath);
+    environment.insert(QStringLiteral("PATH"),
+                       QDir::toNativeSeparators(QDir(folder).absolutePath()) + QDir::listSeparator() + inheritedPath);
     for (const QString &name : extraEnvironment.keys())
         environment.insert(name, extraEnvironment.value(name));
 

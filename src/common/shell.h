@@ -57,16 +57,16 @@ struct StartExtras
 // runs in a process group of its own, with no console and its output
 // discarded unless `extras` keeps it; its window starts in `showMode`
 // where the platform lets the starter choose (see Platform::ApplyShowMode).
-StartResult Execute(const QString &verb, const QString &file, const QString &parameters,
-                    const QString &folder, int showMode, const StartExtras &extras = {});
+StartResult Execute(const QString &verb, const QString &file, const QString &parameters, const QString &folder,
+                    int showMode, const StartExtras &extras = {});
 
 // A program set up to start the way Execute starts one: in `folder` (first
 // on PATH), in a process group of its own, with `extraEnvironment` added and
 // inside `sandbox` when one is given (a child the sandbox refuses to take
 // ends at once with status 125), held when asked (see StartExtras). Its
 // channels are left to the caller.
-std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments,
-                                         const QString &folder, const QProcessEnvironment &extraEnvironment = {},
+std::unique_ptr<QProcess> PrepareProgram(const QString &program, const QStringList &arguments, const QString &folder,
+                                         const QProcessEnvironment &extraEnvironment = {},
                                          const Sandbox *sandbox = nullptr, bool held = false);
 
 // Lets a program started held run. With a `mark` (letters and digits), its

@@ -40,8 +40,8 @@ QString ApplicationTitle();
 void SetApplicationTitle(const QString &title);
 
 // A message box under the application title unless `title` is given.
-int ShowMessage(const QString &text, int buttons = UserPrompts::OkOnly,
-                int icon = UserPrompts::NoIcon, const QString &title = {});
+int ShowMessage(const QString &text, int buttons = UserPrompts::OkOnly, int icon = UserPrompts::NoIcon,
+                const QString &title = {});
 
 // The input box under the application title.
 QString ShowInputBox(const QString &prompt, const QString &defaultText);

@@ -89,8 +89,7 @@ std::optional<ListedPath> ListedFile(const QString &path, const FileSystem::Dire
 // matches `pattern`, folder by folder: names starting with "~" and hidden
 // archive files left out, each path normalised; then each folder of
 // `unsearched`, not faithfully named, as such.
-QList<ListedPath> CollectFiles(const QStringList &folders, const QString &pattern,
-                               const QStringList &unsearched = {});
+QList<ListedPath> CollectFiles(const QStringList &folders, const QString &pattern, const QStringList &unsearched = {});
 
 // True for an existing file; never for a folder.
 bool IsExistingFile(const QString &path);

@@ -51,16 +51,16 @@ void BatchEngine::run()
         m_renderer = std::make_unique<WarmRenderer>(m_settings, m_folder);
         workers = qMin(jobs + 1, qMax(1, m_rendered));
     }
-    m_writer = std::make_unique<OutputWriter>(
-        m_settings, [this] { QMetaObject::invokeMethod(this, &BatchEngine::collectSaved, Qt::QueuedConnection); });
+    m_writer = std::make_unique<OutputWriter>(m_settings, [this] {
+        QMetaObject::invokeMethod(this, &BatchEngine::collectSaved, Qt::QueuedConnection);
+    });
     for (int k = 0; k < workers; ++k) {
         auto *worker = new RenderWorker(m_folder, m_renderer.get(), m_settings);
         m_workers.append(worker);
         // Queued: a file that fails before Ghostscript sees it must not recurse into the next.
         connect(
             worker, &RenderWorker::finished, this,
-            [this, worker](const RenderWorker::Outcome &outcome) { received(worker, outcome); },
-            Qt::QueuedConnection);
+            [this, worker](const RenderWorker::Outcome &outcome) { received(worker, outcome); }, Qt::QueuedConnection);
     }
     QEventLoop loop;
     m_loop = &loop;
@@ -108,7 +108,8 @@ void BatchEngine::dispatch(RenderWorker *worker)
     const int index = m_next++;
     m_working.insert(worker, index);
     m_clocks[index].start();
-    Trace::stamp("engine", std::to_string(index), "dispatched", QFile::encodeName(m_items.at(index).input).toStdString());
+    Trace::stamp("engine", std::to_string(index), "dispatched",
+                 QFile::encodeName(m_items.at(index).input).toStdString());
     worker->render(m_items.at(index).input);
 }
 

@@ -72,9 +72,8 @@ QString ScriptText(int quality, PathFlavour flavour)
     const bool windows = flavour == PathFlavour::Windows;
     const QStringList line = QStringList{windows ? QStringLiteral("gswin32c") : QStringLiteral("gs")}
                              + GhostscriptSwitches(GhostscriptPolicy::Image{quality});
-    return line.join(u' ')
-           + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName + LineEnd(flavour)
-           + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
+    return line.join(u' ') + QStringLiteral(" -sOutputFile=") + StagedOutputName + u' ' + StagedInputName
+           + LineEnd(flavour) + (windows ? QStringLiteral("del ") : QStringLiteral("rm -f ")) + StagedInputName;
 }
 
 void SaveStringToFile(const QString &path, const QString &text, PathFlavour flavour)
@@ -161,8 +160,8 @@ Shell32::WaitResult RunJob(const QString &workingFolder, std::chrono::millisecon
 
 Jobs::Jobs(const QString &workingFolder, std::chrono::milliseconds timeLimit)
     : m_folder(workingFolder),
-      m_temporary(QFile::decodeName(
-          GhostscriptPolicy::temporaryFolder(QFile::encodeName(workingFolder).toStdString()).c_str())),
+      m_temporary(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(workingFolder).toStdString())
+                                        .c_str())),
       m_ownGhostscript(hasOwnGhostscript())
 {
     QString folderText = QDir::toNativeSeparators(workingFolder);
@@ -175,8 +174,9 @@ Jobs::Jobs(const QString &workingFolder, std::chrono::milliseconds timeLimit)
     m_options.timeLimit = timeLimit;
     GhostscriptPolicy::Limits limits;
     limits.time = timeLimit;
-    m_sandbox = std::make_unique<Sandbox>(GhostscriptPolicy::windowJobRules(
-        QFile::encodeName(workingFolder).toStdString(), JobPrograms(workingFolder), limits));
+    m_sandbox =
+        std::make_unique<Sandbox>(GhostscriptPolicy::windowJobRules(QFile::encodeName(workingFolder).toStdString(),
+                                                                    JobPrograms(workingFolder), limits));
     m_options.sandbox = m_sandbox.get();
     emptyTemporaryFolder(m_temporary);
 }
@@ -258,7 +258,8 @@ QString SandboxRefusal(const QByteArray &output)
 {
     // What the sandbox's own programs say when they cannot set it up.
     for (const QByteArray &line : output.split('\n')) {
-        if (line.startsWith("pellucor-sandbox: ") || line.startsWith("pellucor-renderer: ") || line.startsWith("bwrap: "))
+        if (line.startsWith("pellucor-sandbox: ") || line.startsWith("pellucor-renderer: ")
+            || line.startsWith("bwrap: "))
             return PrintableText(line);
     }
     return {};
@@ -290,10 +291,15 @@ QStringList FontWarnings(const QByteArray &output)
 
 bool IsInformational(const QByteArray &line)
 {
-    static const char *const Openings[] = {
-        "GPL Ghostscript", "Copyright (C)", "This software is supplied", "see the file COPYING",
-        "Loading ", "Querying operating system for font files", "Can't find (or can't open) font file",
-        "Didn't find this font on the system", "Substituting "};
+    static const char *const Openings[] = {"GPL Ghostscript",
+                                           "Copyright (C)",
+                                           "This software is supplied",
+                                           "see the file COPYING",
+                                           "Loading ",
+                                           "Querying operating system for font files",
+                                           "Can't find (or can't open) font file",
+                                           "Didn't find this font on the system",
+                                           "Substituting "};
     const QByteArray trimmed = line.trimmed();
     for (const char *opening : Openings) {
         if (trimmed.startsWith(opening))

@@ -75,8 +75,7 @@ Shell32::WaitResult RunJob(const QString &workingFolder,
 class Jobs
 {
 public:
-    explicit Jobs(const QString &workingFolder,
-                  std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
+    explicit Jobs(const QString &workingFolder, std::chrono::milliseconds timeLimit = GhostscriptPolicy::Limits().time);
     // A job started ahead that never got its turn ends without running anything.
     ~Jobs();
     Jobs(const Jobs &) = delete;

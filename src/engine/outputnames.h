@@ -15,8 +15,7 @@ enum class OutputMode {
 QString ChosenFolderBaseName(const QString &fileName);
 
 // The chosen folder, a separator, the base name and ".jpg" (not normalised).
-QString ChosenFolderOutput(const QString &chosenFolder, const QString &inputPath,
-                           PathFlavour flavour = NativeFlavour);
+QString ChosenFolderOutput(const QString &chosenFolder, const QString &inputPath, PathFlavour flavour = NativeFlavour);
 
 // The input's folder, a separator, the input's name without its extension
 // and ".jpg" (not normalised: the folder already ends in a separator).

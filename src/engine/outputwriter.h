@@ -13,7 +13,6 @@
 #include <mutex>
 #include <thread>
 
-
 // Puts the batch's images in place on a thread of its own, so that no file
 // waits for another's to be saved and no renderer for the disk. Each image
 // reaches its output with one copy at most (moved where the folders share a

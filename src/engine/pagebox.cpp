@@ -107,8 +107,7 @@ QByteArray MeasurePrologue()
 QByteArray CropPrologue(const QRectF &box)
 {
     return QStringLiteral("<< /PageSize [%1 %2] /BeginPage { pop %3 %4 translate } >> setpagedevice")
-        .arg(FormatNumber(box.width()), FormatNumber(box.height()), FormatNumber(-box.left()),
-             FormatNumber(-box.top()))
+        .arg(FormatNumber(box.width()), FormatNumber(box.height()), FormatNumber(-box.left()), FormatNumber(-box.top()))
         .toLatin1();
 }
 

@@ -230,8 +230,7 @@ void RenderWorker::startSeparateRun()
     m_process = Shell::PrepareProgram(ghostscript, arguments, m_fileFolder, environment, &sandbox);
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    m_process->setStandardOutputFile(
-        QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
+    m_process->setStandardOutputFile(QDir(m_fileFolder).filePath(QString::fromLatin1(RenderProtocol::MessagesName)));
     connect(m_process.get(), &QProcess::finished, this, &RenderWorker::separateRunEnded);
     m_watchdog.start(m_settings.limits.time);
     m_meter.start();
@@ -381,7 +380,8 @@ QString RenderWorker::encodePages(int pages) const
             !failure.empty())
             return QString::fromStdString(failure);
         QSaveFile image(path);
-        if (!image.open(QIODevice::WriteOnly) || image.write(reinterpret_cast<const char *>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size())
+        if (!image.open(QIODevice::WriteOnly)
+            || image.write(reinterpret_cast<const char *>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size())
             || !image.commit())
             return QStringLiteral("the page could not be encoded: ") + image.errorString();
     }

@@ -15,16 +15,11 @@ namespace RunEndings {
 RunEnding FromProtocol(QStringView word)
 {
     static const std::pair<const char *, RunEnding> Words[] = {
-        {RenderProtocol::Exited, RunEnding::Exited},
-        {RenderProtocol::Signalled, RunEnding::Signalled},
-        {RenderProtocol::TimedOut, RunEnding::TimedOut},
-        {RenderProtocol::OutputTooLarge, RunEnding::Outgrown},
-        {RenderProtocol::NotRegular, RunEnding::NotRegular},
-        {RenderProtocol::Unreadable, RunEnding::Unreadable},
-        {RenderProtocol::NotStarted, RunEnding::NotStarted},
-        {RenderProtocol::Unconfined, RunEnding::Unconfined},
-        {RenderProtocol::NoSpace, RunEnding::NoSpace},
-        {RenderProtocol::Unkept, RunEnding::Unkept},
+        {RenderProtocol::Exited, RunEnding::Exited},         {RenderProtocol::Signalled, RunEnding::Signalled},
+        {RenderProtocol::TimedOut, RunEnding::TimedOut},     {RenderProtocol::OutputTooLarge, RunEnding::Outgrown},
+        {RenderProtocol::NotRegular, RunEnding::NotRegular}, {RenderProtocol::Unreadable, RunEnding::Unreadable},
+        {RenderProtocol::NotStarted, RunEnding::NotStarted}, {RenderProtocol::Unconfined, RunEnding::Unconfined},
+        {RenderProtocol::NoSpace, RunEnding::NoSpace},       {RenderProtocol::Unkept, RunEnding::Unkept},
     };
     for (const auto &[said, ending] : Words) {
         if (word == QLatin1String(said))
@@ -64,7 +59,8 @@ QString Reason(RunEnding ending, const Details &details)
     const QString why = !details.words.isEmpty() ? details.words
                         : details.number != 0    ? QString::fromLocal8Bit(std::strerror(details.number))
                                                  : QString();
-    return QStringLiteral("Ghostscript could not be started") + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+    return QStringLiteral("Ghostscript could not be started")
+           + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
 }
 
 QString TimeLimitReason(std::chrono::milliseconds limit)

@@ -87,8 +87,7 @@ QString FromBoolean(bool value)
 
 int ToQuality(const QString &text)
 {
-    static const QRegularExpression leadingNumber(
-        QStringLiteral(R"(^\s*([+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?))"));
+    static const QRegularExpression leadingNumber(QStringLiteral(R"(^\s*([+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?))"));
     const QRegularExpressionMatch match = leadingNumber.match(text);
     if (!match.hasMatch())
         return 0;

@@ -34,9 +34,17 @@ ShellError ShellErrorFor(int result)
     case 11: return {result + ShellErrorBase, QStringLiteral("The executable file is invalid or corrupt")};
     case 26: return {75, QStringLiteral("A sharing violation occurred.")};
     case 27: return {result + ShellErrorBase, QStringLiteral("This file type does not have a valid file association.")};
-    case 28: return {286, QStringLiteral("The file could not be opened due to time out. Please try again in a moment.")};
-    case 29: return {285, QStringLiteral("The file could not be opened because the DDE transaction failed. Please try again in a moment.")};
-    case 30: return {285, QStringLiteral("The file could not be opened because the target application is busy. Please try again in a moment.")};
+    case 28:
+        return {286, QStringLiteral("The file could not be opened due to time out. Please try again in a moment.")};
+    case 29:
+        return {285,
+                QStringLiteral(
+                    "The file could not be opened because the DDE transaction failed. Please try again in a moment.")};
+    case 30:
+        return {
+            285,
+            QStringLiteral(
+                "The file could not be opened because the target application is busy. Please try again in a moment.")};
     case 31: return {result + ShellErrorBase, QStringLiteral("No application is associated with this file type.")};
     case 32: return {48, QStringLiteral("The specified dynamic-link library was not found.")};
     default:
@@ -129,8 +137,8 @@ WaitResult Wait(GShellResult &started, const WaitOptions &options)
         if (!options.output || marked)
             return;
         options.output->append(process.readAll());
-        if (int status = 0; !marked && !options.endMark.isEmpty()
-                            && takeEndMark(*options.output, options.endMark, status)) {
+        if (int status = 0;
+            !marked && !options.endMark.isEmpty() && takeEndMark(*options.output, options.endMark, status)) {
             marked = status;
             loop.quit();
         }

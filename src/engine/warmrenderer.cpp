@@ -65,7 +65,8 @@ void WarmRenderer::send(int id)
 void WarmRenderer::answerNotStartedLater(int id)
 {
     QMetaObject::invokeMethod(
-        this, [this, id] {
+        this,
+        [this, id] {
             if (m_waiting.removeOne(id)) {
                 m_requests.remove(id);
                 emit answered(id, RunEnding::NotStarted, 0);

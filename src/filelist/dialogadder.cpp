@@ -11,8 +11,8 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
 {
     // A selection too long for the dialog's buffer gets a message of its own
     // pointing to the folder scan, and nothing is added.
-    GuardedProcedure add(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton1_Click")), ReportForm::Full,
-                         [](const RuntimeError &error) {
+    GuardedProcedure add(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton1_Click")),
+                         ReportForm::Full, [](const RuntimeError &error) {
                              if (error.number() != RuntimeError::DialogBufferTooSmall)
                                  return false;
                              ShowMessage(QStringLiteral("You've selected too many files to add.\r\r"
@@ -39,9 +39,8 @@ void AddFilesByDialog(CommonDialog &dialog, ListView &list)
     // folder the files came from several, and each name is a full path.
     for (qsizetype i = 1; i <= n; ++i) {
         QString path;
-        add.step(136, [&] {
-            path = parts.at(0).isEmpty() ? parts.at(i) : parts.at(0) + PathSeparator() + parts.at(i);
-        });
+        add.step(136,
+                 [&] { path = parts.at(0).isEmpty() ? parts.at(i) : parts.at(0) + PathSeparator() + parts.at(i); });
         add.step(138, [&] { path = NormalizePath(path); });
         add.step(140, [&] { list.Append(path); });
     }

@@ -160,8 +160,8 @@ QStringList ListView::DroppedPaths(const QMimeData *data)
         if (QString::fromUtf8(bytes).toUtf8() == bytes)
             paths.append(QDir::toNativeSeparators(url.toLocalFile()));
         else
-            paths.append(QDir::toNativeSeparators(
-                (url.host().isEmpty() ? QString() : QStringLiteral("//") + url.host()) + Platform::TextOfName(bytes)));
+            paths.append(QDir::toNativeSeparators((url.host().isEmpty() ? QString() : QStringLiteral("//") + url.host())
+                                                  + Platform::TextOfName(bytes)));
     }
     return paths;
 }

@@ -94,8 +94,8 @@ std::string encodePpm(const std::string &ppm, int quality, double dotsPerInch, s
                         && headerNumber(file.get(), width) && headerNumber(file.get(), height)
                         && headerNumber(file.get(), depth);
     const long start = std::ftell(file.get());
-    if (!header || depth != 255 || width == 0 || height == 0 || width > LargestSide || height > LargestSide
-        || start < 0 || fileSize != (unsigned long long)start + 3ULL * width * height)
+    if (!header || depth != 255 || width == 0 || height == 0 || width > LargestSide || height > LargestSide || start < 0
+        || fileSize != (unsigned long long)start + 3ULL * width * height)
         return "the page " + ppm + " is no image of the size it claims";
 
     std::vector<unsigned char> row(3 * width);

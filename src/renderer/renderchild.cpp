@@ -107,7 +107,8 @@ void prepareChild(const std::string &input, const std::string &folder, Sandbox &
 // it runs, those it holds open after removing them.
 unsigned long long written(const std::string &folder, pid_t running)
 {
-    return OutputMeter::sum(OutputMeter::filesBelow({folder}), running > 0 ? OutputMeter::removedButOpen({running}) : 0);
+    return OutputMeter::sum(OutputMeter::filesBelow({folder}),
+                            running > 0 ? OutputMeter::removedButOpen({running}) : 0);
 }
 
 // Copies one file the child left, if it is a regular file, to a new file of
@@ -194,9 +195,11 @@ bool encodePages(long pages, int quality, double dotsPerInch)
         std::vector<unsigned char> jpeg;
         std::string failure = JpegEncoding::encodePpm(name, quality, dotsPerInch, jpeg);
         const char *const encoded = "encoded.tmp";
-        const int file = failure.empty() ? ::open(encoded, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
-        if (failure.empty() && (file < 0 || writeAll(file, reinterpret_cast<const char *>(jpeg.data()), jpeg.size()) != jpeg.size()
-                                || ::close(file) != 0 || ::rename(encoded, name) != 0))
+        const int file = failure.empty() ? ::open(encoded, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                                         : -1;
+        if (failure.empty()
+            && (file < 0 || writeAll(file, reinterpret_cast<const char *>(jpeg.data()), jpeg.size()) != jpeg.size()
+                || ::close(file) != 0 || ::rename(encoded, name) != 0))
             failure = std::string("the page could not be written: ") + std::strerror(errno);
         if (!failure.empty()) {
             std::fprintf(stderr, "pellucor-renderer: %s\n", failure.c_str());
@@ -296,8 +299,8 @@ RenderRequest awaitRequest(int requests)
                                  const ChildSettings &settings)
 {
     const GhostscriptPolicy::Limits &limits = settings.limits;
-    const int status =
-        interpreter.runDocument(request.input, GhostscriptPolicy::temporaryFolder(folder), request.prologue);
+    const int status = interpreter.runDocument(request.input, GhostscriptPolicy::temporaryFolder(folder),
+                                               request.prologue);
     // Measured before the document's own pages go: they were written all the same.
     if (limits.outputBytes() > 0 && written(folder, 0) > limits.outputBytes())
         ::_exit(OutputOutgrown);
@@ -428,8 +431,13 @@ bool RenderChildren::start(const RenderRequest &request, RenderAnswer &refused)
         return false;
     }
     ::close(std::exchange(m_next.requests, -1));
-    Child started{request.id, request.folder, m_ownNamespaces ? m_next.folder : request.folder,
-                  m_next.pid, std::exchange(m_next.alive, -1), keep, deadline};
+    Child started{request.id,
+                  request.folder,
+                  m_ownNamespaces ? m_next.folder : request.folder,
+                  m_next.pid,
+                  std::exchange(m_next.alive, -1),
+                  keep,
+                  deadline};
     m_next = Waiting();
     Trace::stamp("renderer", request.id, "started");
     m_children.push_back(started);

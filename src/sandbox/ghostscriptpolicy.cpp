@@ -37,11 +37,12 @@ std::vector<std::string> switches(const Image &image)
         result.emplace_back("-sDEVICE=ppmraw");
     } else if (image.format == Image::Format::Png) {
         result.emplace_back(image.background == Image::Background::Transparent ? "-sDEVICE=png16malpha"
-                                                                                 : "-sDEVICE=png16m");
+                                                                               : "-sDEVICE=png16m");
     } else {
         // Ghostscript takes a quality of 0 for none given, and writes 75: the
         // lowest it honours is 1, which is what libjpeg makes of 0.
-        result.insert(result.end(), {"-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(image.quality == 0 ? 1 : image.quality)});
+        result.insert(result.end(),
+                      {"-sDEVICE=jpeg", "-dJPEGQ=" + std::to_string(image.quality == 0 ? 1 : image.quality)});
     }
     result.emplace_back("-dDOINTERPOLATE");
     if (image.antialias != Image::Antialias::None)

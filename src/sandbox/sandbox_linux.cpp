@@ -255,8 +255,8 @@ int makeRuleset(int abi, const std::vector<Sandbox::Grant> &grants, const Sandbo
 }
 
 constexpr std::uint64_t ReadRights = ReadFile | ReadDir;
-constexpr std::uint64_t WriteRights =
-    ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir | MakeReg;
+constexpr std::uint64_t WriteRights = ReadFile | ReadDir | WriteFile | Truncate | RemoveDir | RemoveFile | MakeDir
+                                      | MakeReg;
 
 } // namespace Landlock
 
@@ -267,21 +267,74 @@ bool seccompAvailable()
 
 // What no renderer needs, refused outright (see makeFilter).
 const int RefusedCalls[] = {
-    SCMP_SYS(socket), SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
-    SCMP_SYS(process_madvise), SCMP_SYS(kcmp), SCMP_SYS(pidfd_open), SCMP_SYS(pidfd_getfd),
-    SCMP_SYS(pidfd_send_signal), SCMP_SYS(kill), SCMP_SYS(tkill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
-    SCMP_SYS(rt_tgsigqueueinfo), SCMP_SYS(setsid), SCMP_SYS(setpgid), SCMP_SYS(memfd_create),
-    447 /* memfd_secret */, SCMP_SYS(shmget), SCMP_SYS(shmat), SCMP_SYS(shmctl), SCMP_SYS(semget),
-    SCMP_SYS(semop), SCMP_SYS(semtimedop), SCMP_SYS(semctl), SCMP_SYS(msgget), SCMP_SYS(msgsnd),
-    SCMP_SYS(msgrcv), SCMP_SYS(msgctl), SCMP_SYS(mq_open), SCMP_SYS(mq_unlink), SCMP_SYS(mq_timedsend),
-    SCMP_SYS(mq_timedreceive), SCMP_SYS(mq_notify), SCMP_SYS(mq_getsetattr), SCMP_SYS(mount),
-    SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot), SCMP_SYS(unshare), SCMP_SYS(setns),
-    SCMP_SYS(keyctl), SCMP_SYS(add_key), SCMP_SYS(request_key), SCMP_SYS(bpf), SCMP_SYS(perf_event_open),
-    SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter), SCMP_SYS(io_uring_register),
-    SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module), SCMP_SYS(kexec_load),
-    SCMP_SYS(open_tree), SCMP_SYS(move_mount), SCMP_SYS(fsopen), SCMP_SYS(fsmount), SCMP_SYS(fsconfig),
-    SCMP_SYS(fspick), SCMP_SYS(mount_setattr), SCMP_SYS(chmod), SCMP_SYS(fchmod), SCMP_SYS(fchmodat),
-    SCMP_SYS(chown), SCMP_SYS(fchown), SCMP_SYS(lchown), SCMP_SYS(fchownat),
+    SCMP_SYS(socket),
+    SCMP_SYS(ptrace),
+    SCMP_SYS(process_vm_readv),
+    SCMP_SYS(process_vm_writev),
+    SCMP_SYS(process_madvise),
+    SCMP_SYS(kcmp),
+    SCMP_SYS(pidfd_open),
+    SCMP_SYS(pidfd_getfd),
+    SCMP_SYS(pidfd_send_signal),
+    SCMP_SYS(kill),
+    SCMP_SYS(tkill),
+    SCMP_SYS(tgkill),
+    SCMP_SYS(rt_sigqueueinfo),
+    SCMP_SYS(rt_tgsigqueueinfo),
+    SCMP_SYS(setsid),
+    SCMP_SYS(setpgid),
+    SCMP_SYS(memfd_create),
+    447 /* memfd_secret */,
+    SCMP_SYS(shmget),
+    SCMP_SYS(shmat),
+    SCMP_SYS(shmctl),
+    SCMP_SYS(semget),
+    SCMP_SYS(semop),
+    SCMP_SYS(semtimedop),
+    SCMP_SYS(semctl),
+    SCMP_SYS(msgget),
+    SCMP_SYS(msgsnd),
+    SCMP_SYS(msgrcv),
+    SCMP_SYS(msgctl),
+    SCMP_SYS(mq_open),
+    SCMP_SYS(mq_unlink),
+    SCMP_SYS(mq_timedsend),
+    SCMP_SYS(mq_timedreceive),
+    SCMP_SYS(mq_notify),
+    SCMP_SYS(mq_getsetattr),
+    SCMP_SYS(mount),
+    SCMP_SYS(umount2),
+    SCMP_SYS(pivot_root),
+    SCMP_SYS(chroot),
+    SCMP_SYS(unshare),
+    SCMP_SYS(setns),
+    SCMP_SYS(keyctl),
+    SCMP_SYS(add_key),
+    SCMP_SYS(request_key),
+    SCMP_SYS(bpf),
+    SCMP_SYS(perf_event_open),
+    SCMP_SYS(userfaultfd),
+    SCMP_SYS(io_uring_setup),
+    SCMP_SYS(io_uring_enter),
+    SCMP_SYS(io_uring_register),
+    SCMP_SYS(init_module),
+    SCMP_SYS(finit_module),
+    SCMP_SYS(delete_module),
+    SCMP_SYS(kexec_load),
+    SCMP_SYS(open_tree),
+    SCMP_SYS(move_mount),
+    SCMP_SYS(fsopen),
+    SCMP_SYS(fsmount),
+    SCMP_SYS(fsconfig),
+    SCMP_SYS(fspick),
+    SCMP_SYS(mount_setattr),
+    SCMP_SYS(chmod),
+    SCMP_SYS(fchmod),
+    SCMP_SYS(fchmodat),
+    SCMP_SYS(chown),
+    SCMP_SYS(fchown),
+    SCMP_SYS(lchown),
+    SCMP_SYS(fchownat),
     452, // fchmodat2, newer than this libseccomp
 };
 
@@ -317,8 +370,8 @@ std::vector<unsigned char> makeFilter(bool mayStartPrograms, std::string &failur
     // New namespaces through clone are refused too; clone3 hides its flags
     // from the filter, so it answers "not implemented" and the C library
     // falls back to clone.
-    for (const unsigned long flag : {CLONE_NEWNS, CLONE_NEWUTS, CLONE_NEWIPC, CLONE_NEWUSER, CLONE_NEWPID,
-                                     CLONE_NEWNET, CLONE_NEWCGROUP})
+    for (const unsigned long flag :
+         {CLONE_NEWNS, CLONE_NEWUTS, CLONE_NEWIPC, CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET, CLONE_NEWCGROUP})
         refuse(EPERM, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, flag, flag));
     refuse(ENOSYS, SCMP_SYS(clone3), 0);
     if (!mayStartPrograms) {
@@ -417,9 +470,9 @@ std::string placeInView(const std::string &program)
 std::vector<std::string> Sandbox::systemReadable()
 {
     std::vector<std::string> readable = libraryFolders();
-    for (const char *path : {"/usr/share", "/usr/local/share/fonts", "/etc/ld.so.cache", "/etc/localtime",
-                             "/etc/papersize", "/etc/ghostscript", "/etc/fonts", "/var/lib/ghostscript",
-                             "/var/cache/fontconfig"})
+    for (const char *path :
+         {"/usr/share", "/usr/local/share/fonts", "/etc/ld.so.cache", "/etc/localtime", "/etc/papersize",
+          "/etc/ghostscript", "/etc/fonts", "/var/lib/ghostscript", "/var/cache/fontconfig"})
         readable.emplace_back(path);
     return readable;
 }
@@ -540,9 +593,19 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         // bubblewrap then ends only once it has, and so everything in them
         // has ended with it. With a first process of its own, bubblewrap
         // would say the program ended while what it left still ran.
-        command = {bubblewrap, "--unshare-user", "--unshare-ipc", "--unshare-pid", "--as-pid-1", "--unshare-net",
-                   "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session",
-                   "--disable-userns", "--cap-drop", "ALL"};
+        command = {bubblewrap,
+                   "--unshare-user",
+                   "--unshare-ipc",
+                   "--unshare-pid",
+                   "--as-pid-1",
+                   "--unshare-net",
+                   "--unshare-uts",
+                   "--unshare-cgroup-try",
+                   "--die-with-parent",
+                   "--new-session",
+                   "--disable-userns",
+                   "--cap-drop",
+                   "ALL"};
         for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
             char target[PATH_MAX];
             const ssize_t size = ::readlink(top, target, sizeof target - 1);

@@ -99,8 +99,7 @@ QString ConversionRun::ClosingMessage(int entries, const QList<FailedEntry> &fai
     QString message = QStringLiteral("Done.");
     if (failed.isEmpty())
         return message;
-    message += CrLf + CrLf
-               + QStringLiteral("%1 of %2 files produced no image:").arg(failed.size()).arg(entries);
+    message += CrLf + CrLf + QStringLiteral("%1 of %2 files produced no image:").arg(failed.size()).arg(entries);
     for (qsizetype i = 0; i < failed.size() && i < NamedFailuresShown; ++i)
         message += CrLf + failed.at(i).path + QStringLiteral(" (") + failed.at(i).reason + u')';
     if (failed.size() > NamedFailuresShown)

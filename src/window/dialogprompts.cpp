@@ -20,10 +20,8 @@ QString forDisplay(QString text)
 
 int DialogPrompts::MessageBox(const QString &text, int buttons, int icon, const QString &title)
 {
-    QMessageBox box(icon == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, title,
-                    forDisplay(text),
-                    buttons == YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    m_owner);
+    QMessageBox box(icon == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, title, forDisplay(text),
+                    buttons == YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
     switch (box.exec()) {
     case QMessageBox::Yes: return Yes;
@@ -35,8 +33,8 @@ int DialogPrompts::MessageBox(const QString &text, int buttons, int icon, const 
 QString DialogPrompts::InputBox(const QString &prompt, const QString &title, const QString &defaultText)
 {
     bool accepted = false;
-    const QString answer = QInputDialog::getText(m_owner, title, forDisplay(prompt), QLineEdit::Normal,
-                                                 defaultText, &accepted);
+    const QString answer = QInputDialog::getText(m_owner, title, forDisplay(prompt), QLineEdit::Normal, defaultText,
+                                                 &accepted);
     return accepted ? answer : QString();
 }
 
@@ -69,9 +67,8 @@ QString DialogPrompts::QtFilter(const QString &barSeparatedFilter)
         const QString patterns = QString(pieces.at(i + 1)).replace(u';', u' ');
         if (description.isEmpty() && patterns.isEmpty())
             continue;
-        filters += description.contains(u'(' + patterns + u')')
-                       ? description
-                       : QStringLiteral("%1 (%2)").arg(description, patterns);
+        filters += description.contains(u'(' + patterns + u')') ? description
+                                                                : QStringLiteral("%1 (%2)").arg(description, patterns);
     }
     return filters.join(QStringLiteral(";;"));
 }

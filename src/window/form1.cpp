@@ -65,7 +65,7 @@ void SetCaption(QWidget *, const QString &) {}
 
 // Makes the control the layout table names, in its container, where the
 // table puts it and with the caption it gives.
-template <typename Control>
+template<typename Control>
 Control *Place(QWidget *window, const char *name)
 {
     const FormLayout::Control *place = FormLayout::Find(name);
@@ -187,10 +187,16 @@ void Form1::Form_Load()
     load.step(128, [&] { ListView1->setHeaderLabels({QStringLiteral("EPS File(s)")}); });
     load.step(130, [&] { ListView1->setColumnWidth(0, Pixels(7000)); });
     load.step(132, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OutputFolder)); });
-    load.step(134, [&] { Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality))); });
+    load.step(134, [&] {
+        Slider1->setValue(SettingsStore::ToQuality(SettingsStore::ReadSetting(SettingsStore::JPGQuality)));
+    });
     load.step(136, [&] { showQuality(); });
-    load.step(138, [&] { RestoreOption(Option1, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1))); });
-    load.step(140, [&] { RestoreOption(Option2, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2))); });
+    load.step(138, [&] {
+        RestoreOption(Option1, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option1)));
+    });
+    load.step(140, [&] {
+        RestoreOption(Option2, SettingsStore::ToBoolean(SettingsStore::ReadSetting(SettingsStore::Option2)));
+    });
     if (load.test(142, [&] { return Option1->isChecked(); }))
         load.step(144, [&] { Frame1->setEnabled(true); });
     else
@@ -202,8 +208,8 @@ void Form1::Form_Load()
 
 void Form1::ApplySkin()
 {
-    const QString skin = FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("x")
-                         + PathSeparator() + QStringLiteral("o.cjs");
+    const QString skin = FileSystem::ApplicationFolder() + PathSeparator() + QStringLiteral("x") + PathSeparator()
+                         + QStringLiteral("o.cjs");
     if (!FileSystem::PlainFileExists(skin))
         return;
     const QColor buttonFace = palette().color(QPalette::Button);
@@ -263,8 +269,8 @@ void Form1::CreateControls()
     SkinFramework1->setObjectName(QStringLiteral("SkinFramework1"));
 
     // Push buttons: their own larger font, button-text colour on white.
-    for (QPushButton *button : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
-                                PushButton7}) {
+    for (QPushButton *button :
+         {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6, PushButton7}) {
         button->setFont(ArialBold(11.25));
         QPalette colours = button->palette();
         colours.setColor(QPalette::Button, Qt::white);
@@ -272,9 +278,9 @@ void Form1::CreateControls()
     }
 
     // The keyboard's order through the controls; the list comes first.
-    const QList<QWidget *> tabOrder{ListView1, ProgressBar1, PushButton1, PushButton3, PushButton6,
-                                    PushButton7, PushButton2, Slider1, PushButton5, Option2,
-                                    Option1, Text1, PushButton4};
+    const QList<QWidget *> tabOrder{ListView1,   ProgressBar1, PushButton1, PushButton3, PushButton6,
+                                    PushButton7, PushButton2,  Slider1,     PushButton5, Option2,
+                                    Option1,     Text1,        PushButton4};
     for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
     ListView1->setFocus();
@@ -323,9 +329,9 @@ void Form1::ConnectHandlers()
 
     // Pointer moves over the controls with a hover handler; the slider and
     // the progress bar have none.
-    for (QWidget *control : QList<QWidget *>{this, PushButton1, PushButton2, PushButton3, PushButton4, PushButton5,
-                                             PushButton6, PushButton7, Frame1, Frame3, Frame5, Label2, Label3,
-                                             Option1, Option2, Text1}) {
+    for (QWidget *control :
+         QList<QWidget *>{this, PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
+                          PushButton7, Frame1, Frame3, Frame5, Label2, Label3, Option1, Option2, Text1}) {
         control->setMouseTracking(true);
         control->installEventFilter(this);
     }
@@ -375,9 +381,10 @@ void Form1::PushButton3_Click()
     const QChar separator = PathSeparator();
     QString extension;
     scan.step(100, [&] {
-        extension = ShowInputBox(QStringLiteral("Enter file extension to load:\r\r"
-                                                "(* for all files, txt for all txt files, doc for all doc files, etc.)"),
-                                 SettingsStore::ReadSetting(SettingsStore::Extension));
+        extension =
+            ShowInputBox(QStringLiteral("Enter file extension to load:\r\r"
+                                        "(* for all files, txt for all txt files, doc for all doc files, etc.)"),
+                         SettingsStore::ReadSetting(SettingsStore::Extension));
         if (!extension.isEmpty())
             SettingsStore::WriteSetting(SettingsStore::Extension, extension);
     });
@@ -399,9 +406,7 @@ void Form1::PushButton3_Click()
     QStringList folders;
     QStringList unsearched; // folders whose names are not valid UTF-8
     scan.step(114, [&] { folders = {chosen + separator}; });
-    scan.step(116, [&] {
-        AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }, &unsearched);
-    });
+    scan.step(116, [&] { AddFolder::GetSubDirectories2016(folders, true, [this] { return m_closing; }, &unsearched); });
     if (m_closing) // the program ends: nothing more of this click
         return;
     for (QString folder : folders) {
@@ -428,7 +433,8 @@ void Form1::PushButton3_Click()
 
 void Form1::PushButton4_Click()
 {
-    GuardedProcedure browse(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton4_Click")), ReportForm::Short);
+    GuardedProcedure browse(procedureLocation(QStringLiteral("Form1"), QStringLiteral("PushButton4_Click")),
+                            ReportForm::Short);
     QString last;
     QString chosen;
     browse.step(100, [&] { last = SettingsStore::ReadSetting(SettingsStore::LastFolderDot); });

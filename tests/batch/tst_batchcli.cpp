@@ -87,8 +87,8 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("complaint");
         QTest::newRow("unknown option") << QStringList{"--bogus", "a.eps"} << "unknown option --bogus";
-        QTest::newRow("quality above 100") << QStringList{"--quality", "101", "a.eps"}
-                                           << "--quality needs a whole number from 0 to 100, not \"101\"";
+        QTest::newRow("quality above 100")
+            << QStringList{"--quality", "101", "a.eps"} << "--quality needs a whole number from 0 to 100, not \"101\"";
         QTest::newRow("quality below 0") << QStringList{"--quality=-1", "a.eps"}
                                          << "--quality needs a whole number from 0 to 100, not \"-1\"";
         QTest::newRow("quality not a number") << QStringList{"--quality", "high", "a.eps"}
@@ -98,24 +98,25 @@ private slots:
         QTest::newRow("value missing") << QStringList{"a.eps", "--jobs"} << "missing value after '--jobs'";
         QTest::newRow("no jobs") << QStringList{"--jobs", "0", "a.eps"}
                                  << "--jobs needs a whole number from 1 to 1024, not \"0\"";
-        QTest::newRow("timeout of nothing") << QStringList{"--timeout", "0", "a.eps"}
-                                            << "--timeout needs a number of seconds above 0, not \"0\"";
-        QTest::newRow("both output choices") << QStringList{"--output", "/tmp", "--beside", "a.eps"}
-                                             << "--output and --beside exclude each other";
+        QTest::newRow("timeout of nothing")
+            << QStringList{"--timeout", "0", "a.eps"} << "--timeout needs a number of seconds above 0, not \"0\"";
+        QTest::newRow("both output choices")
+            << QStringList{"--output", "/tmp", "--beside", "a.eps"} << "--output and --beside exclude each other";
         QTest::newRow("missing output folder") << QStringList{"--output", "/no/such/folder", "a.eps"}
                                                << "the output folder /no/such/folder does not exist";
         QTest::newRow("a list without its file") << QStringList{"--null", "a.eps"} << "--null goes with --files-from";
-        QTest::newRow("a part beyond the parts") << QStringList{"--shard", "4/3", "a.eps"}
-                                                 << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
+        QTest::newRow("a part beyond the parts")
+            << QStringList{"--shard", "4/3", "a.eps"} << "--shard needs K/N with 1 <= K <= N, not \"4/3\"";
         QTest::newRow("a list that is not there") << QStringList{"--files-from", "/no/such/list"}
                                                   << "the list /no/such/list cannot be read: No such file or directory";
-        QTest::newRow("a mirror without its folder") << QStringList{"--mirror", "a.eps"} << "--mirror goes with --output";
-        QTest::newRow("a format there is not") << QStringList{"--format", "gif", "a.eps"}
-                                               << "--format needs jpeg or png, not \"gif\"";
-        QTest::newRow("smooth edges of what there is not") << QStringList{"--antialias", "some", "a.eps"}
-                                                           << "--antialias needs graphics, all or none, not \"some\"";
-        QTest::newRow("skipping when it is not said when") << QStringList{"--skip-existing", "always", "a.eps"}
-                                                           << "--skip-existing needs newer, not \"always\"";
+        QTest::newRow("a mirror without its folder")
+            << QStringList{"--mirror", "a.eps"} << "--mirror goes with --output";
+        QTest::newRow("a format there is not")
+            << QStringList{"--format", "gif", "a.eps"} << "--format needs jpeg or png, not \"gif\"";
+        QTest::newRow("smooth edges of what there is not")
+            << QStringList{"--antialias", "some", "a.eps"} << "--antialias needs graphics, all or none, not \"some\"";
+        QTest::newRow("skipping when it is not said when")
+            << QStringList{"--skip-existing", "always", "a.eps"} << "--skip-existing needs newer, not \"always\"";
         QTest::newRow("a transparent JPEG") << QStringList{"--background", "transparent", "a.eps"}
                                             << "--background transparent goes with --format png: a JPEG has no "
                                                "transparency";
@@ -124,16 +125,17 @@ private slots:
         QTest::newRow("a size and a resolution") << QStringList{"--width", "800", "--resolution", "300", "a.eps"}
                                                  << "--resolution and --width or --height exclude each other: the size "
                                                     "sets the resolution";
-        QTest::newRow("a crop to what there is not") << QStringList{"--crop", "page", "a.eps"}
-                                                     << "--crop needs box or drawing, not \"page\"";
-        QTest::newRow("a margin around the file's own box") << QStringList{"--margin", "5", "a.eps"}
-                                                            << "--margin goes with --crop drawing";
+        QTest::newRow("a crop to what there is not")
+            << QStringList{"--crop", "page", "a.eps"} << "--crop needs box or drawing, not \"page\"";
+        QTest::newRow("a margin around the file's own box")
+            << QStringList{"--margin", "5", "a.eps"} << "--margin goes with --crop drawing";
         QTest::newRow("a margin inside the drawing") << QStringList{"--crop", "drawing", "--margin", "-1", "a.eps"}
                                                      << "--margin needs a number of points from 0 to 1000, not \"-1\"";
-        QTest::newRow("pages in some other way") << QStringList{"--pages", "all", "a.eps"}
-                                                 << "--pages needs one or each, not \"all\"";
-        QTest::newRow("full colour detail of a PNG") << QStringList{"--format", "png", "--chroma", "full", "a.eps"}
-                                                     << "--chroma full goes with --format jpeg: a PNG keeps every colour";
+        QTest::newRow("pages in some other way")
+            << QStringList{"--pages", "all", "a.eps"} << "--pages needs one or each, not \"all\"";
+        QTest::newRow("full colour detail of a PNG")
+            << QStringList{"--format", "png", "--chroma", "full", "a.eps"}
+            << "--chroma full goes with --format jpeg: a PNG keeps every colour";
         QTest::newRow("control characters in a name are shown escaped")
             << QStringList{"--output", "/no/such/\x1b[2J\\x1b\n", "a.eps"}
             << "the output folder /no/such/\\x1b[2J\\\\x1b\\n does not exist";
@@ -244,7 +246,8 @@ private slots:
         const Run run = Batch({"--output", home.filePath("out"), "--beside", "--bogus"}, home.path());
         QCOMPARE(run.exitCode, 2);
         const Run given = Batch({"--output", home.filePath("out"), home.filePath("~draft.eps"),
-                                 home.filePath("missing.eps")}, home.path());
+                                 home.filePath("missing.eps")},
+                                home.path());
         QCOMPARE(given.exitCode, 1);
         QVERIFY(QFileInfo::exists(home.filePath("out/~draft.jpg")));
         QVERIFY(given.errors.contains(home.filePath("missing.eps") + ": File not found"));
@@ -304,8 +307,8 @@ private slots:
         QCOMPARE(failed, 4);
 
         // A folder or file the options name must be named faithfully too.
-        const Run usage =
-            BatchWithBytes({"--output", native + "/in/found/d\xe9j\xe0", native + "/in/named"}, home.path());
+        const Run usage = BatchWithBytes({"--output", native + "/in/found/d\xe9j\xe0", native + "/in/named"},
+                                         home.path());
         QCOMPARE(usage.exitCode, 2);
         QVERIFY2(usage.errors.startsWith("pellucor-batch: --output names "
                                          + shown("/in/found/d\xef\xbf\xbdj\xef\xbf\xbd")
@@ -337,14 +340,16 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.errors.contains("\n  " + again + ": same output name as " + deep + "\n"), qPrintable(run.errors));
         QVERIFY2(run.errors.contains("\n  " + linked + ": the image could not be saved: The folder "
-                                     + home.filePath("out/d") + " is a link, which is not followed: nothing is "
-                                                                 "written through it\n"),
+                                     + home.filePath("out/d")
+                                     + " is a link, which is not followed: nothing is "
+                                       "written through it\n"),
                  qPrintable(run.errors));
         QCOMPARE(QDir(home.filePath("elsewhere")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());
         QVERIFY(run.errors.contains("Converted 4 of 6 files in "));
         QStringList written;
-        for (QDirIterator it(home.filePath("out"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        for (QDirIterator it(home.filePath("out"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();)
             written << QDir(home.filePath("out")).relativeFilePath(it.next());
         written.sort();
         QCOMPARE(written, (QStringList{"a/b/x.jpg", "c/y.jpg", "top.jpg", "z.jpg"}));
@@ -370,7 +375,8 @@ private slots:
         QFETCH(QByteArray, variable);
         QFETCH(QByteArray, value);
         QFETCH(QString, note);
-        if (!KernelConfinesFiles() || !Sandbox::namespacesAvailable() || QStandardPaths::findExecutable("bwrap").isEmpty())
+        if (!KernelConfinesFiles() || !Sandbox::namespacesAvailable()
+            || QStandardPaths::findExecutable("bwrap").isEmpty())
             QSKIP("this system lacks a wall already");
         QTemporaryDir home;
         WriteBytes(home.filePath("a.eps"), ReadBytes(TestDataPath("shapes.eps")));
@@ -386,7 +392,8 @@ private slots:
         QTemporaryDir home;
         // ESC, BEL, a backslash, a tab, CSI
         const QString name = QString("a\x1b]0;owned\x07\\x1b\tb") + QChar(0x9B) + "2J.eps";
-        const QString shown = "a\\x1b]0;owned\\x07\\\\x1b\\tb\\x9b" "2J.eps";
+        const QString shown = "a\\x1b]0;owned\\x07\\\\x1b\\tb\\x9b"
+                              "2J.eps";
         WriteBytes(home.filePath(name), ReadBytes(TestDataPath("broken.eps")));
         const Run run = Batch({"--quality", "75", "--beside", "--report", home.filePath("report"), home.filePath(name),
                                home.filePath("gone\x1b[2J.eps")},
@@ -394,8 +401,8 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.errors.contains("\n  " + home.filePath(shown) + ": Error: /undefined in thisnameisnotdefined\n"),
                  qPrintable(run.errors));
-        QVERIFY2(run.errors.contains(home.filePath("gone\\x1b[2J.eps") + ": File not found: "
-                                     + home.filePath("gone\\x1b[2J.eps") + "\n"),
+        QVERIFY2(run.errors.contains(home.filePath("gone\\x1b[2J.eps")
+                                     + ": File not found: " + home.filePath("gone\\x1b[2J.eps") + "\n"),
                  qPrintable(run.errors));
         for (const QChar c : run.errors)
             QVERIFY2(c == '\n' || (c >= ' ' && c != QChar(0x7F) && (c < QChar(0x80) || c > QChar(0x9F))),
@@ -488,7 +495,8 @@ private slots:
                                home.filePath("in")},
                               home.path());
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.errors.contains("Converted 2 of 3 files in ") && run.errors.contains(", 1 up to date and skipped.\n"),
+        QVERIFY2(run.errors.contains("Converted 2 of 3 files in ")
+                     && run.errors.contains(", 1 up to date and skipped.\n"),
                  qPrintable(run.errors));
         QCOMPARE(ReadBytes(home.filePath("in/kept.jpg")), QByteArray("made by an earlier run"));
         for (const char *name : {"touched", "new"})
@@ -529,7 +537,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         for (const QString &name : names) {
             const QString input = home.filePath("in/" + name);
-            QCOMPARE(ReadBytes(home.filePath("in/" + name.section('.', 0, 0) + ".jpg")), GhostscriptReference(input, 75));
+            QCOMPARE(ReadBytes(home.filePath("in/" + name.section('.', 0, 0) + ".jpg")),
+                     GhostscriptReference(input, 75));
         }
     }
 
@@ -578,7 +587,8 @@ private slots:
         QProcess gs;
         gs.start("gs", QStringList{"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"} + switches
                            + QStringList{"-sOutputFile=" + home.filePath("ref")}
-                           + (prologue.isEmpty() ? QStringList() : QStringList{"-c", prologue, "-f"}) + QStringList{eps});
+                           + (prologue.isEmpty() ? QStringList() : QStringList{"-c", prologue, "-f"})
+                           + QStringList{eps});
         QVERIFY(gs.waitForFinished(60000));
         const QByteArray bytes = ReadBytes(home.filePath(image));
         QCOMPARE(bytes, ReadBytes(home.filePath("ref")));
@@ -600,10 +610,11 @@ private slots:
         QTest::addColumn<int>("density");
         QTest::newRow("wider than high") << "text" << QStringList{"--width", "800"} << QSize(800, 240) << 288;
         QTest::newRow("square, by its height") << "square" << QStringList{"--height", "300"} << QSize(300, 300) << 216;
-        QTest::newRow("inside both, the height holding") << "lines" << QStringList{"--width", "800", "--height", "500"}
-                                                        << QSize(750, 500) << 450;
+        QTest::newRow("inside both, the height holding")
+            << "lines" << QStringList{"--width", "800", "--height", "500"} << QSize(750, 500) << 450;
         // 72.5 by 49.3 points by its high-resolution box; 73 by 50 by the other.
-        QTest::newRow("by the high-resolution box") << "hires" << QStringList{"--width", "800"} << QSize(800, 544) << 794;
+        QTest::newRow("by the high-resolution box")
+            << "hires" << QStringList{"--width", "800"} << QSize(800, 544) << 794;
     }
     void sizeFitsTheBox()
     {
@@ -612,12 +623,14 @@ private slots:
         QFETCH(QSize, size);
         QFETCH(int, density);
         QTemporaryDir home;
-        const Run run = Batch(QStringList{"--output", home.path()} + options + QStringList{TestDataPath(input + ".eps")},
+        const Run run = Batch(QStringList{"--output", home.path()} + options
+                                  + QStringList{TestDataPath(input + ".eps")},
                               home.path());
         QCOMPARE(run.exitCode, 0);
         const QByteArray bytes = ReadBytes(home.filePath(input + ".jpg"));
         QCOMPARE(QImage::fromData(bytes).size(), size);
-        QCOMPARE(qFromBigEndian<quint16>(bytes.constData() + 14), quint16(density)); // JFIF: X density, in dots per inch
+        QCOMPARE(qFromBigEndian<quint16>(bytes.constData() + 14),
+                 quint16(density)); // JFIF: X density, in dots per inch
     }
 
     // --crop drawing: what a file draws, whatever its box says, measured by
@@ -629,8 +642,8 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QRgb>("corner");
         QTest::addColumn<QString>("box");
-        QTest::newRow("a box written (atend)") << ReadBytes(TestDataPath("atend.eps")) << QStringList()
-                                               << QSize(200, 60) << qRgb(0, 0, 255) << "drawing";
+        QTest::newRow("a box written (atend)")
+            << ReadBytes(TestDataPath("atend.eps")) << QStringList() << QSize(200, 60) << qRgb(0, 0, 255) << "drawing";
         QTest::newRow("a box that hides the drawing") << ReadBytes(TestDataPath("hiddenbox.eps")) << QStringList()
                                                       << QSize(80, 40) << qRgb(255, 0, 0) << "drawing";
         QTest::newRow("a margin around it") << ReadBytes(TestDataPath("hiddenbox.eps")) << QStringList{"--margin", "10"}
@@ -658,7 +671,8 @@ private slots:
         for (const QPoint at : {QPoint(1, 1), QPoint(size.width() - 2, size.height() - 2)}) {
             const QRgb pixel = image.pixel(at); // as near as a JPEG keeps it
             QVERIFY2(qAbs(qRed(pixel) - qRed(corner)) + qAbs(qGreen(pixel) - qGreen(corner))
-                         + qAbs(qBlue(pixel) - qBlue(corner)) < 60,
+                             + qAbs(qBlue(pixel) - qBlue(corner))
+                         < 60,
                      qPrintable(QString::number(pixel, 16)));
         }
     }
@@ -680,7 +694,8 @@ private slots:
         QTemporaryDir home;
         const QString path = home.filePath(input);
         WriteBytes(path, ReadBytes(TestDataPath(input)));
-        const Run run = Batch({"--beside", "--quality", "75", "--pages", "each", "--extension", "*", "--report", "-", path},
+        const Run run = Batch({"--beside", "--quality", "75", "--pages", "each", "--extension", "*", "--report", "-",
+                               path},
                               home.path());
         QCOMPARE(run.exitCode, 0);
         QStringList reported;
@@ -693,7 +708,8 @@ private slots:
         QVERIFY(gs.waitForFinished(60000));
         QCOMPARE(QDir(home.path()).entryList({"*.jpg"}), images);
         for (int page = 1; page <= images.size(); ++page)
-            QVERIFY(ReadBytes(home.filePath(images.at(page - 1))) == ReadBytes(home.filePath(QString("ref%1").arg(page))));
+            QVERIFY(ReadBytes(home.filePath(images.at(page - 1)))
+                    == ReadBytes(home.filePath(QString("ref%1").arg(page))));
     }
 
     // --chroma full: every component at full resolution (1x1), the picture

@@ -57,8 +57,8 @@ private slots:
         const QString free = Input(home, "in/b.eps", "text.eps");
         QFile::setPermissions(home.filePath("in/locked"), QFileDevice::WriteOwner);
         const Run run = Batch(home, {"--beside", locked, free});
-        QFile::setPermissions(home.filePath("in/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                              | QFileDevice::ExeOwner);
+        QFile::setPermissions(home.filePath("in/locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.errors.contains("  " + locked + ": Permission denied: " + locked + "\n"), qPrintable(run.errors));
         QCOMPARE(ReadBytes(locked), ReadBytes(TestDataPath("shapes.eps")));
@@ -74,8 +74,8 @@ private slots:
         WriteBytes(home.filePath("out/a.jpg"), "old image");
         QFile::setPermissions(home.filePath("out"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         const Run run = Batch(home, {"--output", home.filePath("out"), input});
-        QFile::setPermissions(home.filePath("out"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                        | QFileDevice::ExeOwner);
+        QFile::setPermissions(home.filePath("out"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.errors.contains(input + ": the image could not be saved: Permission denied: "
                                      + home.filePath("out/a.jpg")),
@@ -166,9 +166,9 @@ private slots:
             }
         });
         watch.start(1);
-        const QStringList reports = ReportLines(
-            RunBatch({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")}, {next, home.filePath("next.jpg")}},
-                     settings));
+        const QStringList reports = ReportLines(RunBatch({{home.filePath("in/slow.eps"), home.filePath("slow.jpg")},
+                                                          {next, home.filePath("next.jpg")}},
+                                                         settings));
         watch.stop();
         QVERIFY(killed);
         QCOMPARE(reports.value(0), QString("0 0 Ghostscript ended abnormally"));
@@ -192,8 +192,10 @@ private slots:
                                        " (p0000XX.jpg) dup length string copy dup 5 4 -1 roll putinterval (w) file"
                                        " dup <FFD8> writestring dup 1000000 setfileposition dup <FFD9> writestring"
                                        " closefile } for";
-        QTest::newRow("sparse pages of its own, in namespaces") << sparsePages << "output larger than 1 MB" << QByteArray();
-        QTest::newRow("sparse pages of its own, without") << sparsePages << "output larger than 1 MB" << QByteArray("off");
+        QTest::newRow("sparse pages of its own, in namespaces")
+            << sparsePages << "output larger than 1 MB" << QByteArray();
+        QTest::newRow("sparse pages of its own, without")
+            << sparsePages << "output larger than 1 MB" << QByteArray("off");
         // Files it removed but holds open take room that no listing shows.
         QTest::newRow("files it removed, without")
             << QByteArray("/s 65536 string def /held [ 0 1 19 { pop (u) (w) .tempfile exch deletefile"
@@ -239,9 +241,9 @@ private slots:
         batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
                     {"--quality", "75", "--jobs", "2", "--output", home.filePath("out"), home.filePath("in")});
         // Stop it while slow pages are being written.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            QFileInfo::exists(home.filePath("out/a-quick.jpg")) && !PageBeingWritten(home.filePath("temp")).isEmpty(),
-            60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.filePath("out/a-quick.jpg"))
+                                     && !PageBeingWritten(home.filePath("temp")).isEmpty(),
+                                 60000);
         ::kill(pid_t(batch.processId()), signal);
         QVERIFY(batch.waitForFinished(30000));
         QCOMPARE(batch.exitStatus(), QProcess::NormalExit);
@@ -277,7 +279,8 @@ private slots:
             inputs << home.filePath("in/" + sample);
         for (const QString &input : inputs)
             WriteBytes(input, ReadBytes(PELLUCOR_APP_DIR "/Samples/" + QFileInfo(input).fileName()));
-        WriteBytes(home.filePath("in/rejected.eps"), "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nnosuchoperator\n");
+        WriteBytes(home.filePath("in/rejected.eps"),
+                   "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nnosuchoperator\n");
         // A killed run's pages, where a run of process 1 or 2 put them.
         const QByteArray left = GhostscriptReference(TestDataPath("shapes.eps"), 75);
         for (int pid = 1; pid <= 2; ++pid) {
@@ -297,7 +300,8 @@ private slots:
         if (errors.startsWith("unshare: "))
             QSKIP(qPrintable("no container of the test's own: " + errors));
         QCOMPARE(batch.exitCode(), 1);
-        QVERIFY2(errors.contains("\n1 failed:\n  " + home.filePath("in/rejected.eps") + ": Error: /undefined in nosuchoperator"),
+        QVERIFY2(errors.contains("\n1 failed:\n  " + home.filePath("in/rejected.eps")
+                                 + ": Error: /undefined in nosuchoperator"),
                  qPrintable(errors));
         QVERIFY(!QFileInfo::exists(home.filePath("in/rejected.jpg")));
         for (const QString &input : inputs)
@@ -311,14 +315,18 @@ private slots:
         QStringList inputs;
         for (int i = 0; i < 40; ++i)
             inputs << Input(home, QString("in/f%1.eps").arg(i, 2, 10, QChar('0')),
-                            i % 3 == 0 ? "shapes.eps" : i % 3 == 1 ? "lines.eps" : "text.eps");
+                            i % 3 == 0   ? "shapes.eps"
+                            : i % 3 == 1 ? "lines.eps"
+                                         : "text.eps");
         QDir().mkpath(home.filePath("out1"));
         QDir().mkpath(home.filePath("out2"));
         QProcess first, second;
         first.setProcessEnvironment(ConverterEnvironment(home.path()));
         second.setProcessEnvironment(ConverterEnvironment(home.path()));
-        first.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "30", "--output", home.filePath("out1"), home.filePath("in")});
-        second.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--quiet", "--quality", "90", "--output", home.filePath("out2"), home.filePath("in")});
+        first.start(PELLUCOR_APP_DIR "/pellucor-batch",
+                    {"--quiet", "--quality", "30", "--output", home.filePath("out1"), home.filePath("in")});
+        second.start(PELLUCOR_APP_DIR "/pellucor-batch",
+                     {"--quiet", "--quality", "90", "--output", home.filePath("out2"), home.filePath("in")});
         QVERIFY(first.waitForFinished(600000));
         QVERIFY(second.waitForFinished(600000));
         QCOMPARE(first.exitCode(), 0);

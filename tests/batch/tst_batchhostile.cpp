@@ -20,7 +20,8 @@ namespace {
 QByteArray Eps(const QByteArray &body)
 {
     return "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n%%EndComments\n"
-           "/Helvetica findfont 8 scalefont setfont\n" + body + "\nshowpage\n%%EOF\n";
+           "/Helvetica findfont 8 scalefont setfont\n"
+           + body + "\nshowpage\n%%EOF\n";
 }
 
 // Files that leave something behind for the files after them, in the order
@@ -31,15 +32,16 @@ const QList<QPair<QString, QByteArray>> LeakingFiles{
                           " << /draw { 1 0 0 setrgbcolor 10 10 80 80 rectfill } bind >> put } if false setglobal"
                           " globaldict /LogoProcs get /draw get exec")},
     {"procs-blue.eps", Eps("true setglobal globaldict /LogoProcs known not { globaldict /LogoProcs"
-                          " << /draw { 0 0 1 setrgbcolor 10 10 80 80 rectfill } bind >> put } if false setglobal"
-                          " globaldict /LogoProcs get /draw get exec")},
+                           " << /draw { 0 0 1 setrgbcolor 10 10 80 80 rectfill } bind >> put } if false setglobal"
+                           " globaldict /LogoProcs get /draw get exec")},
     {"showpage-override.eps", Eps("true setglobal globaldict /showpage { 1 0 0 setrgbcolor 0 0 20 20 rectfill"
                                   " systemdict /showpage get exec } bind put false setglobal")},
     {"font-replacement.eps", Eps("true setglobal /Times-Roman /Courier findfont definefont pop false setglobal")},
     {"run-override.eps", Eps("true setglobal globaldict /run { true setglobal dup (r) file 8192 string readstring"
                              " pop globaldict /stash 3 -1 roll put false setglobal systemdict /run get exec }"
                              " bind put false setglobal")},
-    {"secret.eps", Eps("% the launch code is 0000\n/Times-Roman findfont 10 scalefont setfont 5 50 moveto (Times) show")},
+    {"secret.eps",
+     Eps("% the launch code is 0000\n/Times-Roman findfont 10 scalefont setfont 5 50 moveto (Times) show")},
     {"prints-stash.eps", Eps("5 50 moveto globaldict /stash known { globaldict /stash get 0 60 getinterval }"
                              " { (no stash) } ifelse show")},
     {"ram-writer.eps", Eps("{ (%ram%/stash) (w) file dup (left in memory) writestring closefile } stopped pop")},
@@ -67,8 +69,8 @@ private slots:
         QTemporaryDir root;
         WriteBytes(root.filePath("slow.eps"), SlowEps());
         // Left open to whatever this process starts, as a careless starter leaves one.
-        const int inherited = ::open(QFile::encodeName(root.filePath("inherited.txt")).constData(),
-                                     O_WRONLY | O_CREAT, 0600);
+        const int inherited = ::open(QFile::encodeName(root.filePath("inherited.txt")).constData(), O_WRONLY | O_CREAT,
+                                     0600);
         BatchSettings settings;
         settings.renderer = PELLUCOR_APP_DIR "/pellucor-renderer";
         settings.workRoot = root.path();
@@ -80,8 +82,9 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
             const QStringList workers = QDir(root.path()).entryList({"pellucor-batch-*"}, QDir::Dirs);
-            const qint64 child = workers.isEmpty() ? 0 : FindGhostscriptIn(root.filePath(workers.first() + "/"),
-                                                                           "pellucor-render");
+            const qint64 child = workers.isEmpty()
+                                     ? 0
+                                     : FindGhostscriptIn(root.filePath(workers.first() + "/"), "pellucor-render");
             if (child == 0)
                 return;
             status = ReadBytes(QString("/proc/%1/status").arg(child));
@@ -89,12 +92,15 @@ private slots:
             // What it holds open beyond the standard three is Ghostscript's own
             // (its input, its temporary files), nothing it was given.
             descriptors.clear();
-            for (const QString &fd : QDir(QString("/proc/%1/fd").arg(child)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            for (const QString &fd : QDir(QString("/proc/%1/fd").arg(child))
+                                         .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
                 char target[4096];
-                const ssize_t size = ::readlink(QFile::encodeName(QString("/proc/%1/fd/%2").arg(child).arg(fd)).constData(),
-                                                target, sizeof target);
+                const ssize_t size =
+                    ::readlink(QFile::encodeName(QString("/proc/%1/fd/%2").arg(child).arg(fd)).constData(), target,
+                               sizeof target);
                 const QByteArray opened(target, size > 0 ? size : 0);
-                if (fd.toInt() > 2 && (opened.startsWith("pipe:") || opened.startsWith("socket:") || opened.endsWith("inherited.txt")))
+                if (fd.toInt() > 2
+                    && (opened.startsWith("pipe:") || opened.startsWith("socket:") || opened.endsWith("inherited.txt")))
                     descriptors << fd + " " + QString::fromLocal8Bit(opened);
             }
             sharedNamespaces.clear();
@@ -169,7 +175,8 @@ private slots:
     {
         QFETCH(QByteArray, landlock);
         QTemporaryDir root;
-        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK", "second.eps=" + root.filePath("first.jpg").toUtf8()},
+        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK",
+                                            "second.eps=" + root.filePath("first.jpg").toUtf8()},
                                            {"PELLUCOR_LANDLOCK_ABI", landlock}};
         QList<BatchItem> items;
         for (const char *name : {"first", "second"}) {
@@ -217,12 +224,12 @@ private slots:
             environment.insert("PELLUCOR_NAMESPACES", QString::fromLatin1(namespaces));
         QProcess batch;
         batch.setProcessEnvironment(environment);
-        batch.start("unshare", {"-Urm", "--", "/bin/sh", "-c",
-                                "mount -t tmpfs -o size=1m tmpfs \"$1\" && head -c 900k /dev/zero > \"$1/ballast\" "
-                                "&& shift && exec \"$@\"",
-                                "sh", root.filePath("temp"), PELLUCOR_APP_DIR "/pellucor-batch", "--jobs", "2",
-                                "--max-output", "1", "--quality", "75", "--output", root.filePath("out"),
-                                root.filePath("in")});
+        batch.start("unshare",
+                    {"-Urm", "--", "/bin/sh", "-c",
+                     "mount -t tmpfs -o size=1m tmpfs \"$1\" && head -c 900k /dev/zero > \"$1/ballast\" "
+                     "&& shift && exec \"$@\"",
+                     "sh", root.filePath("temp"), PELLUCOR_APP_DIR "/pellucor-batch", "--jobs", "2", "--max-output",
+                     "1", "--quality", "75", "--output", root.filePath("out"), root.filePath("in")});
         QVERIFY(batch.waitForFinished(300000));
         const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
         if (errors.startsWith("unshare: ") || errors.startsWith("mount: "))
@@ -239,7 +246,8 @@ private slots:
             else
                 QVERIFY2(!QFileInfo::exists(output), qPrintable(name));
         }
-        for (const QString &left : QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden)) // nothing half-written
+        for (const QString &left :
+             QDir(root.filePath("out")).entryList(QDir::Files | QDir::Hidden)) // nothing half-written
             QVERIFY2(honest.contains(QFileInfo(left).completeBaseName() + ".eps"), qPrintable(left));
     }
 
@@ -294,14 +302,14 @@ private slots:
         QProcess batch;
         batch.setProcessEnvironment(ConverterEnvironment(root.path()));
         batch.setWorkingDirectory(root.filePath("in"));
-        batch.start(PELLUCOR_APP_DIR "/pellucor-batch",
-                    {"--output", root.filePath("out"), "--timeout", "3", "--jobs", "2", "--quality", "75",
-                     root.filePath("in")});
+        batch.start(PELLUCOR_APP_DIR "/pellucor-batch", {"--output", root.filePath("out"), "--timeout", "3", "--jobs",
+                                                         "2", "--quality", "75", root.filePath("in")});
         QVERIFY(batch.waitForFinished(600000));
         const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
         QCOMPARE(batch.exitCode(), 1);
 
-        QCOMPARE(FolderSnapshot(root.path(), {root.filePath("out") + u'/'}), before); // inputs and all else as they were
+        QCOMPARE(FolderSnapshot(root.path(), {root.filePath("out") + u'/'}),
+                 before); // inputs and all else as they were
         QCOMPARE(ReadBytes(outside + "/sentinel.txt"), QByteArray("keep me"));
         for (const char *name : {"aaa-first", "zzz-last"})
             QCOMPARE(ReadBytes(root.filePath(QString("out/%1.jpg").arg(name))),

@@ -30,8 +30,7 @@ private slots:
         QTest::addColumn<QString>("text");
         for (const char *handler : {"Form_Load", "PushButton1_Click", "PushButton2_Click", "PushButton3_Click",
                                     "PushButton4_Click", "PushButton5_Click", "PushButton6_Click", "PushButton7_Click"})
-            QTest::newRow(handler) << "Form1" << handler
-                                   << QString("in Quorvane2021/08/31.Form1.%1 ").arg(handler);
+            QTest::newRow(handler) << "Form1" << handler << QString("in Quorvane2021/08/31.Form1.%1 ").arg(handler);
         QTest::newRow("folder walk") << "AddFolder" << "GetSubDirectories2016"
                                      << "in Harrowmede2021/08/31.AddFolder.GetSubDirectories2016 ";
     }
@@ -52,8 +51,8 @@ private slots:
                               << "File not found\r\n" + Location + "at line 160" + Request;
         QTest::newRow("short") << "Path not found" << int(ReportForm::Short)
                                << "Path not found\r\n" + Location + "at line 160";
-        QTest::newRow("empty description") << "" << int(ReportForm::Full)
-                                           << "\r\n" + Location + "at line 160" + Request;
+        QTest::newRow("empty description")
+            << "" << int(ReportForm::Full) << "\r\n" + Location + "at line 160" + Request;
     }
     void composition()
     {

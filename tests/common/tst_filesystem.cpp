@@ -36,7 +36,9 @@ class EnvironmentGuard
 {
 public:
     explicit EnvironmentGuard(const char *name)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_value(qgetenv(name)) {}
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_value(qgetenv(name))
+    {
+    }
     ~EnvironmentGuard()
     {
         if (m_wasSet)
@@ -109,10 +111,10 @@ private slots:
         QTest::addColumn<int>("selection");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("extension ignores case") << "*.eps" << 0 << QStringList{"a.eps", "b.EPS"};
-        QTest::newRow("hidden files on request") << "*.eps" << ListHiddenAndSystem
-                                                 << QStringList{".h.eps", "a.eps", "b.EPS"};
-        QTest::newRow("star dot star takes names without a dot") << "*.*" << 0
-                                                                 << QStringList{"a.eps", "b.EPS", "c.txt", "noext"};
+        QTest::newRow("hidden files on request")
+            << "*.eps" << ListHiddenAndSystem << QStringList{".h.eps", "a.eps", "b.EPS"};
+        QTest::newRow("star dot star takes names without a dot")
+            << "*.*" << 0 << QStringList{"a.eps", "b.EPS", "c.txt", "noext"};
         QTest::newRow("folders on request") << "*.eps" << int(Directory) << QStringList{"a.eps", "b.EPS", "sub.eps"};
         QTest::newRow("question mark is one character") << "?.txt" << 0 << QStringList{"c.txt"};
         QTest::newRow("a leading dot matches nothing here") << "*..eps" << 0 << QStringList{};
@@ -166,12 +168,13 @@ private slots:
             << QString(251, 'n') + ".jpg" << "file" << 0600 << 0600 << "copy";
         QTest::newRow("a setuid, setgid and sticky file keeps only its permissions")
             << "a.jpg" << "file" << 07755 << 0755 << "copy";
-        QTest::newRow("a link is replaced, its target's mode is not taken") << "a.jpg" << "link" << 0600 << -1 << "copy";
+        QTest::newRow("a link is replaced, its target's mode is not taken")
+            << "a.jpg" << "link" << 0600 << -1 << "copy";
         // A staged file that is moved is a new file all the same.
         QTest::newRow("moved, a new file's mode, not its own") << "a.jpg" << "nothing" << 0 << -1 << "move";
         QTest::newRow("moved over a file, that file's mode") << "a.jpg" << "file" << 0640 << 0640 << "move";
-        QTest::newRow("a source of two names is copied, never moved") << "a.jpg" << "nothing" << 0 << -1
-                                                                      << "move one of two names";
+        QTest::newRow("a source of two names is copied, never moved")
+            << "a.jpg" << "nothing" << 0 << -1 << "move one of two names";
     }
     void copyFileOverwritesAndLeavesNothingElse()
     {
@@ -197,7 +200,9 @@ private slots:
         } else {
             QCOMPARE(::chmod(QFile::encodeName(source).constData(), 0600), 0);
             if (how != "move")
-                QCOMPARE(::link(QFile::encodeName(source).constData(), QFile::encodeName(root.filePath("second")).constData()), 0);
+                QCOMPARE(::link(QFile::encodeName(source).constData(),
+                                QFile::encodeName(root.filePath("second")).constData()),
+                         0);
             StagedFile staged(source, destination, StagedFile::Source::Moved);
             QCOMPARE(staged.replacesFile(), replaced != "nothing");
             staged.sync();
@@ -210,7 +215,7 @@ private slots:
             ::umask(mask);
             expected = 0666 & ~int(mask);
         }
-        struct stat st {};
+        struct stat st{};
         QCOMPARE(::lstat(QFile::encodeName(destination).constData(), &st), 0);
         QVERIFY(S_ISREG(st.st_mode));
         QCOMPARE(int(st.st_mode & 07777), expected);
@@ -324,7 +329,7 @@ private slots:
         QTemporaryDir root;
         const QString folder = root.filePath("mine");
         EnsurePrivateFolder(folder);
-        struct stat st {};
+        struct stat st{};
         QCOMPARE(::stat(QFile::encodeName(folder).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0700);
         EnsurePrivateFolder(folder); // an existing private folder is fine
@@ -347,11 +352,12 @@ private slots:
         if (kind == "open") {
             QDir().mkpath(folder);
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                              | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ReadOther);
+                                              | QFileDevice::WriteOther | QFileDevice::ExeOther
+                                              | QFileDevice::ReadOther);
         } else if (kind == "link") {
             QDir().mkpath(root.filePath("real"));
-            QFile::setPermissions(root.filePath("real"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                             | QFileDevice::ExeOwner);
+            QFile::setPermissions(root.filePath("real"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             QFile::link(root.filePath("real"), folder);
         } else if (kind == "file") {
             makeFile(folder);

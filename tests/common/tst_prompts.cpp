@@ -38,8 +38,8 @@ private slots:
         QTest::newRow("several: folder, then names")
             << QStringList{Absolute("/work/a.eps"), Absolute("/work/b.eps"), Absolute("/work/c.eps")}
             << Native("/work") + nul + "a.eps" + nul + "b.eps" + nul + "c.eps";
-        QTest::newRow("several at the root") << QStringList{Absolute("/a.eps"), Absolute("/b.eps")}
-                                             << Native("/") + nul + "a.eps" + nul + "b.eps";
+        QTest::newRow("several at the root")
+            << QStringList{Absolute("/a.eps"), Absolute("/b.eps")} << Native("/") + nul + "a.eps" + nul + "b.eps";
         QTest::newRow("several from different folders: no folder, full paths")
             << QStringList{Absolute("/work/a.eps"), Absolute("/old/b.eps"), Absolute("/work/c.eps")}
             << QString() + nul + Native("/work/a.eps") + nul + Native("/old/b.eps") + nul + Native("/work/c.eps");

@@ -87,12 +87,12 @@ private slots:
         for (const ControlPlace &place : MainWindowLayout()) {
             bool found = false;
             for (const XWindow &child : tree)
-                found = found || (child.geometry == place.pixels && parentRect(child) == ContainerPixels(place.container));
+                found = found
+                        || (child.geometry == place.pixels && parentRect(child) == ContainerPixels(place.container));
             QVERIFY2(found, qPrintable(place.name + " is not where the layout puts it"));
         }
     }
 };
-
 
 void EndToEndTest::choicesOfOneRunAreTheNextRunsStart()
 {
@@ -113,9 +113,13 @@ void EndToEndTest::choicesOfOneRunAreTheNextRunsStart()
         QSettings stored(home.filePath("config/Veltranix.ini"), QSettings::IniFormat);
         QTRY_COMPARE(stored.value("Pellucor/Option2").toString(), QString("True"));
         QTRY_COMPARE(QSettings(home.filePath("config/Veltranix.ini"), QSettings::IniFormat)
-                         .value("Pellucor/JPGQuality").toString(), QString("70"));
+                         .value("Pellucor/JPGQuality")
+                         .toString(),
+                     QString("70"));
         QCOMPARE(QSettings(home.filePath("config/Veltranix.ini"), QSettings::IniFormat)
-                     .value("Pellucor/Output Folder").toString(), home.filePath("out"));
+                     .value("Pellucor/Output Folder")
+                     .toString(),
+                 home.filePath("out"));
     } // the first run ends here; nothing is saved at its end
 
     RunningProgram second(ProgramEnvironment(home));
@@ -196,8 +200,8 @@ void EndToEndTest::handPointerOverAButton()
     QTemporaryDir home;
     RunningProgram program(ProgramEnvironment(home));
     QVERIFY(program.waitForMainWindow());
-    const QImage hand = QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR"))
-                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage hand =
+        QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QCOMPARE(hand.size(), QSize(32, 32));
 
     program.moveTo(Centre("PushButton3") - QPoint(20, 0));
@@ -225,7 +229,8 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
     QProcessEnvironment first = ProgramEnvironment(home), second = ProgramEnvironment(home);
     first.insert("XDG_CONFIG_HOME", home.filePath("config1"));
     second.insert("XDG_CONFIG_HOME", home.filePath("config2"));
-    for (const auto &[config, out, quality] : {std::tuple{"config1", "out1", "30"}, std::tuple{"config2", "out2", "90"}}) {
+    for (const auto &[config, out, quality] :
+         {std::tuple{"config1", "out1", "30"}, std::tuple{"config2", "out2", "90"}}) {
         QDir().mkpath(home.filePath(out));
         QSettings stored(home.filePath(QString(config) + "/Veltranix.ini"), QSettings::IniFormat);
         stored.setValue("Pellucor/Output Folder", home.filePath(out));
@@ -239,8 +244,8 @@ void EndToEndTest::twoWindowsConvertingAtOnce()
     const QRect centred = RunningProgram::Geometry(one.mainWindow());
     two.moveWindow(QPoint(centred.right() + 20, 0));
     QTRY_COMPARE(RunningProgram::Geometry(two.mainWindow()).left(), centred.right() + 20);
-    const QImage hand = QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR"))
-                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage hand =
+        QImage(QStringLiteral(PELLUCOR_APP_DIR "/HAND-M.CUR")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     for (RunningProgram *program : {&one, &two}) {
         program->click(Centre("PushButton3"));
         const quint64 prompt = program->waitForDialog("Pellucor");

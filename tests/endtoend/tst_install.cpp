@@ -178,7 +178,8 @@ private slots:
         QStringList programs;
         for (const QString &line : contents.output.split(u'\n', Qt::SkipEmptyParts)) {
             const QString mode = line.section(u' ', 0, 0);
-            const QString path = line.section(u' ', 5, 5, QString::SectionSkipEmpty).mid(QStringLiteral("./usr/").size());
+            const QString path =
+                line.section(u' ', 5, 5, QString::SectionSkipEmpty).mid(QStringLiteral("./usr/").size());
             if (mode.startsWith(u'd'))
                 continue;
             packaged << path;

@@ -65,7 +65,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(a + "B"));
         const auto messages = prompts.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().text.contains("\r\n" + procedureLocation("AddFolder", "GetSubDirectories2016") + "at line 158\r\r"),
+        QVERIFY2(messages.first().text.contains("\r\n" + procedureLocation("AddFolder", "GetSubDirectories2016")
+                                                + "at line 158\r\r"),
                  qPrintable(messages.first().text));
         QCOMPARE(folders, (QStringList{a, a + "B/"})); // resumed with line 160
     }

@@ -178,9 +178,8 @@ private slots:
         settings.workRoot = root.path();
         settings.limits.time = std::chrono::seconds(20); // far beyond what the answers may take
         const QStringList messages = ReportLines(RunBatch(items, settings));
-        QCOMPARE(messages, (QStringList{"0 0 File not found: " + root.filePath("in/gone.eps"),
-                                        "1 0 not a regular file", "2 0 not a regular file",
-                                        "3 0 not a regular file", "4 1 "}));
+        QCOMPARE(messages, (QStringList{"0 0 File not found: " + root.filePath("in/gone.eps"), "1 0 not a regular file",
+                                        "2 0 not a regular file", "3 0 not a regular file", "4 1 "}));
         QCOMPARE(ReadBytes(root.filePath("good.jpg")), GhostscriptReference(root.filePath("in/good.eps"), 75));
     }
 
@@ -214,8 +213,8 @@ private slots:
         QTest::addColumn<bool>("eachPage");
         QTest::addColumn<bool>("fullChroma");
         QTest::addColumn<QStringList>("made");
-        const QStringList all{"atend.jpg",        "hiddenbox.jpg",    "hires.jpg",       "missingfont.jpg",
-                              "text.jpg",         "threepages-1.jpg", "threepages-2.jpg", "threepages-3.jpg"};
+        const QStringList all{"atend.jpg", "hiddenbox.jpg",    "hires.jpg",        "missingfont.jpg",
+                              "text.jpg",  "threepages-1.jpg", "threepages-2.jpg", "threepages-3.jpg"};
         // Without a box of its own a file has nothing to be sized by.
         QTest::newRow("width") << 300 << false << false << false
                                << QStringList{"hiddenbox.jpg", "hires.jpg", "missingfont.jpg", "text.jpg"};
@@ -232,7 +231,8 @@ private slots:
         using Image = GhostscriptPolicy::Image;
         QTemporaryDir root;
         QList<BatchItem> items;
-        for (const char *name : {"atend.eps", "hiddenbox.eps", "hires.eps", "threepages.ps", "missingfont.eps", "text.eps"}) {
+        for (const char *name :
+             {"atend.eps", "hiddenbox.eps", "hires.eps", "threepages.ps", "missingfont.eps", "text.eps"}) {
             WriteBytes(root.filePath(name), ReadBytes(TestDataPath(name)));
             items.append({root.filePath(name), QFileInfo(name).completeBaseName() + ".jpg"});
         }
@@ -260,8 +260,9 @@ private slots:
                 for (const QString &output : report.outputs)
                     outputs << QFileInfo(output).fileName();
                 said[way] << QString("%1 %2 %3 [%4] %5 %6")
-                                 .arg(report.index).arg(report.converted).arg(report.box, outputs.join(' '),
-                                                                              report.warnings.join(';'), report.message);
+                                 .arg(report.index)
+                                 .arg(report.converted)
+                                 .arg(report.box, outputs.join(' '), report.warnings.join(';'), report.message);
             }
             for (const QString &name : QDir(out).entryList(QDir::Files))
                 images[way][name] = ReadBytes(out + '/' + name);
@@ -288,11 +289,11 @@ private slots:
         settings.workRoot = root.path();
         settings.eachPage = true;
         settings.jobs = 2;
-        const QStringList said = ReportLines(
-            RunBatch({{root.filePath("a.ps"), root.filePath("a.jpg")}, {root.filePath("a-2.eps"), root.filePath("a-2.jpg")}},
-                     settings));
-        QCOMPARE(said, (QStringList{"0 0 a page's image would be named " + root.filePath("a-2.jpg") + ", as the image of "
-                                        + root.filePath("a-2.eps"),
+        const QStringList said = ReportLines(RunBatch({{root.filePath("a.ps"), root.filePath("a.jpg")},
+                                                       {root.filePath("a-2.eps"), root.filePath("a-2.jpg")}},
+                                                      settings));
+        QCOMPARE(said, (QStringList{"0 0 a page's image would be named " + root.filePath("a-2.jpg")
+                                        + ", as the image of " + root.filePath("a-2.eps"),
                                     "1 1 "}));
         QCOMPARE(ReadBytes(root.filePath("a-2.jpg")), GhostscriptReference(root.filePath("a-2.eps"), 75));
         QCOMPARE(QDir(root.path()).entryList({"*.jpg"}), QStringList{"a-2.jpg"});
@@ -326,7 +327,8 @@ private slots:
         if (way == "job") {
             const QString folder = GhostscriptJob::WorkingFolder();
             QDir().mkpath(folder);
-            GhostscriptJob::SaveStringToFile(folder + '/' + GhostscriptJob::ScriptName(), GhostscriptJob::ScriptText(75));
+            GhostscriptJob::SaveStringToFile(folder + '/' + GhostscriptJob::ScriptName(),
+                                             GhostscriptJob::ScriptText(75));
             QVERIFY(QFile::copy(eps, folder + '/' + GhostscriptJob::StagedInputName));
             QCOMPARE(GhostscriptJob::RunJob(folder).exitCode, 0);
             image = folder + '/' + GhostscriptJob::StagedOutputName;

@@ -37,10 +37,7 @@ struct Workplace
         FileSystem::SetApplicationFolder(root.filePath("application"));
     }
 
-    void writeScript(int quality) const
-    {
-        SaveStringToFile(file(ScriptName()), ScriptText(quality));
-    }
+    void writeScript(int quality) const { SaveStringToFile(file(ScriptName()), ScriptText(quality)); }
     void stage(const QString &eps) const
     {
         QFile::remove(file(StagedInputName));
@@ -77,11 +74,10 @@ private slots:
             << QByteArray("gswin32c -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=100 -dDOINTERPOLATE "
                           "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\r\n"
                           "del current.eps\r\n");
-        QTest::newRow("linux 75")
-            << l << 75
-            << QByteArray("gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=75 -dDOINTERPOLATE "
-                          "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\n"
-                          "rm -f current.eps\n");
+        QTest::newRow("linux 75") << l << 75
+                                  << QByteArray("gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=75 -dDOINTERPOLATE "
+                                                "-dGraphicsAlphaBits=4 -dEPSCrop -sOutputFile=current.jpg current.eps\n"
+                                                "rm -f current.eps\n");
     }
     void scriptBytes()
     {
@@ -133,8 +129,8 @@ private slots:
         work.writeScript(quality);
         work.stage(TestDataPath("shapes.eps"));
         int showMode = 0;
-        const Shell32::WaitResult result =
-            Shell32::ShellAndWait('"' + work.file(ScriptName()) + '"', &showMode, work.folder + "/");
+        const Shell32::WaitResult result = Shell32::ShellAndWait('"' + work.file(ScriptName()) + '"', &showMode,
+                                                                 work.folder + "/");
         QVERIFY(result.ended());
         QCOMPARE(result.exitCode, 0);
         QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
@@ -200,7 +196,8 @@ private slots:
         QCOMPARE(RunJob(work.folder, std::chrono::milliseconds(500)).ending, RunEnding::TimedOut);
         QVERIFY(QFileInfo::exists(work.file("gs.started")));
         QTRY_COMPARE(FindGhostscriptIn(work.folder), 0);
-        QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(
+            GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
     }
 
     // A job started ahead waits, sandbox made, for its turn: it runs the
@@ -226,7 +223,8 @@ private slots:
         QCOMPARE(runs.size(), 1);
         QVERIFY2(runs.first().contains(" -dJPEGQ=50 "), runs.first().constData());
         QVERIFY(!QFileInfo::exists(work.file(StagedInputName)));
-        QVERIFY(!QFileInfo::exists(QFile::decodeName(GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(
+            GhostscriptPolicy::temporaryFolder(QFile::encodeName(work.folder).toStdString()).c_str())));
     }
 
     // What a job may write counts from its turn: what was there when it was

@@ -18,7 +18,10 @@ private slots:
         QTest::addColumn<QString>("output");
         const int w = int(PathFlavour::Windows), l = int(PathFlavour::Linux);
         const int chosen = int(OutputMode::ChosenFolder), beside = int(OutputMode::InputFolder);
-        struct Row { const char *input, *out, *root, *beside; };
+        struct Row
+        {
+            const char *input, *out, *root, *beside;
+        };
         const Row rows[] = {
             {R"(C:\a\pic.eps)", R"(D:\out\pic.jpg)", R"(D:\pic.jpg)", R"(C:\a\pic.jpg)"},
             {R"(C:\a\x.y.eps)", R"(D:\out\x.y.jpg)", R"(D:\x.y.jpg)", R"(C:\a\x.y.jpg)"},
@@ -27,7 +30,8 @@ private slots:
         };
         for (const Row &row : rows) {
             QTest::addRow("windows %s into D:\\out", row.input) << w << row.input << chosen << R"(D:\out)" << row.out;
-            QTest::addRow("windows %s into D:\\out\\", row.input) << w << row.input << chosen << R"(D:\out\)" << row.out;
+            QTest::addRow("windows %s into D:\\out\\", row.input)
+                << w << row.input << chosen << R"(D:\out\)" << row.out;
             QTest::addRow("windows %s into D:\\", row.input) << w << row.input << chosen << R"(D:\)" << row.root;
             QTest::addRow("windows %s beside", row.input) << w << row.input << beside << R"(D:\out)" << row.beside;
         }

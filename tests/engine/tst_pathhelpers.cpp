@@ -170,13 +170,15 @@ private slots:
                 QSKIP("every Windows user has a desktop folder");
             QString scratch;
             QCOMPARE(GetDesktopFolder(scratch),
-                     QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)) + "\\");
+                     QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
+                         + "\\");
             return;
         }
         QTemporaryDir home;
         const QByteArray oldHome = qgetenv("HOME");
         const std::optional<QByteArray> oldConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
-                                                        ? std::optional(qgetenv("XDG_CONFIG_HOME")) : std::nullopt;
+                                                        ? std::optional(qgetenv("XDG_CONFIG_HOME"))
+                                                        : std::nullopt;
         qputenv("HOME", QFile::encodeName(home.path()));
         qunsetenv("XDG_CONFIG_HOME"); // no user-dirs.dirs below the new home
         if (hasDesktop)
@@ -199,8 +201,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("error");
         const QChar nul(0);
-        QTest::newRow("windows desktop") << int(PathFlavour::Windows)
-                                         << QString(R"(C:\Users\u\Desktop)") + nul + "    "
+        QTest::newRow("windows desktop") << int(PathFlavour::Windows) << QString(R"(C:\Users\u\Desktop)") + nul + "    "
                                          << R"(C:\Users\u\Desktop\)" << 0;
         QTest::newRow("linux desktop") << int(PathFlavour::Linux) << QString("/home/u/Desktop") + nul + "  "
                                        << "/home/u/Desktop/" << 0;

@@ -32,7 +32,7 @@ private slots:
             << "not converted: the sandbox around Ghostscript could not be applied: bwrap: no";
         QTest::newRow("not started, nothing known") << "unstarted" << 0 << "" << "Ghostscript could not be started";
         QTest::newRow("not started, errno") << "unstarted" << EAGAIN << ""
-                                             << "Ghostscript could not be started: " + QString(strerror(EAGAIN));
+                                            << "Ghostscript could not be started: " + QString(strerror(EAGAIN));
         QTest::newRow("a word it never sends") << "exited!" << 0 << "" << "Ghostscript could not be started";
         QTest::newRow("no space") << "nospace" << ENOSPC << "" << "the disk of the temporary folder is full (/t)";
         QTest::newRow("not regular") << "irregular" << 0 << "" << "not a regular file";

@@ -31,10 +31,12 @@ private slots:
         QTest::newRow("27") << 27 << -2147220429 << "This file type does not have a valid file association.";
         QTest::newRow("28") << 28 << 286
                             << "The file could not be opened due to time out. Please try again in a moment.";
-        QTest::newRow("29") << 29 << 285
-                            << "The file could not be opened because the DDE transaction failed. Please try again in a moment.";
-        QTest::newRow("30") << 30 << 285
-                            << "The file could not be opened because the target application is busy. Please try again in a moment.";
+        QTest::newRow("29")
+            << 29 << 285
+            << "The file could not be opened because the DDE transaction failed. Please try again in a moment.";
+        QTest::newRow("30")
+            << 30 << 285
+            << "The file could not be opened because the target application is busy. Please try again in a moment.";
         QTest::newRow("31") << 31 << -2147220425 << "No application is associated with this file type.";
         QTest::newRow("32") << 32 << 48 << "The specified dynamic-link library was not found.";
         const QString other = "An error occurred occurred whilst trying to open or print the selected file.";

@@ -118,8 +118,8 @@ private slots:
         std::unique_ptr<QMimeData> second(FileList({root + "/a.eps", root + "/~odd.eps", root + "/gone.eps"}));
         QVERIFY(Drop(*window.form->ListView1, first.get()));
         QVERIFY(Drop(*window.form->ListView1, second.get()));
-        QCOMPARE(Entries(*window.form->ListView1),
-                 (QStringList{root + "/notes.txt", root + "/a.eps", root + "/a.eps", root + "/~odd.eps", root + "/gone.eps"}));
+        QCOMPARE(Entries(*window.form->ListView1), (QStringList{root + "/notes.txt", root + "/a.eps", root + "/a.eps",
+                                                                root + "/~odd.eps", root + "/gone.eps"}));
     }
 
     void aFolderGivesEveryFileOfItsTree()
@@ -129,7 +129,8 @@ private slots:
         MakeFiles(root, {"a.eps", "b.txt", "~x.eps", ".hidden", "sub/c.pdf"});
         std::unique_ptr<QMimeData> data(FileList({root}));
         QVERIFY(Drop(*window.form->ListView1, data.get()));
-        QCOMPARE(Entries(*window.form->ListView1), (QStringList{root + "/a.eps", root + "/b.txt", root + "/sub/c.pdf"}));
+        QCOMPARE(Entries(*window.form->ListView1),
+                 (QStringList{root + "/a.eps", root + "/b.txt", root + "/sub/c.pdf"}));
         QVERIFY(window.prompts.shown.isEmpty()); // nothing asked, nothing stored
         QVERIFY(!QFileInfo::exists(window.settingsFile()));
     }
@@ -139,8 +140,8 @@ private slots:
         WindowFixture window;
         const QString root = window.path("r");
         MakeFiles(root, {"one.eps", "two.eps", "F/f1.eps", "F/G/g1.eps", "B/b1.eps", ".H/h1.eps"});
-        std::unique_ptr<QMimeData> data(
-            FileList({root + "/one.eps", root + "/F", root + "/two.eps", root + "/B", root + "/.H"}));
+        std::unique_ptr<QMimeData> data(FileList({root + "/one.eps", root + "/F", root + "/two.eps", root + "/B",
+                                                  root + "/.H"}));
         QVERIFY(Drop(*window.form->ListView1, data.get()));
         QCOMPARE(Entries(*window.form->ListView1),
                  (QStringList{root + "/one.eps", root + "/F/f1.eps", root + "/F/G/g1.eps", root + "/two.eps",
@@ -161,8 +162,8 @@ private slots:
         WriteBytesNamed(native + "/d\xe9j\xe0/b.eps", "inside");
         // A file manager's file list: each name's bytes percent-encoded.
         QByteArray uris;
-        for (const QByteArray &name : {QByteArray("caf\xe9.eps"), QByteArray("caf\xef\xbf\xbd.eps"), QByteArray("F"),
-                                       QByteArray("d\xe9j\xe0")})
+        for (const QByteArray &name :
+             {QByteArray("caf\xe9.eps"), QByteArray("caf\xef\xbf\xbd.eps"), QByteArray("F"), QByteArray("d\xe9j\xe0")})
             uris += "file://" + (native + '/' + name).toPercentEncoding("/") + "\r\n";
         std::unique_ptr<QMimeData> data(new QMimeData);
         data->setData("text/uri-list", uris);
@@ -174,7 +175,7 @@ private slots:
                               root + QString::fromUtf8("/d\xef\xbf\xbdj\xef\xbf\xbd")}));
         using enum FileSystem::NameFidelity;
         QCOMPARE(Fidelities(*window.form->ListView1), (QList<int>{int(UnfaithfulFile), int(Faithful), int(Faithful),
-                                                                   int(UnfaithfulFile), int(UnfaithfulFolder)}));
+                                                                  int(UnfaithfulFile), int(UnfaithfulFolder)}));
     }
 
     void dropsArriveWhileBusy()

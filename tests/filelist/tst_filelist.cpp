@@ -17,8 +17,10 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QStringList>("left");
         QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << QStringList{"/a.eps", "/c.eps"};
-        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << QStringList{"/a.eps", "/c.eps"};
-        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << QStringList{"/a.eps", "/c.eps"};
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier)
+                                      << QStringList{"/a.eps", "/c.eps"};
+        QTest::newRow("Ctrl+Delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier)
+                                     << QStringList{"/a.eps", "/c.eps"};
         QTest::newRow("Backspace") << int(Qt::Key_Backspace) << 0 << QStringList{"/a.eps", "/b.eps", "/c.eps"};
         QTest::newRow("a letter") << int(Qt::Key_D) << 0 << QStringList{"/a.eps", "/b.eps", "/c.eps"};
     }
@@ -104,15 +106,14 @@ private slots:
         QTest::newRow("three files in dialog order")
             << QList<QStringList>{{"/work/c.eps", "/work/a.eps", "/work/b.eps"}}
             << QStringList{"/work/c.eps", "/work/a.eps", "/work/b.eps"};
-        QTest::newRow("two at the root") << QList<QStringList>{{"/a.eps", "/b.eps"}}
-                                         << QStringList{"/a.eps", "/b.eps"};
+        QTest::newRow("two at the root") << QList<QStringList>{{"/a.eps", "/b.eps"}} << QStringList{"/a.eps", "/b.eps"};
         QTest::newRow("from different folders, each in its own")
             << QList<QStringList>{{"/work/a.eps", "/old/b.eps", "/b.eps"}}
             << QStringList{"/work/a.eps", "/old/b.eps", "/b.eps"};
         QTest::newRow("the same twice") << QList<QStringList>{{"/w/a.eps", "/w/b.eps"}, {"/w/a.eps", "/w/b.eps"}}
                                         << QStringList{"/w/a.eps", "/w/b.eps", "/w/a.eps", "/w/b.eps"};
-        QTest::newRow("a name typed for a missing file") << QList<QStringList>{{"/nowhere/typed.eps"}}
-                                                         << QStringList{"/nowhere/typed.eps"};
+        QTest::newRow("a name typed for a missing file")
+            << QList<QStringList>{{"/nowhere/typed.eps"}} << QStringList{"/nowhere/typed.eps"};
     }
     void dialogAdds()
     {

@@ -51,10 +51,8 @@ bool AttemptGetsThrough(Attempt attempt, const Sandbox *sandbox, const QByteArra
         if (sandbox && !sandbox->apply())
             ::_exit(3);
         switch (attempt) {
-        case ReadHomeFile:
-            ::_exit(::open(file.constData(), O_RDONLY) >= 0 ? 1 : 0);
-        case WriteOwnFolder:
-            ::_exit(::open(file.constData(), O_WRONLY | O_CREAT, 0600) >= 0 ? 1 : 0);
+        case ReadHomeFile: ::_exit(::open(file.constData(), O_RDONLY) >= 0 ? 1 : 0);
+        case WriteOwnFolder: ::_exit(::open(file.constData(), O_WRONLY | O_CREAT, 0600) >= 0 ? 1 : 0);
         case StartProgram: {
             char *const arguments[] = {const_cast<char *>("/bin/false"), nullptr};
             ::execv("/bin/false", arguments); // exits 1 when it runs
@@ -68,18 +66,14 @@ bool AttemptGetsThrough(Attempt attempt, const Sandbox *sandbox, const QByteArra
             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             ::_exit(fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 ? 1 : 0);
         }
-        case SignalOutsider:
-            ::_exit(::kill(::getppid(), 0) == 0 ? 1 : 0);
-        case SignalOwnGroup:
-            ::_exit(::kill(0, 0) == 0 ? 1 : 0);
+        case SignalOutsider: ::_exit(::kill(::getppid(), 0) == 0 ? 1 : 0);
+        case SignalOwnGroup: ::_exit(::kill(0, 0) == 0 ? 1 : 0);
         case SignalThroughDescriptor: {
             int ends[2];
             ::_exit(::pipe(ends) == 0 && ::fcntl(ends[0], F_SETOWN, ::getppid()) == 0 ? 1 : 0);
         }
-        case LeaveSession:
-            ::_exit(::setsid() >= 0 ? 1 : 0);
-        case OpenPidfdOfOutsider:
-            ::_exit(::syscall(SYS_pidfd_open, ::getppid(), 0) >= 0 ? 1 : 0);
+        case LeaveSession: ::_exit(::setsid() >= 0 ? 1 : 0);
+        case OpenPidfdOfOutsider: ::_exit(::syscall(SYS_pidfd_open, ::getppid(), 0) >= 0 ? 1 : 0);
         case MakeSharedMemory: {
             const int segment = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
             if (segment >= 0)
@@ -124,7 +118,8 @@ private slots:
         QTest::newRow("signalling a process outside") << int(SignalOutsider) << false << QByteArray("5");
         // Its own group may hold whatever reaps it, and a group or session of its own lets it escape its reaper.
         QTest::newRow("signalling its own group") << int(SignalOwnGroup) << false << QByteArray("5");
-        QTest::newRow("signalling through a descriptor's owner") << int(SignalThroughDescriptor) << false << QByteArray("5");
+        QTest::newRow("signalling through a descriptor's owner")
+            << int(SignalThroughDescriptor) << false << QByteArray("5");
         QTest::newRow("leaving its session") << int(LeaveSession) << false << QByteArray("5");
         QTest::newRow("a pidfd of a process outside") << int(OpenPidfdOfOutsider) << false << QByteArray("5");
         QTest::newRow("System V memory, which outlives it") << int(MakeSharedMemory) << false << QByteArray();
@@ -142,7 +137,8 @@ private slots:
         QTemporaryDir home;
         WriteBytes(home.filePath("secret.txt"), "secret");
         QDir().mkpath(home.filePath("own"));
-        const QByteArray file = QFile::encodeName(home.filePath(attempt == WriteOwnFolder ? "own/new.txt" : "secret.txt"));
+        const QByteArray file = QFile::encodeName(home.filePath(attempt == WriteOwnFolder ? "own/new.txt"
+                                                                                          : "secret.txt"));
         LoopbackListener listener;
         Sandbox::Rules rules;
         rules.readable = Sandbox::systemReadable();

@@ -21,7 +21,7 @@ QStringList ReportLines(const QList<BatchReport> &reports)
 {
     QStringList lines;
     for (const BatchReport &report : reports)
-        lines << QStringLiteral("%1 %2 %3").arg(QString::number(report.index), QString::number(int(report.converted)),
-                                                report.message);
+        lines << QStringLiteral("%1 %2 %3")
+                     .arg(QString::number(report.index), QString::number(int(report.converted)), report.message);
     return lines;
 }

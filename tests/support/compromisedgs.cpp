@@ -94,7 +94,8 @@ void runIdThroughTheLoader()
         ::dup2(out, STDOUT_FILENO);
         char *const arguments[] = {const_cast<char *>(search.name), const_cast<char *>("/usr/bin/id"), nullptr};
         ::execv(search.name, arguments);
-        std::fprintf(stderr, "compromised: starting /usr/bin/id through the loader refused (%s)\n", std::strerror(errno));
+        std::fprintf(stderr, "compromised: starting /usr/bin/id through the loader refused (%s)\n",
+                     std::strerror(errno));
         ::_exit(127);
     }
     int status = 0;
@@ -211,7 +212,9 @@ void linkFirstPage(int argc, char **argv, const std::string &request)
 {
     const std::string name = request.substr(0, request.find('=')), target = request.substr(request.find('=') + 1),
                       input = argv[argc - 1];
-    if (input != name && (input.size() <= name.size() || input.compare(input.size() - name.size() - 1, std::string::npos, "/" + name) != 0))
+    if (input != name
+        && (input.size() <= name.size()
+            || input.compare(input.size() - name.size() - 1, std::string::npos, "/" + name) != 0))
         return;
     for (int i = 1; i < argc; ++i) {
         std::string page = argv[i];

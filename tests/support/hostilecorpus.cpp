@@ -60,9 +60,9 @@ QList<HostileFile> HostileCorpus(const QString &outside, const QString &jobScrip
         {"x.eps", QByteArray(), true},
     };
     const QByteArray harmless = Eps("");
-    for (const char *name : {"with space.eps", "quote's \"double\".eps", "$(touch pwned).eps", "`touch pwned`.eps",
-                             "semi;colon & amp.eps", "new\nline.eps", "кириллица 日本語.eps", "back\\slash.eps",
-                             "100%p %d.eps", "-dNOSAFER.eps"})
+    for (const char *name :
+         {"with space.eps", "quote's \"double\".eps", "$(touch pwned).eps", "`touch pwned`.eps", "semi;colon & amp.eps",
+          "new\nline.eps", "кириллица 日本語.eps", "back\\slash.eps", "100%p %d.eps", "-dNOSAFER.eps"})
         corpus.append({QString::fromUtf8(name), harmless, false, true});
     return corpus;
 }
@@ -134,7 +134,8 @@ QStringList Bystanders::reached() const
 EnvironmentScope::EnvironmentScope(std::initializer_list<std::pair<const char *, QByteArray>> variables)
 {
     for (const auto &[name, value] : variables) {
-        m_saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt});
+        m_saved.append({name,
+                        qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt});
         if (value.isEmpty())
             qunsetenv(name);
         else

@@ -69,9 +69,9 @@ OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass)
         function += u':' + QString::fromLocal8Bit(QTest::currentDataTag());
     QProcess child;
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-user=1000"),
-                                            QStringLiteral("--map-group=1000"), QCoreApplication::applicationFilePath(),
-                                            QString::fromLatin1(testClass), function});
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("--user"), QStringLiteral("--map-user=1000"), QStringLiteral("--map-group=1000"),
+                 QCoreApplication::applicationFilePath(), QString::fromLatin1(testClass), function});
     if (!child.waitForFinished(300000)) {
         child.kill();
         run.output = QStringLiteral("the run as an ordinary user did not end");

@@ -83,13 +83,13 @@ QByteArray GhostscriptReference(const QString &epsPath, int quality)
     gs.setStandardInputFile(QProcess::nullDevice()); // as for the program's own runs
     // The Ghostscript the program runs: the system's here, the one in the
     // application folder's ps on Windows.
-    const QString program = Platform::UsesWindowsPaths() ? Platform::SeparateGhostscript(QStringLiteral(PELLUCOR_APP_DIR))
-                                                         : QStringLiteral("gs");
-    gs.start(program,
-             {QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
-              QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-dJPEGQ=%1").arg(quality),
-              QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dGraphicsAlphaBits=4"),
-              QStringLiteral("-dEPSCrop"), QStringLiteral("-sOutputFile=") + output, epsPath});
+    const QString program = Platform::UsesWindowsPaths()
+                                ? Platform::SeparateGhostscript(QStringLiteral(PELLUCOR_APP_DIR))
+                                : QStringLiteral("gs");
+    gs.start(program, {QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
+                       QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-dJPEGQ=%1").arg(quality),
+                       QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dGraphicsAlphaBits=4"),
+                       QStringLiteral("-dEPSCrop"), QStringLiteral("-sOutputFile=") + output, epsPath});
     if (!gs.waitForFinished(120000))
         qWarning("gs did not finish on %s", qPrintable(epsPath));
     return ReadBytes(output);
@@ -108,7 +108,9 @@ QString FolderSnapshot(const QString &folder, const QStringList &excluded)
         if (info.isDir()) // a folder's own time changes with every file made and removed in it
             lines += info.filePath() + u'/';
         else
-            lines += QStringLiteral("%1 %2 %3").arg(info.filePath()).arg(info.size())
+            lines += QStringLiteral("%1 %2 %3")
+                         .arg(info.filePath())
+                         .arg(info.size())
                          .arg(info.lastModified().toMSecsSinceEpoch());
     }
     lines.sort();
@@ -131,4 +133,3 @@ QByteArray SlowEps()
            "1 srand 0 1 30000 { pop rand 1000 mod 1000 div rand 1000 mod 1000 div rand 1000 mod 1000 div setrgbcolor\n"
            "rand 4000 mod rand 4000 mod rand 60 mod 1 add rand 60 mod 1 add rectfill } for showpage\n%%EOF\n";
 }
-

@@ -113,11 +113,11 @@ struct OrdinaryUserRun
 };
 OrdinaryUserRun RerunAsOrdinaryUser(const char *testClass);
 
-#define PELLUCOR_AS_ORDINARY_USER()                                          \
-    if (RunningAsRoot()) {                                                   \
+#define PELLUCOR_AS_ORDINARY_USER()                                                 \
+    if (RunningAsRoot()) {                                                          \
         const OrdinaryUserRun run = RerunAsOrdinaryUser(metaObject()->className()); \
-        if (run.skipped)                                                     \
-            QSKIP(qPrintable(run.output));                                   \
-        QVERIFY2(run.passed, qPrintable(run.output));                        \
-        return;                                                              \
+        if (run.skipped)                                                            \
+            QSKIP(qPrintable(run.output));                                          \
+        QVERIFY2(run.passed, qPrintable(run.output));                               \
+        return;                                                                     \
     }

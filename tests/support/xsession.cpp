@@ -29,7 +29,8 @@ bool HaveDisplay()
 QList<XWindow> WindowTree(quint64 window)
 {
     // "     0x200035 "name": ("res" "Class")  520x27+8+503  +380+746"
-    static const QRegularExpression line(QStringLiteral(R"(^(\s+)(0x[0-9a-f]+) .*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s+\+-?\d+\+-?\d+\s*$)"));
+    static const QRegularExpression
+        line(QStringLiteral(R"(^(\s+)(0x[0-9a-f]+) .*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s+\+-?\d+\+-?\d+\s*$)"));
     QList<XWindow> windows;
     QList<int> openAtDepth;
     const QStringList lines = RunTool(QStringLiteral("xwininfo"),
@@ -76,9 +77,9 @@ QList<quint64> RunningProgram::windowsTitled(const QString &title) const
 {
     QList<quint64> windows;
     const QString found = RunTool(QStringLiteral("xdotool"),
-                                  {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                   QString::number(m_process.processId()), QStringLiteral("--name"),
-                                   u'^' + QRegularExpression::escape(title) + u'$'});
+                                  {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                   QStringLiteral("--pid"), QString::number(m_process.processId()),
+                                   QStringLiteral("--name"), u'^' + QRegularExpression::escape(title) + u'$'});
     for (const QString &id : found.split(u'\n', Qt::SkipEmptyParts))
         windows.append(id.toULongLong());
     return windows;
@@ -154,8 +155,9 @@ PointerImage CurrentPointer()
 
 void RunningProgram::moveTo(const QPoint &clientPoint) const
 {
-    RunTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
-                                        QString::number(clientPoint.x()), QString::number(clientPoint.y())});
+    RunTool(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+             QString::number(clientPoint.x()), QString::number(clientPoint.y())});
 }
 
 bool RunningProgram::waitForPointer(const QPoint &clientPoint, const std::function<bool(const QImage &)> &shows,
@@ -174,9 +176,10 @@ bool RunningProgram::waitForPointer(const QPoint &clientPoint, const std::functi
 
 void RunningProgram::click(const QPoint &clientPoint) const
 {
-    RunTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
-                                        QString::number(clientPoint.x()), QString::number(clientPoint.y()),
-                                        QStringLiteral("click"), QStringLiteral("1")});
+    RunTool(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+             QString::number(clientPoint.x()), QString::number(clientPoint.y()), QStringLiteral("click"),
+             QStringLiteral("1")});
 }
 
 void RunningProgram::moveWindow(const QPoint &screenPoint) const
@@ -187,8 +190,9 @@ void RunningProgram::moveWindow(const QPoint &screenPoint) const
 
 void RunningProgram::key(const QString &keys) const
 {
-    RunTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")}
-                                           + keys.split(u' ', Qt::SkipEmptyParts));
+    RunTool(QStringLiteral("xdotool"),
+            QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")}
+                + keys.split(u' ', Qt::SkipEmptyParts));
 }
 
 void RunningProgram::focus(quint64 window)

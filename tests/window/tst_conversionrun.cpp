@@ -133,13 +133,15 @@ private slots:
         window.prepareRun(inputs, window.path("in"));
         QStringList seen;
         QObject::connect(window.form->ProgressBar1, &CaptionedProgressBar::CaptionChanged, [&](const QString &caption) {
-            seen << QStringLiteral("%1 %2 %3").arg(window.form->ProgressBar1->value()).arg(caption)
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(window.form->ProgressBar1->value())
+                        .arg(caption)
                         .arg(int(window.form->MousePointer()));
         });
         window.start();
-        QCOMPARE(seen, (QStringList{"25 Processing: shapes.eps 11", "50 Processing: lines.eps 11",
-                                    "75 Processing: text.eps 11", "100 Processing: more.shapes.eps 11",
-                                    "0 Progress Bar 0"}));
+        QCOMPARE(seen,
+                 (QStringList{"25 Processing: shapes.eps 11", "50 Processing: lines.eps 11",
+                              "75 Processing: text.eps 11", "100 Processing: more.shapes.eps 11", "0 Progress Bar 0"}));
         QCOMPARE(window.prompts.messages().size(), 1);
         QCOMPARE(window.prompts.messages().first().text, Done);
     }
@@ -313,8 +315,8 @@ private slots:
         window.prepareRun(inputs, window.path("in"));
         // A whole image left in the working folder by an earlier run.
         QDir().mkpath(window.workingFolder());
-        QFile::setPermissions(window.workingFolder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                          | QFileDevice::ExeOwner);
+        QFile::setPermissions(window.workingFolder(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         WriteBytes(window.workingFolder() + "/current.jpg", "\xFF\xD8 an earlier run's image \xFF\xD9");
         window.start();
         QCOMPARE(window.prompts.messages().size(), 1);
@@ -322,7 +324,8 @@ private slots:
                  "Done.\r\n\r\n1 of 2 files produced no image:\r\n" + inputs.at(0)
                      + " (Error: /undefined in thisnameisnotdefined)"); // Ghostscript's own words
         QVERIFY(!QFileInfo::exists(window.path("in/broken.jpg")));
-        QCOMPARE(ReadBytes(window.path("in/good.jpg")), GhostscriptReference(inputs.at(1), window.form->QualityValue()));
+        QCOMPARE(ReadBytes(window.path("in/good.jpg")),
+                 GhostscriptReference(inputs.at(1), window.form->QualityValue()));
     }
 
     void namesThatAreNotUtf8FailAndTheirTwinConvertsAsItself()
@@ -473,13 +476,15 @@ private slots:
             if (pipe && !done)
                 ::close(::open(QFile::encodeName(planted).constData(), O_WRONLY | O_NONBLOCK));
         });
-        window.prepareRun({window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "text.eps")}, window.path("in"));
+        window.prepareRun({window.input("in/a.eps", "shapes.eps"), window.input("in/b.eps", "text.eps")},
+                          window.path("in"));
         window.start();
         done = true;
         writer.join();
         const auto messages = window.prompts.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().text.contains(Location + QString("at line %1").arg(line)), qPrintable(messages.first().text));
+        QVERIFY2(messages.first().text.contains(Location + QString("at line %1").arg(line)),
+                 qPrintable(messages.first().text));
         QVERIFY(messages.first().text.contains(planted));
         QVERIFY(!window.form->Conversion().IsConverting());
         QCOMPARE(window.form->MousePointer(), PointerKind::Default);

@@ -69,7 +69,8 @@ private slots:
         QFile::setPermissions(window.path("out"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         window.prepareRun({input}, window.path("out"));
         window.start();
-        QFile::setPermissions(window.path("out"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(window.path("out"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY2(Report(window).startsWith("Permission denied: " + window.path("out/a.jpg") + "\r\n" + Location
                                            + "at line 180"),
                  qPrintable(Report(window)));

@@ -48,8 +48,8 @@ private slots:
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("added");
-        QTest::newRow("eps ignores case") << "eps" << QStringList{"a.eps", "b.EPS", "c.txt"}
-                                          << QStringList{"a.eps", "b.EPS"};
+        QTest::newRow("eps ignores case")
+            << "eps" << QStringList{"a.eps", "b.EPS", "c.txt"} << QStringList{"a.eps", "b.EPS"};
         QTest::newRow("star takes all but ~ and hidden archive files")
             << "*" << QStringList{"a.eps", "b.txt", "noext", "~temp.eps", ".hidden.eps"}
             << QStringList{"a.eps", "b.txt", "noext"};

@@ -128,9 +128,9 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), form.ListView1);
         // Real Tab presses, round the window and back again; both option
         // buttons are stops of their own.
-        const QStringList forward{"PushButton1", "PushButton3", "PushButton6", "PushButton7", "PushButton2",
-                                  "Slider1", "PushButton5", "Option2", "Option1", "Text1", "PushButton4",
-                                  "ListView1"};
+        const QStringList forward{"PushButton1", "PushButton3", "PushButton6", "PushButton7",
+                                  "PushButton2", "Slider1",     "PushButton5", "Option2",
+                                  "Option1",     "Text1",       "PushButton4", "ListView1"};
         const auto press = [](Qt::Key key) {
             QTest::keyClick(QApplication::focusWidget(), key);
             return QApplication::focusWidget()->objectName();

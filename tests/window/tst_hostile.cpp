@@ -204,7 +204,8 @@ private slots:
         // The next run, with the system's Ghostscript, in the same working folder.
         FileSystem::SetApplicationFolder(PELLUCOR_APP_DIR);
         window.form->ListView1->Clear();
-        const QStringList later{window.input("in/later-shapes.eps", "shapes.eps"), window.input("in/later-text.eps", "text.eps")};
+        const QStringList later{window.input("in/later-shapes.eps", "shapes.eps"),
+                                window.input("in/later-text.eps", "text.eps")};
         window.prepareRun(later, window.path("out"));
         window.start();
         QCOMPARE(window.prompts.messages().last().text, QString("Done."));
@@ -233,7 +234,8 @@ private slots:
         QVERIFY(QFile::copy(PELLUCOR_COMPROMISED_GS, application.filePath("ps/gs")));
         WindowFixture window([&](WindowFixture &) { FileSystem::SetApplicationFolder(application.path()); });
         WriteBytes(window.path("photo.jpg"), GhostscriptReference(TestDataPath("text.eps"), 75));
-        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK", "current.eps=" + window.path("photo.jpg").toUtf8()},
+        const EnvironmentScope environment{{"PELLUCOR_TEST_PAGE_LINK",
+                                            "current.eps=" + window.path("photo.jpg").toUtf8()},
                                            {"PELLUCOR_LANDLOCK_ABI", "0"}};
         QDir().mkpath(window.path("out"));
         window.prepareRun({window.input("in/shapes.eps", "shapes.eps")}, window.path("out"));

@@ -78,8 +78,8 @@ private slots:
         QTest::addColumn<bool>("option2");
         const QString desktop = DefaultFolder();
         QTest::newRow("an emptied folder stays empty") << Settings{{OutputFolder, ""}} << "" << 75 << true << false;
-        QTest::newRow("folder kept as typed") << Settings{{OutputFolder, "/data/out"}} << "/data/out" << 75 << true
-                                              << false;
+        QTest::newRow("folder kept as typed")
+            << Settings{{OutputFolder, "/data/out"}} << "/data/out" << 75 << true << false;
         QTest::newRow("both options true: the second wins")
             << Settings{{Option1, "True"}, {Option2, "True"}} << desktop << 75 << false << true;
         QTest::newRow("option two") << Settings{{Option1, "False"}, {Option2, "True"}} << desktop << 75 << false
@@ -88,13 +88,12 @@ private slots:
             << Settings{{Option1, "0"}, {Option2, "tRUE"}} << desktop << 75 << false << true;
         QTest::newRow("both options false: neither")
             << Settings{{Option1, "False"}, {Option2, "False"}} << desktop << 75 << false << false;
-        QTest::newRow("quality with letters after it") << Settings{{JPGQuality, "80abc"}} << desktop << 80 << true
-                                                       << false;
+        QTest::newRow("quality with letters after it")
+            << Settings{{JPGQuality, "80abc"}} << desktop << 80 << true << false;
         QTest::newRow("quality of letters only") << Settings{{JPGQuality, "abc"}} << desktop << 0 << true << false;
         QTest::newRow("74.5 rounds to even") << Settings{{JPGQuality, "74.5"}} << desktop << 74 << true << false;
         QTest::newRow("75.5 rounds to even") << Settings{{JPGQuality, "75.5"}} << desktop << 76 << true << false;
-        QTest::newRow("quality beyond the slider") << Settings{{JPGQuality, "250"}} << desktop << 100 << true
-                                                   << false;
+        QTest::newRow("quality beyond the slider") << Settings{{JPGQuality, "250"}} << desktop << 100 << true << false;
     }
     void storedChoicesAreRestored()
     {
@@ -148,7 +147,10 @@ private slots:
         QFETCH(bool, opened);
         int draws = 0;
         WindowFixture window([&](WindowFixture &fixture) {
-            fixture.form->SetStartUpNumberSource([&] { ++draws; return number; });
+            fixture.form->SetStartUpNumberSource([&] {
+                ++draws;
+                return number;
+            });
         });
         QCOMPARE(draws, 1);
         QList<ScriptedPrompts::Shown> web;
@@ -234,9 +236,8 @@ private slots:
         QTest::newRow("no blank") << "Pellucor" << "Pellucor";
         QTest::newRow("last word goes") << "Pellucor EPS to JPG" << "Pellucor EPS to";
         QTest::newRow("five words, 29 characters") << "Alpha Bravo Charlie Delta Ech" << "Alpha Bravo Charlie Delta";
-        QTest::newRow("sixty characters")
-            << "Pellucor Batch Converter For Encapsulated PostScript Files XY"
-            << "Pellucor Batch Converter For";
+        QTest::newRow("sixty characters") << "Pellucor Batch Converter For Encapsulated PostScript Files XY"
+                                          << "Pellucor Batch Converter For";
     }
     void titleShortening()
     {

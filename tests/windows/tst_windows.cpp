@@ -76,7 +76,8 @@ private slots:
         // Text values, as the earlier versions read them.
         QProcess query;
         query.start(QStringLiteral("reg.exe"),
-                    {QStringLiteral("query"), QString(RegistryGroup).replace(QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("HKCU"))});
+                    {QStringLiteral("query"),
+                     QString(RegistryGroup).replace(QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("HKCU"))});
         QVERIFY(query.waitForFinished(30000));
         const QString listed = QString::fromLocal8Bit(query.readAllStandardOutput()).simplified();
         QVERIFY2(listed.contains(QStringLiteral("JPGQuality REG_SZ 33")), qPrintable(listed));

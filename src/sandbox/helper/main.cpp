@@ -331,9 +331,9 @@ int reap(const Sandbox &sandbox, char **program, bool held)
     // Measured once more now that nothing writes: a program that ended
     // before the first measurement is measured too. As a shell reports it:
     // 128 plus the signal that ended the program.
-    const int result = outgrown || (output.bounded() && output.outgrown(false))
-                           ? Sandbox::OutputTooLargeStatus
-                           : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    const int result = outgrown || (output.bounded() && output.outgrown(false)) ? Sandbox::OutputTooLargeStatus
+                       : WIFSIGNALED(status)                                    ? 128 + WTERMSIG(status)
+                                                                                : WEXITSTATUS(status);
     if (!mark.empty()) { // nothing the program started is left to write after it
         std::printf("\n%s %d\n", mark.c_str(), result);
         std::fflush(stdout);
