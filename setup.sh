@@ -2,7 +2,7 @@
 # Sets up a Debian machine for Pellucor, builds it, then starts it or tests it.
 #   ./setup.sh start   install what is missing, build, start the program
 #   ./setup.sh test    install what is missing, check the C++ layout, build,
-#                      run every test, then build the unit and engine tests
+#                      run every test, then build the unit, sandbox and engine tests
 #                      with sanitizers and run them
 #   ./setup.sh windows install what is missing, build the Windows toolchain if
 #                      needed, cross-build the Windows tree, make its installer
