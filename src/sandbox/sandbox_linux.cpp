@@ -572,6 +572,54 @@ bool Sandbox::canHold()
     return true;
 }
 
+namespace {
+
+// Bubblewrap's part of the command: the namespaces and the view of the
+// file system the rules allow, with the helper in it.
+std::vector<std::string> bubblewrapView(const std::string &bubblewrap, const Sandbox::Rules &rules,
+                                        const std::string &helper)
+{
+    std::vector<std::string> command = {bubblewrap,
+                                        "--unshare-user",
+                                        "--unshare-ipc",
+                                        "--unshare-pid",
+                                        "--as-pid-1",
+                                        "--unshare-net",
+                                        "--unshare-uts",
+                                        "--unshare-cgroup-try",
+                                        "--die-with-parent",
+                                        "--new-session",
+                                        "--disable-userns",
+                                        "--cap-drop",
+                                        "ALL"};
+    for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(top, target, sizeof target - 1);
+        if (size > 0)
+            command.insert(command.end(), {"--symlink", std::string(target, size_t(size)), top});
+    }
+    for (const std::string &path : rules.readable)
+        command.insert(command.end(), {"--ro-bind-try", path, path});
+    command.insert(command.end(), {"--dev", "/dev"});
+    // Its own processes only, for the helper, which measures the files
+    // they hold; where none may be had, the file system in memory bounds
+    // their temporary files, and the limits of size, descriptors and
+    // processes the rest.
+    if (Namespaces::ownProcAvailable())
+        command.insert(command.end(), {"--proc", "/proc"});
+    for (const std::string &path : rules.writable)
+        command.insert(command.end(), {"--bind", path, path});
+    for (const std::string &path : rules.executable)
+        command.insert(command.end(), {"--ro-bind", path, placeInView(path)});
+    command.insert(command.end(), {"--ro-bind", helper, helper});
+    if (!rules.temporary.empty())
+        command.insert(command.end(),
+                       {"--size", std::to_string(rules.temporaryBytes), "--perms", "0700", "--tmpfs", rules.temporary});
+    return command;
+}
+
+} // namespace
+
 std::vector<std::string> Sandbox::command(const std::vector<std::string> &program, bool held) const
 {
     const std::string helper = helperProgram();
@@ -593,42 +641,7 @@ std::vector<std::string> Sandbox::command(const std::vector<std::string> &progra
         // bubblewrap then ends only once it has, and so everything in them
         // has ended with it. With a first process of its own, bubblewrap
         // would say the program ended while what it left still ran.
-        command = {bubblewrap,
-                   "--unshare-user",
-                   "--unshare-ipc",
-                   "--unshare-pid",
-                   "--as-pid-1",
-                   "--unshare-net",
-                   "--unshare-uts",
-                   "--unshare-cgroup-try",
-                   "--die-with-parent",
-                   "--new-session",
-                   "--disable-userns",
-                   "--cap-drop",
-                   "ALL"};
-        for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
-            char target[PATH_MAX];
-            const ssize_t size = ::readlink(top, target, sizeof target - 1);
-            if (size > 0)
-                command.insert(command.end(), {"--symlink", std::string(target, size_t(size)), top});
-        }
-        for (const std::string &path : m_rules.readable)
-            command.insert(command.end(), {"--ro-bind-try", path, path});
-        command.insert(command.end(), {"--dev", "/dev"});
-        // Its own processes only, for the helper, which measures the files
-        // they hold; where none may be had, the file system in memory bounds
-        // their temporary files, and the limits of size, descriptors and
-        // processes the rest.
-        if (Namespaces::ownProcAvailable())
-            command.insert(command.end(), {"--proc", "/proc"});
-        for (const std::string &path : m_rules.writable)
-            command.insert(command.end(), {"--bind", path, path});
-        for (const std::string &path : m_rules.executable)
-            command.insert(command.end(), {"--ro-bind", path, placeInView(path)});
-        command.insert(command.end(), {"--ro-bind", helper, helper});
-        if (!m_rules.temporary.empty())
-            command.insert(command.end(), {"--size", std::to_string(m_rules.temporaryBytes), "--perms", "0700",
-                                           "--tmpfs", m_rules.temporary});
+        command = bubblewrapView(bubblewrap, m_rules, helper);
         command.insert(command.end(), {"--", helper, "--reap"});
         if (held)
             command.emplace_back("--held");
